@@ -1,0 +1,102 @@
+#include "KelTimeTracker.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QMutex>
+
+#include <unordered_map>
+
+namespace {
+
+// One tracked key: the time worked before the current run, and the run's
+// start on the monotonic clock (invalid while paused).
+struct Work
+{
+    qint64 banked = 0;
+    qint64 runStart = -1;
+};
+
+} // namespace
+
+class KelTimeTrackerPrivate
+{
+public:
+    qint64 clock() const { return timer.elapsed(); }
+    qint64 workingTime(const Work &work) const
+    {
+        return work.banked + (work.runStart >= 0 ? clock() - work.runStart : 0);
+    }
+
+    QElapsedTimer timer;
+    mutable QMutex mutex;
+    std::unordered_map<std::string, Work> works;
+};
+
+KelTimeTracker::KelTimeTracker()
+    : d(new KelTimeTrackerPrivate)
+{
+    d->timer.start();
+}
+
+KelTimeTracker::~KelTimeTracker()
+{
+    delete d;
+}
+
+KelTimeTracker *KelTimeTracker::getInstance()
+{
+    // Never destroyed: hosts may ask for working time from static destructors.
+    static KelTimeTracker *const tracker = new KelTimeTracker;
+    return tracker;
+}
+
+void KelTimeTracker::startTrackWork(const std::string &key, qint64 workingTime)
+{
+    QMutexLocker locker(&d->mutex);
+    Work &work = d->works[key];
+    work.banked = workingTime;
+    work.runStart = d->clock();
+}
+
+qint64 KelTimeTracker::getWorkingTime(const std::string &key)
+{
+    QMutexLocker locker(&d->mutex);
+    const auto it = d->works.find(key);
+    return it == d->works.end() ? 0 : d->workingTime(it->second);
+}
+
+void KelTimeTracker::removeTrackWork(const std::string &key)
+{
+    QMutexLocker locker(&d->mutex);
+    d->works.erase(key);
+}
+
+void KelTimeTracker::pauseTrackWork(const std::string &key)
+{
+    QMutexLocker locker(&d->mutex);
+    const auto it = d->works.find(key);
+    if (it == d->works.end() || it->second.runStart < 0)
+        return;
+    it->second.banked = d->workingTime(it->second);
+    it->second.runStart = -1;
+}
+
+void KelTimeTracker::resumeTrackWork(const std::string &key)
+{
+    QMutexLocker locker(&d->mutex);
+    const auto it = d->works.find(key);
+    if (it != d->works.end() && it->second.runStart < 0)
+        it->second.runStart = d->clock();
+}
+
+bool KelTimeTracker::isTracking(const std::string &key) const
+{
+    QMutexLocker locker(&d->mutex);
+    return d->works.count(key) != 0;
+}
+
+bool KelTimeTracker::isPaused(const std::string &key) const
+{
+    QMutexLocker locker(&d->mutex);
+    const auto it = d->works.find(key);
+    return it != d->works.end() && it->second.runStart < 0;
+}

@@ -1,0 +1,64 @@
+// Function dictionary and named events.
+
+#include "KelUbcPrivate.h"
+
+#include <RuvUbc.h>
+
+#include <QtCore/QDebug>
+#include <QtSql/QSqlError>
+#include <QtSql/QSqlQuery>
+
+QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const QString &fncode)
+{
+    auto it = m_funcDict.find(fncode);
+    if (it != m_funcDict.end())
+        return it;
+
+    // Codes without a row are not remembered: a row added later is found then.
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("select * from FuncDict where fncode = ?"));
+    query.bindValue(0, fncode, QSql::In);
+    if (query.exec() && query.next()) {
+        FuncDictEntry entry;
+        entry.fnGroup = query.value(QStringLiteral("fnGroup")).toString();
+        entry.fnName = query.value(QStringLiteral("fnName")).toString();
+        entry.fnAttrName = query.value(QStringLiteral("fnAttrName")).toString();
+        entry.fnAddLayer = query.value(QStringLiteral("fnAddLayer")).toBool();
+        entry.fnAddRegion = query.value(QStringLiteral("fnAddRegion")).toBool();
+        return m_funcDict.insert(fncode, entry);
+    }
+    QMessageLogger().debug() << query.lastError();
+    return m_funcDict.end();
+}
+
+void KelUbcPrivate::send(const QString &fncode, const QMap<QString, QString> &attrs)
+{
+    const auto it = findFuncDictEntry(fncode);
+    if (it == m_funcDict.end())
+        return;
+    UbcDataProtocol record = newRecord();
+    record.fncode = fncode;
+    record.fnname = it->fnName;
+    record.fngroup = it->fnGroup;
+    record.attrs = attrs;
+    logRecord(record, it->fnAddLayer, it->fnAddRegion);
+}
+
+void KelUbcPrivate::send(const QString &fncode, const QStringList &values)
+{
+    const auto it = findFuncDictEntry(fncode);
+    if (it == m_funcDict.end())
+        return;
+    UbcDataProtocol record = newRecord();
+    record.fncode = fncode;
+    record.fnname = it->fnName;
+    record.fngroup = it->fnGroup;
+    if (!values.isEmpty()) {
+        // Empty parts stay: "a;;b" names a, "" and b; a later equal name wins.
+        const QStringList names = it->fnAttrName.split(QLatin1Char(';'), Qt::KeepEmptyParts);
+        const int n = qMin(names.size(), values.size());
+        for (int i = 0; i < n; ++i)
+            record.attrs.insert(names.at(i), values.at(i));
+    }
+    logRecord(record, it->fnAddLayer, it->fnAddRegion);
+}

@@ -1,0 +1,54 @@
+#include "KelUbcPrivate.h"
+
+#include <RuvUbc.h>
+
+#include <QtCore/QDebug>
+#include <QtSql/QSqlError>
+
+KelUbcPrivate::KelUbcPrivate()
+    : QObject(nullptr),
+      m_major(QLatin1String("")),
+      m_layer(QLatin1String("")),
+      m_region(QLatin1String(""))
+{
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("KelUbc"));
+    m_db.setDatabaseName(QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db"));
+    // Read-only: a missing dictionary must fail the open, not create an empty file.
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (!m_db.open())
+        QMessageLogger().debug() << m_db.lastError();
+    m_lastActivity = now();
+}
+
+KelUbcPrivate::~KelUbcPrivate() = default;
+
+UbcDataProtocol KelUbcPrivate::newRecord()
+{
+    UbcDataProtocol record;
+    RuvUbc::instance()->initUbcDataProtocol(record);
+    record.attrs.clear();
+    return record;
+}
+
+void KelUbcPrivate::logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion)
+{
+    if (!record.fncode.isEmpty() && !record.fnname.isEmpty()) {
+        RuvUbc::instance()->setFilterType(15);
+        if (record.fngroup.isEmpty())
+            record.fngroup = QStringLiteral("null");
+        // A caller's own "layer" or "region", even an empty one, wins.
+        if (addLayer && !record.attrs.contains(QStringLiteral("layer")))
+            record.attrs.insert(QStringLiteral("layer"), m_layer);
+        if (addRegion && !record.attrs.contains(QStringLiteral("region")))
+            record.attrs.insert(QStringLiteral("region"), m_region);
+        RuvUbc::instance()->logUbcDataProtocol(record);
+        RuvUbc::instance()->setFilterType(0);
+        writeLog(record);
+    }
+    m_location = QLatin1String("");
+}
+
+void KelUbcPrivate::writeLog(const UbcDataProtocol &record)
+{
+    QMessageLogger("src/KelUbc/KelUbc", 302, "KelUbcPrivate::writeLog").info() << record.fnname;
+}

@@ -1,0 +1,12 @@
+#ifndef KELUBCHOSTGLOBAL_H
+#define KELUBCHOSTGLOBAL_H
+
+#include <QtCore/qglobal.h>
+
+#if defined(KELUBCHOST_LIBRARY)
+#  define KELUBCHOST_EXPORT Q_DECL_EXPORT
+#else
+#  define KELUBCHOST_EXPORT Q_DECL_IMPORT
+#endif
+
+#endif // KELUBCHOSTGLOBAL_H

@@ -1,0 +1,60 @@
+#ifndef RUVUBCHELPER_H
+#define RUVUBCHELPER_H
+
+#include "KelUbcHostGlobal.h"
+
+#include <QtCore/QMap>
+#include <QtCore/QMetaType>
+#include <QtCore/QObject>
+#include <QtCore/QString>
+
+// The attribute map of a coded event, under the name the library asks for.
+typedef QMap<QString, QString> RuvUbcAttrType;
+
+class RuvUbcHelperPrivate;
+
+// A ready helper object for KelUbc's coded events. Publish it on the
+// application and the library finds it under the property "RuvUbcHelper":
+//
+//     RuvUbcHelper::publish(new RuvUbcHelper(QStringLiteral("events.jsonl"), &app));
+//
+// Each coded event is appended to the journal file as one JSON line
+// {"time": ..., "code": ..., "attrs": {...}} (no journal: events are only
+// counted); time records are counted per code. It may live in another thread:
+// RuvUbcAttrType is registered with the meta-type system for queued calls.
+class KELUBCHOST_EXPORT RuvUbcHelper : public QObject
+{
+    Q_OBJECT
+public:
+    explicit RuvUbcHelper(QObject *parent = nullptr);
+    explicit RuvUbcHelper(const QString &journalPath, QObject *parent = nullptr);
+    ~RuvUbcHelper() override;
+
+    // Stores helper in the application property "RuvUbcHelper"; returns it.
+    static RuvUbcHelper *publish(RuvUbcHelper *helper);
+    // Registers RuvUbcHelper* and RuvUbcAttrType with the meta-type system.
+    static void registerMetaTypes();
+
+    QString journalPath() const;
+    void setJournalPath(const QString &path);
+
+    int eventCount() const;                 // sendData calls so far
+    int timeRecordCount() const;            // recordTime calls so far
+    QMap<quint64, int> timeRecords() const; // recordTime calls per code
+
+    Q_INVOKABLE void sendData(quint64 code);
+    Q_INVOKABLE void sendData(quint64 code, RuvUbcAttrType attributes);
+    Q_INVOKABLE void recordTime(quint64 code);
+
+Q_SIGNALS:
+    void dataSent(quint64 code, const RuvUbcAttrType &attributes, bool hasAttributes);
+    void timeRecorded(quint64 code);
+
+private:
+    Q_DISABLE_COPY(RuvUbcHelper)
+    RuvUbcHelperPrivate *d;
+};
+
+Q_DECLARE_METATYPE(RuvUbcHelper *)
+
+#endif // RUVUBCHELPER_H

@@ -1,0 +1,130 @@
+#ifndef RUVUBC_H
+#define RUVUBC_H
+
+#include <QtCore/qglobal.h>
+#include <QtCore/QMap>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <functional>
+
+#if defined(RUVUBC_LIBRARY)
+#  define RUVUBC_EXPORT Q_DECL_EXPORT
+#else
+#  define RUVUBC_EXPORT Q_DECL_IMPORT
+#endif
+
+// One behaviour record. The field order is the protocol's key order; the log
+// writes the fields under these names, in this order, then attrs.
+struct UbcDataProtocol
+{
+    QString pcode;       // product code (RuvUbc::setProductCode)
+    QString fncode;      // function code
+    QString fnname;      // function display name
+    QString fngroup;     // function group
+    QString trigertime;  // ISO 8601 local time with milliseconds and UTC offset
+    QString gid;         // salted SHA-256 (hex) of product code and machine id;
+                         // stable per machine, empty when the id is unknown
+    QString vername;     // application name
+    QString ver;         // application version
+    QString ver2;        // Qt runtime version
+    QString debug;       // "1" when RuvUbc is a debug build (no QT_NO_DEBUG), else "0"
+    QString usetype;     // left empty by initUbcDataProtocol
+    QString utype;       // left empty by initUbcDataProtocol
+    QString mac;         // never filled: no raw MAC address is stored
+    QString hardwareid;  // salted digest of the machine id, see gid
+    QString ip;          // never filled: no IP address is stored
+    QString projectid;
+    QString prjfullpath;
+    QString prjtext;
+    QString prjedocnt;
+    QString prjsize;
+    QString prjcost;
+    QString regionrule;
+    QString major;
+    QString duration;    // whole seconds, decimal
+    QString sessionid;   // one random id per process
+    QMap<QString, QString> attrs;
+};
+
+class RuvUbcPrivate;
+
+// The behaviour log: takes finished records and appends each as one JSON line
+// to the primary log file and to every mirror. Thread-safe.
+//
+// Each line goes out with one write(2) on an O_APPEND descriptor, so it is in
+// the file when logUbcDataProtocol returns and lines of concurrent writers
+// never mix. A path that cannot be written gets one qWarning per outage; its
+// records wait in memory (at most MaxQueuedRecords per path) and are written,
+// oldest first, on a later call once the path works (tried at most once a
+// second, or at once by flush()). A line cut short (disk full) stays in the
+// file as a fragment: the next line written there starts with "\n", so the
+// fragment is a line of its own that readers skip, and the record itself is
+// written again in full.
+class RUVUBC_EXPORT RuvUbc
+{
+public:
+    static RuvUbc *instance();
+
+    void initUbcDataProtocol(UbcDataProtocol &record);
+    void logUbcDataProtocol(UbcDataProtocol &record);
+    void setFilterType(int type);
+    void setLogFilePath(const QString &path);
+    void addLogFilePath(const QString &path);
+
+    // Filter bits: which outputs take a record handed to logUbcDataProtocol,
+    // read when the call starts. Initially 15 (all). KelUbc sets 15 before and
+    // 0 after each of its records, and its lock()/unLock() set 0/15. Without
+    // FilterRetry a record for a failing path is not kept.
+    enum FilterBit {
+        FilterPrimary = 1,   // the primary log file
+        FilterMirrors = 2,   // the mirror files
+        FilterListeners = 4, // in-process listeners
+        FilterRetry = 8      // keep records for a failing path and retry them
+    };
+    int filterType() const;
+
+    // Collection switch, on by default; the host turns it from the person's choice.
+    // While off nothing is written, queued or passed to listeners; records that
+    // already wait stay in memory and go out once collection is on again.
+    void setCollectionEnabled(bool enabled);
+    bool isCollectionEnabled() const;
+
+    void setProductCode(const QString &code);
+    QString productCode() const;
+    QString sessionId() const;
+
+    // The primary file; setLogFilePath("") returns to the default,
+    // AppLocalDataLocation + "/ubc/records.jsonl". Missing folders are created.
+    // Records waiting for the old primary move to the new one.
+    QString logFilePath() const;      // primary file, default if none set
+    QStringList mirrorPaths() const;  // addLogFilePath ignores duplicates
+    static QString defaultLogFilePath();
+
+    // Records waiting for a failing path, and records lost to the queue bound
+    // (the newest are dropped). Both count one per path.
+    int queuedRecords() const;
+    quint64 droppedRecords() const;
+    static constexpr int MaxQueuedRecords = 10000;
+    // Tries the waiting records again now and reopens files that were moved or
+    // removed; true when nothing waits any more.
+    bool flush();
+
+    // Listeners are called in the logging thread, after the write and outside
+    // any lock; they may log, add or remove listeners.
+    using Listener = std::function<void(const UbcDataProtocol &)>;
+    int addListener(Listener listener);
+    void removeListener(int id);
+
+    // The line that logUbcDataProtocol appends, newline included.
+    static QByteArray toJsonLine(const UbcDataProtocol &record);
+    static QStringList fieldNames();
+
+private:
+    RuvUbc();
+    ~RuvUbc();
+    Q_DISABLE_COPY(RuvUbc)
+    RuvUbcPrivate *d;
+};
+
+#endif // RUVUBC_H

@@ -1,0 +1,36 @@
+#ifndef RECORDINGTRANSLATOR_H
+#define RECORDINGTRANSLATOR_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QList>
+#include <QtCore/QMap>
+#include <QtCore/QTextCodec>
+#include <QtCore/QTranslator>
+
+// Records the raw source bytes handed to translate() and answers with the
+// GBK-decoded text, or with an override set by the test.
+class RecordingTranslator : public QTranslator
+{
+public:
+    struct Request
+    {
+        QByteArray context;
+        QByteArray source;
+        bool disambiguationNull;
+        int n;
+    };
+
+    QString translate(const char *context, const char *sourceText,
+                      const char *disambiguation, int n) const override
+    {
+        requests.append({context, sourceText, disambiguation == nullptr, n});
+        const QString decoded = QTextCodec::codecForName("GBK")->toUnicode(sourceText);
+        return overrides.value(decoded, decoded);
+    }
+    bool isEmpty() const override { return false; }
+
+    mutable QList<Request> requests;
+    QMap<QString, QString> overrides; // decoded source text -> answer
+};
+
+#endif
