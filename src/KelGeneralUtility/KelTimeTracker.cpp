@@ -3,6 +3,7 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QMutex>
 
+#include <limits>
 #include <unordered_map>
 
 namespace {
@@ -23,7 +24,13 @@ public:
     qint64 clock() const { return timer.elapsed(); }
     qint64 workingTime(const Work &work) const
     {
-        return work.banked + (work.runStart >= 0 ? clock() - work.runStart : 0);
+        if (work.runStart < 0)
+            return work.banked;
+        // A host's value near the top of the range saturates rather than
+        // wrapping round to a negative time.
+        const qint64 run = clock() - work.runStart;
+        const qint64 room = std::numeric_limits<qint64>::max() - run;
+        return work.banked > room ? std::numeric_limits<qint64>::max() : work.banked + run;
     }
 
     QElapsedTimer timer;
