@@ -1,0 +1,32 @@
+# cmake -DBUILD_DIR=... -DCONSUMER_SOURCE=... -DWORK_DIR=... -P RunConsumer.cmake
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+
+function(run)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "Failed (${rc}): ${ARGN}\n${out}\n${err}")
+    endif()
+    set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/build -G ${CMAKE_GENERATOR}
+    -DCMAKE_PREFIX_PATH=${prefix})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+
+# The consumer loads the installed libraries through their own run paths.
+set(log ${WORK_DIR}/records.jsonl)
+run(${WORK_DIR}/build/consumer ${log})
+file(STRINGS ${log} lines)
+list(LENGTH lines count)
+if(NOT count EQUAL 3)
+    message(FATAL_ERROR "Expected 3 records in ${log}, found ${count}")
+endif()
+foreach(code 990007 990001 990002)
+    list(POP_FRONT lines line)
+    if(NOT line MATCHES "\"fncode\":\"${code}\"")
+        message(FATAL_ERROR "Expected record ${code}, got: ${line}")
+    endif()
+endforeach()
+message(STATUS "Installed KelUbc works from a find_package consumer")
