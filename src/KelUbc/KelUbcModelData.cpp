@@ -19,6 +19,16 @@ UBCMDStateInfo::~UBCMDStateInfo() = default;
 static qint64 toKey(quint64 code) { return static_cast<qint64>(code); }
 static quint64 toCode(qint64 key) { return static_cast<quint64>(key); }
 
+// The coded send's rule: "layer", and "Layer" in its place, carry the current layer.
+static void applyLayerRule(QMap<QString, QString> &attributes, const QString &layer)
+{
+    const QString layerKey = QStringLiteral("layer");
+    if (attributes.contains(layerKey))
+        attributes.insert(layerKey, layer);
+    if (attributes.remove(QStringLiteral("Layer")) > 0)
+        attributes.insert(layerKey, layer);
+}
+
 QMap<quint64, UBCMDStateInfo> KelUbcPrivate::getProjMDInfo() const
 {
     QMap<quint64, UBCMDStateInfo> result;
@@ -67,14 +77,16 @@ void KelUbcPrivate::commitMD(quint64 code, const QString &key, const QString &va
         // Integer division truncates toward zero: -1500 ms is -1 s, -999 ms is 0 s.
         it->attrs.insert(QStringLiteral("tjsc"), QString::number(elapsed / 1000));
     }
-    // The helper may call back into the facade and change m_mdStates, so the
-    // send works on a copy and the record is looked up again afterwards. Going
-    // through the facade's coded send applies the "layer" rule, which the
-    // stored attributes keep.
-    QMap<QString, QString> attributes = it->attrs;
-    if (KelUbc *q = KelUbc::instance())
+    // The stored attributes take the coded send's "layer" rule before the
+    // helper runs, and keep whatever the helper adds to the record meanwhile.
+    // The helper gets a copy, since it may call back into the facade and drop
+    // or replace this record; the record is looked up again afterwards.
+    if (KelUbc *q = KelUbc::instance()) {
+        applyLayerRule(it->attrs, KelUbcPrivate::get(q)->m_layer);
+        QMap<QString, QString> attributes = it->attrs;
         q->send(code, attributes);
-    markCommitted(toKey(code), &attributes);
+    }
+    markCommitted(toKey(code), nullptr);
 }
 
 void KelUbcPrivate::markCommitted(qint64 key, const QMap<QString, QString> *attributes)

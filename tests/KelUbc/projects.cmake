@@ -1,0 +1,1 @@
+kelubc_add_test(tst_modeldata SWAP SOURCES tst_modeldata.cpp)
