@@ -17,7 +17,8 @@ QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const Q
     // Codes without a row are not remembered: a row added later is found then.
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("select * from FuncDict where fncode = ?"));
-    query.bindValue(0, fncode, QSql::In);
+    // Always text: a null QString would bind SQL NULL and match no row, unlike "".
+    query.bindValue(0, fncode.isNull() ? QString(QLatin1String("")) : fncode, QSql::In);
     if (query.exec() && query.next()) {
         FuncDictEntry entry;
         entry.fnGroup = query.value(QStringLiteral("fnGroup")).toString();
