@@ -60,7 +60,8 @@ class RuvUbcPrivate;
 // second, or at once by flush()). A line cut short (disk full) stays in the
 // file as a fragment: the next line written there starts with "\n", so the
 // fragment is a line of its own that readers skip, and the record itself is
-// written again in full.
+// written again in full. A file moved or removed while open is noticed within
+// a second (or by flush()) and opened anew at its path.
 class RUVUBC_EXPORT RuvUbc
 {
 public:
@@ -111,7 +112,8 @@ public:
     bool flush();
 
     // Listeners are called in the logging thread, after the write and outside
-    // any lock; they may log, add or remove listeners.
+    // any lock; they may log, add or remove listeners. addListener returns the
+    // id for removeListener, 0 for an empty function.
     using Listener = std::function<void(const UbcDataProtocol &)>;
     int addListener(Listener listener);
     void removeListener(int id);

@@ -1,0 +1,23 @@
+#ifndef JSONLINEWRITER_H
+#define JSONLINEWRITER_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QString>
+
+struct UbcDataProtocol;
+
+// Writes a record as one line of JSON: the 25 fields by name in protocol
+// order, then "attrs" as an object, then "\n". No allocation once the
+// output buffer has grown to a record's size.
+class JsonLineWriter
+{
+public:
+    static constexpr int FieldCount = 25;
+
+    // Replaces the content of out by the record's line; false (and out
+    // empty) for a record too large to be held as one line.
+    static bool write(QByteArray &out, const UbcDataProtocol &record);
+    static QString fieldName(int index);
+};
+
+#endif // JSONLINEWRITER_H

@@ -1,0 +1,74 @@
+#include <RuvUbc.h>
+
+#include "JsonLineWriter.h"
+#include "RuvUbcPrivate.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QStandardPaths>
+
+RuvUbc *RuvUbc::instance()
+{
+    // Never destroyed: other libraries may still log from their own teardown
+    // at exit, and every line is already in the kernel, so nothing is lost.
+    static RuvUbc *const self = new RuvUbc;
+    return self;
+}
+
+RuvUbc::RuvUbc()
+    : d(new RuvUbcPrivate)
+{
+}
+
+RuvUbc::~RuvUbc()
+{
+    delete d;
+}
+
+void RuvUbc::initUbcDataProtocol(UbcDataProtocol &record) { d->initRecord(record); }
+void RuvUbc::logUbcDataProtocol(UbcDataProtocol &record) { d->log(record); }
+
+void RuvUbc::setFilterType(int type) { d->filter.store(type, std::memory_order_relaxed); }
+int RuvUbc::filterType() const { return d->filter.load(std::memory_order_relaxed); }
+
+void RuvUbc::setCollectionEnabled(bool enabled) { d->enabled.store(enabled, std::memory_order_relaxed); }
+bool RuvUbc::isCollectionEnabled() const { return d->enabled.load(std::memory_order_relaxed); }
+
+void RuvUbc::setProductCode(const QString &code) { d->setProductCode(code); }
+QString RuvUbc::productCode() const { return d->productCode(); }
+QString RuvUbc::sessionId() const { return d->sessionId; }
+
+void RuvUbc::setLogFilePath(const QString &path) { d->setPrimaryPath(path); }
+void RuvUbc::addLogFilePath(const QString &path) { d->addMirrorPath(path); }
+QString RuvUbc::logFilePath() const { return d->primaryPath(); }
+QStringList RuvUbc::mirrorPaths() const { return d->mirrorPaths(); }
+
+QString RuvUbc::defaultLogFilePath()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    return folder + QStringLiteral("/ubc/records.jsonl");
+}
+
+int RuvUbc::queuedRecords() const { return d->queued(); }
+quint64 RuvUbc::droppedRecords() const { return d->dropped(); }
+bool RuvUbc::flush() { return d->flush(); }
+
+int RuvUbc::addListener(Listener listener) { return d->addListener(std::move(listener)); }
+void RuvUbc::removeListener(int id) { d->removeListener(id); }
+
+QByteArray RuvUbc::toJsonLine(const UbcDataProtocol &record)
+{
+    QByteArray line;
+    JsonLineWriter::write(line, record);
+    return line;
+}
+
+QStringList RuvUbc::fieldNames()
+{
+    QStringList names;
+    names.reserve(JsonLineWriter::FieldCount);
+    for (int i = 0; i < JsonLineWriter::FieldCount; ++i)
+        names.append(JsonLineWriter::fieldName(i));
+    return names;
+}

@@ -1,0 +1,285 @@
+#include "RuvUbcPrivate.h"
+
+#include "JsonLineWriter.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QCryptographicHash>
+#include <QtCore/QDateTime>
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QSysInfo>
+#include <QtCore/QUuid>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+// Makes gid useless for matching machines across products or other tools.
+constexpr char kDigestSalt[] = "KelUbc/RuvUbc machine digest v1\n";
+
+QString machineDigest(const QByteArray &machineId, const QString &productCode)
+{
+    if (machineId.isEmpty())
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(kDigestSalt, int(sizeof(kDigestSalt)) - 1);
+    hash.addData(productCode.toUtf8());
+    hash.addData("\n", 1);
+    hash.addData(machineId);
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// Local time like 2026-12-05T15:50:24.123+08:00.
+QString isoLocalNow()
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const time_t secs = time_t(ms / 1000);
+    struct tm tm;
+    if (!localtime_r(&secs, &tm))
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
+    const long offsetMin = tm.tm_gmtoff / 60;
+    const long absMin = std::labs(offsetMin);
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof(buf), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld",
+                                tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                                tm.tm_sec, int(ms % 1000), offsetMin < 0 ? '-' : '+', absMin / 60,
+                                absMin % 60);
+    return QString::fromLatin1(buf, qBound(0, n, int(sizeof(buf)) - 1));
+}
+
+qint64 monotonicMs()
+{
+    // The coarse clock is enough for once-a-second retries and costs no syscall.
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+} // namespace
+
+RuvUbcPrivate::RuvUbcPrivate()
+    : sessionId(QUuid::createUuid().toString(QUuid::WithoutBraces))
+    , m_machineId(QSysInfo::machineUniqueId())
+    , m_qtVersion(QString::fromLatin1(qVersion()))
+    , m_machineDigest(machineDigest(m_machineId, QString()))
+{
+    tzset();
+}
+
+QString RuvUbcPrivate::absolutePath(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+void RuvUbcPrivate::initRecord(UbcDataProtocol &record) const
+{
+    {
+        QMutexLocker lock(&m_contextMutex);
+        record.pcode = m_productCode;
+        record.gid = m_machineDigest;
+        record.hardwareid = m_machineDigest;
+    }
+    record.trigertime = isoLocalNow();
+    record.vername = QCoreApplication::applicationName();
+    record.ver = QCoreApplication::applicationVersion();
+    record.ver2 = m_qtVersion;
+#ifdef QT_NO_DEBUG
+    record.debug = QStringLiteral("0");
+#else
+    record.debug = QStringLiteral("1");
+#endif
+    record.mac.clear();
+    record.ip.clear();
+    record.sessionid = sessionId;
+}
+
+LogSink *RuvUbcPrivate::primarySink()
+{
+    if (!m_primary) {
+        const QString path = m_primaryPath.isEmpty() ? absolutePath(RuvUbc::defaultLogFilePath())
+                                                     : m_primaryPath;
+        m_primary = std::make_unique<LogSink>(path, RuvUbc::MaxQueuedRecords);
+    }
+    return m_primary.get();
+}
+
+void RuvUbcPrivate::emitNotes(const SinkNotes &notes)
+{
+    for (const SinkNote &note : notes) {
+        if (note.type == QtWarningMsg)
+            qWarning("%s", qUtf8Printable(note.text));
+        else
+            qInfo("%s", qUtf8Printable(note.text));
+    }
+}
+
+void RuvUbcPrivate::log(const UbcDataProtocol &record)
+{
+    if (!enabled.load(std::memory_order_relaxed))
+        return;
+    const int filterBits = filter.load(std::memory_order_relaxed);
+
+    if (filterBits & (RuvUbc::FilterPrimary | RuvUbc::FilterMirrors)) {
+        // Built outside the lock, in a buffer each thread reuses.
+        thread_local QByteArray line;
+        if (!JsonLineWriter::write(line, record)) {
+            qWarning("RuvUbc: a record of function %s is too large for one line; dropped",
+                     qUtf8Printable(record.fncode.left(64)));
+        } else {
+            SinkNotes notes;
+            {
+                QMutexLocker lock(&m_mutex);
+                const bool keep = filterBits & RuvUbc::FilterRetry;
+                const qint64 now = monotonicMs();
+                LogSink *primary = nullptr;
+                if (filterBits & RuvUbc::FilterPrimary) {
+                    primary = primarySink();
+                    primary->append(line.constData(), line.size(), keep, now, notes);
+                }
+                if (filterBits & RuvUbc::FilterMirrors) {
+                    for (const auto &mirror : m_mirrors) {
+                        // A mirror naming the primary file would double its lines.
+                        if (!primary || mirror->path() != primary->path())
+                            mirror->append(line.constData(), line.size(), keep, now, notes);
+                    }
+                }
+            }
+            emitNotes(notes);
+        }
+    }
+
+    if (filterBits & RuvUbc::FilterListeners) {
+        std::shared_ptr<const ListenerList> listeners;
+        {
+            QMutexLocker lock(&m_listenerMutex);
+            listeners = m_listeners;
+        }
+        if (listeners) {
+            for (const auto &entry : *listeners)
+                entry.second(record);
+        }
+    }
+}
+
+void RuvUbcPrivate::setPrimaryPath(const QString &path)
+{
+    const QString absolute = path.isEmpty() ? QString() : absolutePath(path);
+    QMutexLocker lock(&m_mutex);
+    m_primaryPath = absolute;
+    if (!m_primary)
+        return;
+    const QString target = absolute.isEmpty() ? absolutePath(RuvUbc::defaultLogFilePath()) : absolute;
+    if (target == m_primary->path())
+        return;
+    auto sink = std::make_unique<LogSink>(target, RuvUbc::MaxQueuedRecords);
+    sink->adoptQueue(*m_primary);
+    m_primary = std::move(sink);
+}
+
+void RuvUbcPrivate::addMirrorPath(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    const QString absolute = absolutePath(path);
+    QMutexLocker lock(&m_mutex);
+    for (const auto &mirror : m_mirrors) {
+        if (mirror->path() == absolute)
+            return;
+    }
+    m_mirrors.push_back(std::make_unique<LogSink>(absolute, RuvUbc::MaxQueuedRecords));
+}
+
+QString RuvUbcPrivate::primaryPath() const
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_primary)
+        return m_primary->path();
+    return m_primaryPath.isEmpty() ? absolutePath(RuvUbc::defaultLogFilePath()) : m_primaryPath;
+}
+
+QStringList RuvUbcPrivate::mirrorPaths() const
+{
+    QMutexLocker lock(&m_mutex);
+    QStringList paths;
+    for (const auto &mirror : m_mirrors)
+        paths.append(mirror->path());
+    return paths;
+}
+
+int RuvUbcPrivate::queued() const
+{
+    QMutexLocker lock(&m_mutex);
+    int count = m_primary ? m_primary->queued() : 0;
+    for (const auto &mirror : m_mirrors)
+        count += mirror->queued();
+    return count;
+}
+
+quint64 RuvUbcPrivate::dropped() const
+{
+    QMutexLocker lock(&m_mutex);
+    quint64 count = m_primary ? m_primary->dropped() : 0;
+    for (const auto &mirror : m_mirrors)
+        count += mirror->dropped();
+    return count;
+}
+
+bool RuvUbcPrivate::flush()
+{
+    if (!enabled.load(std::memory_order_relaxed))
+        return queued() == 0;
+    SinkNotes notes;
+    bool empty = true;
+    {
+        QMutexLocker lock(&m_mutex);
+        const qint64 now = monotonicMs();
+        if (m_primary)
+            empty = m_primary->flush(now, notes) && empty;
+        for (const auto &mirror : m_mirrors)
+            empty = mirror->flush(now, notes) && empty;
+    }
+    emitNotes(notes);
+    return empty;
+}
+
+void RuvUbcPrivate::setProductCode(const QString &code)
+{
+    QMutexLocker lock(&m_contextMutex);
+    m_productCode = code;
+    m_machineDigest = machineDigest(m_machineId, code);
+}
+
+QString RuvUbcPrivate::productCode() const
+{
+    QMutexLocker lock(&m_contextMutex);
+    return m_productCode;
+}
+
+int RuvUbcPrivate::addListener(RuvUbc::Listener listener)
+{
+    if (!listener)
+        return 0;
+    QMutexLocker lock(&m_listenerMutex);
+    auto list = m_listeners ? std::make_shared<ListenerList>(*m_listeners) : std::make_shared<ListenerList>();
+    const int id = m_nextListenerId++;
+    list->emplace_back(id, std::move(listener));
+    m_listeners = std::move(list);
+    return id;
+}
+
+void RuvUbcPrivate::removeListener(int id)
+{
+    QMutexLocker lock(&m_listenerMutex);
+    if (!m_listeners)
+        return;
+    auto list = std::make_shared<ListenerList>(*m_listeners);
+    for (auto it = list->begin(); it != list->end(); ++it) {
+        if (it->first == id) {
+            list->erase(it);
+            m_listeners = std::move(list);
+            return;
+        }
+    }
+}

@@ -1,0 +1,71 @@
+#ifndef RUVUBCPRIVATE_H
+#define RUVUBCPRIVATE_H
+
+#include <RuvUbc.h>
+
+#include "LogSink.h"
+
+#include <QtCore/QMutex>
+
+#include <atomic>
+#include <memory>
+#include <utility>
+#include <vector>
+
+class RuvUbcPrivate
+{
+public:
+    RuvUbcPrivate();
+
+    void initRecord(UbcDataProtocol &record) const;
+    void log(const UbcDataProtocol &record);
+
+    void setPrimaryPath(const QString &path);
+    void addMirrorPath(const QString &path);
+    QString primaryPath() const;
+    QStringList mirrorPaths() const;
+
+    int queued() const;
+    quint64 dropped() const;
+    bool flush();
+
+    void setProductCode(const QString &code);
+    QString productCode() const;
+
+    int addListener(RuvUbc::Listener listener);
+    void removeListener(int id);
+
+    static QString absolutePath(const QString &path);
+
+    // Read without a lock on every record.
+    std::atomic<int> filter{RuvUbc::FilterPrimary | RuvUbc::FilterMirrors
+                            | RuvUbc::FilterListeners | RuvUbc::FilterRetry};
+    std::atomic<bool> enabled{true};
+    const QString sessionId;
+
+private:
+    LogSink *primarySink();
+    static void emitNotes(const SinkNotes &notes);
+
+    // Context fields: all fixed per process but the product code and its digest.
+    const QByteArray m_machineId;
+    const QString m_qtVersion;
+    mutable QMutex m_contextMutex;
+    QString m_productCode;
+    QString m_machineDigest;
+
+    // The files. The primary is made on first use, so a default path follows
+    // the application name the host sets after startup.
+    mutable QMutex m_mutex;
+    QString m_primaryPath; // empty: the default
+    std::unique_ptr<LogSink> m_primary;
+    std::vector<std::unique_ptr<LogSink>> m_mirrors;
+
+    // Copied on change, so a call can run the list without holding the lock.
+    using ListenerList = std::vector<std::pair<int, RuvUbc::Listener>>;
+    mutable QMutex m_listenerMutex;
+    std::shared_ptr<const ListenerList> m_listeners;
+    int m_nextListenerId = 1;
+};
+
+#endif // RUVUBCPRIVATE_H
