@@ -1,0 +1,120 @@
+#include <RuvUbc.h>
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+QTemporaryDir *g_dir = nullptr;
+
+// Ten filled fields and two attributes, as KelUbc logs an action.
+UbcDataProtocol typicalRecord()
+{
+    UbcDataProtocol r;
+    r.pcode = QStringLiteral("KELDEMO");
+    r.fncode = QStringLiteral("213045");
+    r.fnname = QStringLiteral("绘制轴网");
+    r.fngroup = QStringLiteral("建模");
+    r.trigertime = QStringLiteral("2026-12-05T15:50:24.123+08:00");
+    r.vername = QStringLiteral("ubc-demo");
+    r.ver = QStringLiteral("1.0.0");
+    r.ver2 = QStringLiteral("5.15.8");
+    r.debug = QStringLiteral("0");
+    r.sessionid = QStringLiteral("3f2b8c1e-5d7a-4e21-9b0c-8a6f1d2e4c57");
+    r.attrs.insert(QStringLiteral("location"), QStringLiteral("Ribbon工具栏"));
+    r.attrs.insert(QStringLiteral("layer"), QStringLiteral("L2"));
+    return r;
+}
+
+void BM_LogRecord(benchmark::State &state)
+{
+    RuvUbc *log = RuvUbc::instance();
+    const QString path = g_dir->filePath(QStringLiteral("log.jsonl"));
+    QFile::remove(path);
+    log->setLogFilePath(path);
+    UbcDataProtocol r = typicalRecord();
+    for (auto _ : state)
+        log->logUbcDataProtocol(r);
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LogRecord);
+
+void BM_ToJsonLine(benchmark::State &state)
+{
+    const UbcDataProtocol r = typicalRecord();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(RuvUbc::toJsonLine(r));
+}
+BENCHMARK(BM_ToJsonLine);
+
+void BM_RawWrite(benchmark::State &state)
+{
+    const QByteArray line = RuvUbc::toJsonLine(typicalRecord());
+    const QByteArray path = QFile::encodeName(g_dir->filePath(QStringLiteral("raw.jsonl")));
+    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        state.SkipWithError("cannot open the file");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(::write(fd, line.constData(), size_t(line.size())));
+    ::close(fd);
+}
+BENCHMARK(BM_RawWrite);
+
+void BM_QJsonDocument(benchmark::State &state)
+{
+    const UbcDataProtocol r = typicalRecord();
+    const QStringList names = RuvUbc::fieldNames();
+    const QStringList values{r.pcode, r.fncode, r.fnname, r.fngroup, r.trigertime, r.gid, r.vername,
+                             r.ver, r.ver2, r.debug, r.usetype, r.utype, r.mac, r.hardwareid, r.ip,
+                             r.projectid, r.prjfullpath, r.prjtext, r.prjedocnt, r.prjsize, r.prjcost,
+                             r.regionrule, r.major, r.duration, r.sessionid};
+    for (auto _ : state) {
+        QJsonObject o;
+        for (int i = 0; i < names.size(); ++i)
+            o.insert(names[i], values[i]);
+        QJsonObject attrs;
+        for (auto it = r.attrs.cbegin(); it != r.attrs.cend(); ++it)
+            attrs.insert(it.key(), it.value());
+        o.insert(QStringLiteral("attrs"), attrs);
+        benchmark::DoNotOptimize(QJsonDocument(o).toJson(QJsonDocument::Compact));
+    }
+}
+BENCHMARK(BM_QJsonDocument);
+
+void BM_InitRecord(benchmark::State &state)
+{
+    RuvUbc *log = RuvUbc::instance();
+    for (auto _ : state) {
+        UbcDataProtocol r;
+        log->initUbcDataProtocol(r);
+        benchmark::DoNotOptimize(r);
+    }
+}
+BENCHMARK(BM_InitRecord);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    g_dir = &dir;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
