@@ -22,6 +22,15 @@ class RuvUbcHelperPrivate;
 // {"time": ..., "code": ..., "attrs": {...}} (no journal: events are only
 // counted); time records are counted per code. It may live in another thread:
 // RuvUbcAttrType is registered with the meta-type system for queued calls.
+//
+// Journal lines: "time" is UTC ISO 8601 with milliseconds; "code" is the
+// decimal code as a JSON string, exact for every quint64; "attrs" is the map
+// as an object, or null for the one-argument sendData. Each line is appended
+// with one write and is in the file when sendData returns; missing folders are
+// created. A journal that cannot be written gets one warning per outage and
+// its lines wait in memory (at most MaxPendingLines) for the next event,
+// flushJournal() or a new path. recordTime only counts; it writes nothing.
+// A destroyed helper withdraws itself from the application property.
 class KELUBCHOST_EXPORT RuvUbcHelper : public QObject
 {
     Q_OBJECT
@@ -31,6 +40,7 @@ public:
     ~RuvUbcHelper() override;
 
     // Stores helper in the application property "RuvUbcHelper"; returns it.
+    // A null helper removes the property.
     static RuvUbcHelper *publish(RuvUbcHelper *helper);
     // Registers RuvUbcHelper* and RuvUbcAttrType with the meta-type system.
     static void registerMetaTypes();
@@ -41,6 +51,10 @@ public:
     int eventCount() const;                 // sendData calls so far
     int timeRecordCount() const;            // recordTime calls so far
     QMap<quint64, int> timeRecords() const; // recordTime calls per code
+
+    static constexpr int MaxPendingLines = 10000;
+    int pendingLines() const; // lines waiting for a journal that failed
+    bool flushJournal();      // writes what waits now; true when nothing waits
 
     Q_INVOKABLE void sendData(quint64 code);
     Q_INVOKABLE void sendData(quint64 code, RuvUbcAttrType attributes);
