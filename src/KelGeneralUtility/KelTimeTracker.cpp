@@ -1,9 +1,9 @@
 #include "KelTimeTracker.h"
 
 #include <QtCore/QElapsedTimer>
-#include <QtCore/QMutex>
 
 #include <limits>
+#include <mutex>
 #include <unordered_map>
 
 namespace {
@@ -34,7 +34,9 @@ public:
     }
 
     QElapsedTimer timer;
-    mutable QMutex mutex;
+    // A standard mutex: thread checkers see its ordering, which a Qt build
+    // without their instrumentation hides for QMutex.
+    mutable std::mutex mutex;
     std::unordered_map<std::string, Work> works;
 };
 
@@ -58,7 +60,7 @@ KelTimeTracker *KelTimeTracker::getInstance()
 
 void KelTimeTracker::startTrackWork(const std::string &key, qint64 workingTime)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     Work &work = d->works[key];
     work.banked = workingTime;
     work.runStart = d->clock();
@@ -66,20 +68,20 @@ void KelTimeTracker::startTrackWork(const std::string &key, qint64 workingTime)
 
 qint64 KelTimeTracker::getWorkingTime(const std::string &key)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     const auto it = d->works.find(key);
     return it == d->works.end() ? 0 : d->workingTime(it->second);
 }
 
 void KelTimeTracker::removeTrackWork(const std::string &key)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     d->works.erase(key);
 }
 
 void KelTimeTracker::pauseTrackWork(const std::string &key)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     const auto it = d->works.find(key);
     if (it == d->works.end() || it->second.runStart < 0)
         return;
@@ -89,7 +91,7 @@ void KelTimeTracker::pauseTrackWork(const std::string &key)
 
 void KelTimeTracker::resumeTrackWork(const std::string &key)
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     const auto it = d->works.find(key);
     if (it != d->works.end() && it->second.runStart < 0)
         it->second.runStart = d->clock();
@@ -97,13 +99,13 @@ void KelTimeTracker::resumeTrackWork(const std::string &key)
 
 bool KelTimeTracker::isTracking(const std::string &key) const
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     return d->works.count(key) != 0;
 }
 
 bool KelTimeTracker::isPaused(const std::string &key) const
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard<std::mutex> locker(d->mutex);
     const auto it = d->works.find(key);
     return it != d->works.end() && it->second.runStart < 0;
 }
