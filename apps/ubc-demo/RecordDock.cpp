@@ -1,0 +1,50 @@
+#include "RecordDock.h"
+
+#include <RuvUbc.h>
+
+#include <QtCore/QPointer>
+#include <QtWidgets/QPlainTextEdit>
+
+RecordDock::RecordDock(const QString &title, QWidget *parent)
+    : QDockWidget(title, parent),
+      m_view(new QPlainTextEdit(this))
+{
+    setObjectName(QStringLiteral("recordDock"));
+    m_view->setReadOnly(true);
+    m_view->setMaximumBlockCount(2000);
+    m_view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    setWidget(m_view);
+    // The log calls listeners in the thread that logs; the dock is touched
+    // in its own thread only.
+    QPointer<RecordDock> self(this);
+    m_listener = RuvUbc::instance()->addListener([self](const UbcDataProtocol &record) {
+        const QString line = describe(record);
+        if (self)
+            QMetaObject::invokeMethod(self, [self, line] { if (self) self->append(line); });
+    });
+}
+
+RecordDock::~RecordDock()
+{
+    RuvUbc::instance()->removeListener(m_listener);
+}
+
+void RecordDock::append(const QString &line)
+{
+    ++m_count;
+    m_view->appendPlainText(line);
+}
+
+QString RecordDock::describe(const UbcDataProtocol &record)
+{
+    QStringList attrs;
+    for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it)
+        attrs << it.key() + QLatin1Char('=') + it.value();
+    QString line = record.trigertime.mid(11, 8) + QLatin1Char(' ') + record.fncode + QLatin1Char(' ')
+                   + record.fnname + QStringLiteral(" [") + record.fngroup + QLatin1Char(']');
+    if (!record.duration.isEmpty())
+        line += QStringLiteral(" duration=") + record.duration + QLatin1Char('s');
+    if (!attrs.isEmpty())
+        line += QStringLiteral(" {") + attrs.join(QStringLiteral(", ")) + QLatin1Char('}');
+    return line;
+}

@@ -1,0 +1,19 @@
+#include "RibbonButton.h"
+
+#include <QtWidgets/QAction>
+
+namespace Qtitan {
+
+RibbonButton::RibbonButton(QAction *action, QWidget *parent)
+    : QToolButton(parent)
+{
+    setDefaultAction(action);
+    setToolButtonStyle(Qt::ToolButtonTextOnly);
+    setAutoRaise(true);
+    setMinimumSize(64, 40);
+    if (!action->shortcut().isEmpty())
+        setToolTip(action->text() + QStringLiteral(" (")
+                   + action->shortcut().toString(QKeySequence::NativeText) + QLatin1Char(')'));
+}
+
+} // namespace Qtitan

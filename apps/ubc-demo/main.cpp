@@ -1,0 +1,148 @@
+// ubc-demo: a small engineering-drawing host that shows KelUbc at work.
+//   ubc-demo                      opens the window for a person to use
+//   ubc-demo --scenario           plays a scripted session headless and
+//                                 prints what the two logs hold
+
+#include "MainWindow.h"
+#include "Scenario.h"
+#include "Summary.h"
+
+#include <KelUbc.h>
+#include <KelUbcTranslator.h>
+#include <RuvUbc.h>
+#include <RuvUbcHelper.h>
+
+#include <QtCore/QCommandLineParser>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtWidgets/QApplication>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+bool headless = false;
+
+// KelUbc writes one info line per record; the host lays it out beside the
+// session's own lines on standard output.
+void hostMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtInfoMsg && context.function
+        && std::strcmp(context.function, "KelUbcPrivate::writeLog") == 0) {
+        std::fprintf(stdout, "    record %s\n", message.toUtf8().constData());
+        std::fflush(stdout);
+        return;
+    }
+    // The offscreen platform can't raise or grab; that is no news for a scripted run.
+    if (headless && type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support")))
+        return;
+    previousHandler(type, context, message);
+}
+
+bool hasArgument(int argc, char **argv, const char *name)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const bool scenario = hasArgument(argc, argv, "--scenario");
+    const bool noWindow = hasArgument(argc, argv, "--help") || hasArgument(argc, argv, "-h")
+                          || hasArgument(argc, argv, "--version") || hasArgument(argc, argv, "-v");
+    // Headless unless the caller chose a platform.
+    if ((scenario || noWindow) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Only the widgets that ask for a native window get one.
+    QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ubc-demo"));
+    QApplication::setApplicationVersion(QStringLiteral(KELUBC_VERSION));
+    QApplication::setOrganizationName(QStringLiteral("KelUbc"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("A demo host for KelUbc, the behaviour-collection library."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("scenario"), QStringLiteral("Play a scripted session headless, then print a summary.")});
+    parser.addOption({QStringLiteral("out"), QStringLiteral("Folder for the logs and the project (default: ubc-demo-output)."),
+                      QStringLiteral("dir"), QStringLiteral("ubc-demo-output")});
+    parser.addOption({QStringLiteral("lang"), QStringLiteral("Language of the labels: zh or en (default: zh)."),
+                      QStringLiteral("lang"), QStringLiteral("zh")});
+    parser.process(app);
+
+    const QString lang = parser.value(QStringLiteral("lang"));
+    if (lang != QLatin1String("zh") && lang != QLatin1String("en")) {
+        std::fprintf(stderr, "ubc-demo: --lang takes zh or en, not \"%s\"\n", qPrintable(lang));
+        return 2;
+    }
+    const UiLanguage language = lang == QLatin1String("en") ? UiLanguage::English : UiLanguage::Chinese;
+    const QString outDir = QDir(parser.value(QStringLiteral("out"))).absolutePath();
+    if (!QDir().mkpath(outDir)) {
+        std::fprintf(stderr, "ubc-demo: cannot create %s\n", qPrintable(outDir));
+        return 2;
+    }
+    const QString recordsPath = outDir + QStringLiteral("/records.jsonl");
+    const QString eventsPath = outDir + QStringLiteral("/coded-events.jsonl");
+    const QString projectPath = outDir + QStringLiteral("/demo.kelprj");
+    // The files hold exactly this session.
+    for (const QString &path : {recordsPath, eventsPath, projectPath}) {
+        if (QFile::exists(path) && !QFile::remove(path)) {
+            std::fprintf(stderr, "ubc-demo: cannot remove %s\n", qPrintable(path));
+            return 2;
+        }
+    }
+
+    // The host's side of the contract: readable labels, the helper for coded
+    // events, the log path, then the application's own records.
+    app.installTranslator(new KelUbcTranslator(
+            language == UiLanguage::English ? KelUbcTranslator::English : KelUbcTranslator::Chinese, &app));
+    RuvUbcHelper *helper = RuvUbcHelper::publish(new RuvUbcHelper(eventsPath, &app));
+    KelUbc *ubc = KelUbc::instance();
+    if (!ubc) {
+        std::fprintf(stderr, "ubc-demo: KelUbc is not available\n");
+        return 1;
+    }
+    headless = scenario && QGuiApplication::platformName() == QLatin1String("offscreen");
+    previousHandler = qInstallMessageHandler(hostMessageHandler);
+    RuvUbc::instance()->setProductCode(QStringLiteral("UBCDEMO"));
+    ubc->setLogFilePath(recordsPath);
+    ubc->openApp();
+
+    MainWindow window(projectPath, language);
+    window.show();
+    ubc->startApp();
+
+    Scenario *session = nullptr;
+    if (scenario) {
+        session = new Scenario(&window, &app);
+        QTimer::singleShot(0, session, &Scenario::start);
+    }
+    // The window's close ends the loop through the application's Quit event.
+    int result = app.exec();
+    if (!session)
+        return result;
+
+    Summary summary(recordsPath, eventsPath);
+    const bool readable = summary.read();
+    SessionFacts facts;
+    facts.runningTime = window.closedRunningTime();
+    facts.editCount = window.closedEditCount();
+    facts.statistics = window.statistics();
+    facts.timeRecords = helper->timeRecords();
+    summary.print(facts);
+    if (!readable) {
+        std::fprintf(stderr, "ubc-demo: %s\n", qPrintable(summary.error()));
+        result = 1;
+    }
+    if (session->failed())
+        result = 1;
+    return result;
+}
