@@ -150,10 +150,8 @@ void tst_NamedEvents::dictionaryColumns()
     KelUbc::instance()->send(QStringLiteral("LR"));
     KelUbc::instance()->send(QStringLiteral("NUL"));
     const FuncDictEntry lr = d()->m_funcDict.value(QStringLiteral("LR"));
-    QCOMPARE(lr.fnName, QStringLiteral("LayerRegion"));
-    QCOMPARE(lr.fnAttrName, QStringLiteral("layer;region"));
-    QVERIFY(lr.fnAddLayer);
-    QVERIFY(lr.fnAddRegion);
+    QCOMPARE(lr.fnName + QLatin1Char('|') + lr.fnAttrName, QStringLiteral("LayerRegion|layer;region"));
+    QVERIFY(lr.fnAddLayer && lr.fnAddRegion);
     const FuncDictEntry k1 = d()->m_funcDict.value(QStringLiteral("K1"));
     QVERIFY(k1.fnAddLayer && !k1.fnAddRegion);
 
@@ -188,18 +186,14 @@ void tst_NamedEvents::attributePairing()
 
     // The one-value form is the one-item list.
     ubc->send(QStringLiteral("XYZ"), two);
-    const UbcDataProtocol single = lastRecord();
-    ubc->send(QStringLiteral("XYZ"), QStringList{two});
-    QCOMPARE(lastRecord().attrs, single.attrs);
-    QCOMPARE(lastRecord().fnname, single.fnname);
+    const Attrs single = lastRecord().attrs;
+    QCOMPARE(attrsOf(QStringLiteral("XYZ"), {two}), single);
 
     // The map variant takes the caller's map as it is; no pairing.
     const Attrs given{{QStringLiteral("q"), one}, {x, two}};
     ubc->send(QStringLiteral("XYZ"), given);
     QCOMPARE(lastRecord().attrs, given);
-    QCOMPARE(lastRecord().fncode, QStringLiteral("XYZ"));
-    QCOMPARE(lastRecord().fngroup, QStringLiteral("G"));
-    QCOMPARE(lastRecord().sessionid, RecordingLog::initialRecord().sessionid);
+    QCOMPARE(lastRecord().fncode + lastRecord().fngroup, QStringLiteral("XYZG"));
 }
 
 void tst_NamedEvents::layerAndRegion()
@@ -210,7 +204,6 @@ void tst_NamedEvents::layerAndRegion()
     // Added where asked, the empty region included.
     ubc->send(QStringLiteral("LR"));
     QCOMPARE(lastRecord().attrs, (Attrs{{layer, QStringLiteral("L1")}, {region, QString()}}));
-    QVERIFY(lastRecord().attrs.contains(region));
 
     // A caller's own value wins, even an empty one; "Layer" is another key.
     ubc->send(QStringLiteral("LR"), Attrs{{layer, QString()}, {QStringLiteral("Layer"), QStringLiteral("x")}});
