@@ -1,5 +1,6 @@
-// A minimal host: the facade, the behaviour log and the shipped helper.
+// A minimal host: the facade, the behaviour log, the shipped helper and translator.
 #include <KelUbc.h>
+#include <KelUbcTranslator.h>
 #include <RuvUbc.h>
 #include <RuvUbcHelper.h>
 
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     if (argc < 2)
         return 2;
+    app.installTranslator(new KelUbcTranslator(KelUbcTranslator::English, &app));
     RuvUbcHelper::publish(new RuvUbcHelper(&app));
     RuvUbc::instance()->setProductCode(QStringLiteral("consumer"));
 
