@@ -10,14 +10,19 @@
 
 void KelUbcPrivate::send(quint64 code, QMap<QString, QString> &attributes)
 {
-    // "layer" and "Layer" ask for the current layer; the caller's map keeps the change.
+    applyLayerRule(attributes);
+    helperSendData(code, attributes);
+}
+
+// "layer" and "Layer" ask for the current layer; the caller's map keeps the change.
+void KelUbcPrivate::applyLayerRule(QMap<QString, QString> &attributes) const
+{
     const QString layerKey = QStringLiteral("layer");
     auto it = attributes.find(layerKey);
     if (it != attributes.end())
         it.value() = m_layer;
     if (attributes.remove(QStringLiteral("Layer")) > 0)
         attributes.insert(layerKey, m_layer);
-    helperSendData(code, attributes);
 }
 
 void KelUbcPrivate::send(quint64 code, const QString &key, const QString &value, bool addLayer)

@@ -19,16 +19,6 @@ UBCMDStateInfo::~UBCMDStateInfo() = default;
 static qint64 toKey(quint64 code) { return static_cast<qint64>(code); }
 static quint64 toCode(qint64 key) { return static_cast<quint64>(key); }
 
-// The coded send's rule: "layer", and "Layer" in its place, carry the current layer.
-static void applyLayerRule(QMap<QString, QString> &attributes, const QString &layer)
-{
-    const QString layerKey = QStringLiteral("layer");
-    if (attributes.contains(layerKey))
-        attributes.insert(layerKey, layer);
-    if (attributes.remove(QStringLiteral("Layer")) > 0)
-        attributes.insert(layerKey, layer);
-}
-
 QMap<quint64, UBCMDStateInfo> KelUbcPrivate::getProjMDInfo() const
 {
     QMap<quint64, UBCMDStateInfo> result;
@@ -82,21 +72,18 @@ void KelUbcPrivate::commitMD(quint64 code, const QString &key, const QString &va
     // The helper gets a copy, since it may call back into the facade and drop
     // or replace this record; the record is looked up again afterwards.
     if (KelUbc *q = KelUbc::instance()) {
-        applyLayerRule(it->attrs, KelUbcPrivate::get(q)->m_layer);
+        KelUbcPrivate::get(q)->applyLayerRule(it->attrs);
         QMap<QString, QString> attributes = it->attrs;
         q->send(code, attributes);
     }
-    markCommitted(toKey(code), nullptr);
+    markCommitted(toKey(code));
 }
 
-void KelUbcPrivate::markCommitted(qint64 key, const QMap<QString, QString> *attributes)
+void KelUbcPrivate::markCommitted(qint64 key)
 {
     auto it = m_mdStates.find(key);
-    if (it == m_mdStates.end())
-        return;
-    if (attributes)
-        it->attrs = *attributes;
-    it->committed = 1;
+    if (it != m_mdStates.end())
+        it->committed = 1;
 }
 
 void KelUbcPrivate::commitMDOnProjectClose()
@@ -111,6 +98,6 @@ void KelUbcPrivate::commitMDOnProjectClose()
         const quint64 code = it->code;
         const QMap<QString, QString> attributes = it->attrs;
         helperSendData(code, attributes);
-        markCommitted(key, nullptr);
+        markCommitted(key);
     }
 }

@@ -85,6 +85,7 @@ public:
 
     // Coded events, executed actions and property edits (KelUbcActions.cpp)
     void send(quint64 code, QMap<QString, QString> &attributes);
+    void applyLayerRule(QMap<QString, QString> &attributes) const;
     void send(quint64 code, const QString &key, const QString &value, bool addLayer);
     void send(quint64 code, bool addLayer);
     static QObject *ubcHelper();
@@ -115,7 +116,7 @@ public:
                        const QString &key, const QString &value);
     void commitMD(quint64 code, const QString &key, const QString &value);
     void commitMDOnProjectClose();
-    void markCommitted(qint64 key, const QMap<QString, QString> *attributes);
+    void markCommitted(qint64 key);
 
     QSqlDatabase m_db;
     QHash<QString, FuncDictEntry> m_funcDict;
