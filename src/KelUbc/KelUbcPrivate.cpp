@@ -14,7 +14,9 @@ KelUbcPrivate::KelUbcPrivate()
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("KelUbc"));
     m_db.setDatabaseName(QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db"));
     // Read-only: a missing dictionary must fail the open, not create an empty file.
-    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    // A writer's exclusive lock would hold each look-up for the driver's default
+    // 5 s in the host's GUI thread; 10 ms rides out a commit, then the event drops.
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=10"));
     if (!m_db.open())
         QMessageLogger().debug() << m_db.lastError();
     m_lastActivity = now();
