@@ -1,0 +1,85 @@
+// A small host for the fault tests: it logs through the facade, like a real
+// host, and tells its parent over stdout what has returned.
+//
+//   faulthost burst LOG TAG COUNT PAD   logs COUNT property edits of code TAG,
+//                                       element "<i>", value of PAD bytes, and
+//                                       prints "<i>" once each call returned
+//   faulthost dict LOG                  reads commands from stdin:
+//                                       "send CODE" sends CODE as a named event,
+//                                       a list event and an action, and prints
+//                                       the slowest call's milliseconds;
+//                                       "quit" ends
+// KelUbc.db is read from this executable's folder.
+
+#include <KelUbc.h>
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+bool report(const std::string &line)
+{
+    const std::string out = line + '\n';
+    return ::write(STDOUT_FILENO, out.data(), out.size()) == ssize_t(out.size());
+}
+
+int burst(KelUbc *ubc, const QString &tag, int count, int pad)
+{
+    const QString value(pad, QLatin1Char('x'));
+    for (int i = 0; i < count; ++i) {
+        ubc->sendElementPropValueModified(tag, QStringLiteral("pad"), QString::number(i), value);
+        if (!report(std::to_string(i)))
+            return 1;
+    }
+    return 0;
+}
+
+int dictionary(KelUbc *ubc)
+{
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, stdin)) {
+        const QString command = QString::fromUtf8(buffer).trimmed();
+        if (command == QLatin1String("quit"))
+            return 0;
+        if (!command.startsWith(QLatin1String("send ")))
+            return 2;
+        const QString code = command.mid(5);
+        qint64 slowest = 0;
+        QElapsedTimer timer;
+        timer.start();
+        ubc->send(code);
+        slowest = qMax(slowest, timer.restart());
+        ubc->send(code, QStringList{QStringLiteral("v1"), QStringLiteral("v2")});
+        slowest = qMax(slowest, timer.restart());
+        ubc->sendActionExecute(code, QStringLiteral("action"), false);
+        slowest = qMax(slowest, timer.elapsed());
+        report(std::to_string(slowest));
+    }
+    return 3;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(quiet);
+    const QStringList args = app.arguments();
+    if (args.size() < 3)
+        return 2;
+    KelUbc *ubc = KelUbc::instance();
+    ubc->setLogFilePath(args[2]);
+    if (args[1] == QLatin1String("burst") && args.size() == 6)
+        return burst(ubc, args[3], args[4].toInt(), args[5].toInt());
+    if (args[1] == QLatin1String("dict"))
+        return dictionary(ubc);
+    return 2;
+}
