@@ -7,11 +7,11 @@
 
 KelUbcPrivate::KelUbcPrivate()
     : QObject(nullptr),
+      m_db(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("KelUbc"))),
       m_major(QLatin1String("")),
       m_layer(QLatin1String("")),
       m_region(QLatin1String(""))
 {
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("KelUbc"));
     m_db.setDatabaseName(QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db"));
     // Read-only: a missing dictionary must fail the open, not create an empty file.
     // A writer's exclusive lock would hold each look-up for the driver's default

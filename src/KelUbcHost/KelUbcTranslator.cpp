@@ -69,7 +69,7 @@ QString KelUbcTranslator::translate(const char *context, const char *sourceText,
     // A null answer lets the application ask its other translators.
     if (!sourceText || !d->gbk || qstrcmp(context, "KelUbc") != 0)
         return QString();
-    const QString chinese = d->gbk->toUnicode(sourceText);
+    QString chinese = d->gbk->toUnicode(sourceText); // not const: returned by move
     if (language() == English) {
         for (const LabelText &label : labelTexts)
             if (chinese == QStringView(label.chinese))
