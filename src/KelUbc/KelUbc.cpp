@@ -81,7 +81,11 @@ qint64 KelUbc::getProjRuningTime() { return d_func()->getProjRuningTime(); }
 void KelUbc::setProjRuningTime(qint64 time) { d_func()->setProjRuningTime(time); }
 
 QMap<quint64, UBCMDStateInfo> KelUbc::getProjMDInfo() { return d_func()->getProjMDInfo(); }
-void KelUbc::setProjMDInfo(QMap<quint64, UBCMDStateInfo> states) { d_func()->setProjMDInfo(states); }
+// By value, as the exported interface declares it; QMap copies are shared.
+void KelUbc::setProjMDInfo(QMap<quint64, UBCMDStateInfo> states) // NOLINT(performance-unnecessary-value-param)
+{
+    d_func()->setProjMDInfo(states);
+}
 void KelUbc::sendMDByEvent(quint64 code, UbcMDEventType type, bool startTiming,
                            QString &key, QString &value)
 {

@@ -254,7 +254,8 @@ void RuvUbcHelper::sendData(quint64 code)
     Q_EMIT dataSent(code, RuvUbcAttrType(), false);
 }
 
-void RuvUbcHelper::sendData(quint64 code, RuvUbcAttrType attributes)
+// By value as the invokable's declaration has it; QMap copies are shared.
+void RuvUbcHelper::sendData(quint64 code, RuvUbcAttrType attributes) // NOLINT(performance-unnecessary-value-param)
 {
     {
         QMutexLocker lock(&d->mutex);

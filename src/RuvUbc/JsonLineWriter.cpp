@@ -14,6 +14,9 @@ struct Field
     QString UbcDataProtocol::*member;
 };
 
+// The arguments are pasted into string literals and a member name, where
+// parentheses cannot go.
+// NOLINTNEXTLINE(bugprone-macro-parentheses)
 #define KEY(open, name) { #name, open #name "\":\"", int(sizeof(open #name "\":\"")) - 1, &UbcDataProtocol::name }
 const Field kFields[JsonLineWriter::FieldCount] = {
     KEY("{\"", pcode), KEY("\",\"", fncode), KEY("\",\"", fnname), KEY("\",\"", fngroup),
