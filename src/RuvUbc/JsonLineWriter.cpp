@@ -88,6 +88,9 @@ char *putString(char *p, const QString &s)
         } else if (c < 0x800) {
             *p++ = char(0xc0 | (c >> 6));
             *p++ = char(0x80 | (c & 0x3f));
+        } else if (c == 0xfeff) {
+            // Qt's JSON reader drops a raw byte-order mark that opens a string.
+            p = putUnitEscape(p, c);
         } else if (c < 0xd800 || c > 0xdfff) {
             *p++ = char(0xe0 | (c >> 12));
             *p++ = char(0x80 | ((c >> 6) & 0x3f));
@@ -120,6 +123,8 @@ qint64 measureString(const QString &s)
             size += !kEscape.e[c] ? 1 : kEscape.e[c] == 'u' ? 6 : 2;
         else if (c < 0x800)
             size += 2;
+        else if (c == 0xfeff)
+            size += 6;
         else if (c < 0xd800 || c > 0xdfff)
             size += 3;
         else if (c < 0xdc00 && i + 1 < n && u[i + 1] >= 0xdc00 && u[i + 1] <= 0xdfff)
