@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (RelWithDebInfo, -DKELUBC_BUILD_BENCH=ON) and prints
+# one table: the median CPU time of each hot path over REPS runs, its target,
+# and whether it meets it. Run it on a quiet machine; not part of CI.
+#   BUILD_DIR  build folder (default: build)
+#   REPS       repetitions per benchmark (default: 5)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-debian.sh jq
+
+build=${BUILD_DIR:-build}
+reps=${REPS:-5}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON > /dev/null
+cmake --build "$build" -j"$(nproc)" --target bench_ruvubc bench_watcher bench_namedevents bench_actions > /dev/null
+
+# name -> median CPU ns (benchmarks) or median value (counters, as name.counter)
+declare -A ns
+for bench in bench_ruvubc bench_watcher bench_namedevents bench_actions; do
+    out=$(QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/bench/$bench" \
+        --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+        --benchmark_min_time=0.2 --benchmark_format=json 2>/dev/null)
+    while read -r name value; do
+        ns[$name]=$value
+    done < <(jq -r '.benchmarks[] | select(.aggregate_name == "median") | . as $b
+        | "\($b.run_name) \($b.cpu_time)",
+          (to_entries[] | select(.key | endswith("_ns")) | "\($b.run_name).\(.key) \(.value)")' <<< "$out")
+done
+
+failed=0
+# row NAME VALUE TARGET-TEXT CONDITION(awk, v = value)
+row() {
+    local verdict
+    if awk -v v="$2" "BEGIN { exit !($4) }"; then verdict=pass; else verdict=FAIL; failed=1; fi
+    printf '%-50s %10.1f  %-42s %s\n' "$1" "$2" "$3" "$verdict"
+}
+need() { [ -n "${ns[$1]:-}" ] || { echo "missing result: $1" >&2; exit 1; }; }
+for k in BM_TrivialFilter BM_WatcherOtherEvent BM_DeliveryTrivialFilter BM_DeliveryWatcher \
+         BM_WatcherMouseMove BM_DirectRecord BM_NamedEventCached BM_NamedEventListCached \
+         BM_CachedLookupUpperBound.lookup_ns BM_LogRecord BM_RawWrite BM_DirectActionRecord \
+         BM_ActionExecute BM_HelperDirect BM_CodedSend; do
+    need "$k"
+done
+
+printf '%-50s %10s  %-42s %s\n' "hot path (benchmark)" "median ns" "target" "result"
+printf '%.0s-' {1..112}; echo
+t=${ns[BM_TrivialFilter]}
+row "unrelated event, filter call (WatcherOtherEvent)" "${ns[BM_WatcherOtherEvent]}" \
+    "<= 1.5 x trivial filter ($(printf %.1f "$t") ns)" "v <= 1.5 * $t"
+t=${ns[BM_DeliveryTrivialFilter]}
+row "unrelated event, Qt delivery (DeliveryWatcher)" "${ns[BM_DeliveryWatcher]}" \
+    "<= 1.5 x trivial filter ($(printf %.0f "$t") ns)" "v <= 1.5 * $t"
+row "mouse move (WatcherMouseMove)" "${ns[BM_WatcherMouseMove]}" "< 1000 ns" "v < 1000"
+t=${ns[BM_DirectRecord]}
+row "named event, cached code (NamedEventCached)" "${ns[BM_NamedEventCached]}" \
+    "<= 2 x record to RuvUbc ($(printf %.0f "$t") ns)" "v <= 2 * $t"
+row "named list event, cached (NamedEventListCached)" "${ns[BM_NamedEventListCached]}" \
+    "<= 2 x record to RuvUbc ($(printf %.0f "$t") ns)" "v <= 2 * $t"
+row "cached look-up, upper bound (lookup_ns)" "${ns[BM_CachedLookupUpperBound.lookup_ns]}" "< 100 ns" "v < 100"
+row "record log append (LogRecord)" "${ns[BM_LogRecord]}" \
+    "< 4000 ns; plain write(2): $(printf %.0f "${ns[BM_RawWrite]}") ns" "v < 4000"
+t=${ns[BM_DirectActionRecord]}
+row "action record (ActionExecute)" "${ns[BM_ActionExecute]}" \
+    "<= 2 x record to RuvUbc ($(printf %.0f "$t") ns)" "v <= 2 * $t"
+t=${ns[BM_HelperDirect]}
+row "coded send with helper (CodedSend)" "${ns[BM_CodedSend]}" \
+    "<= 2 x helper called ($(printf %.0f "$t") ns)" "v <= 2 * $t"
+echo "CPU time per call, median of $reps runs; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+exit $failed
