@@ -88,10 +88,7 @@ char *putString(char *p, const QString &s)
         } else if (c < 0x800) {
             *p++ = char(0xc0 | (c >> 6));
             *p++ = char(0x80 | (c & 0x3f));
-        } else if (c == 0xfeff) {
-            // Qt's JSON reader drops a raw byte-order mark that opens a string.
-            p = putUnitEscape(p, c);
-        } else if (c < 0xd800 || c > 0xdfff) {
+        } else if (c != 0xfeff && (c < 0xd800 || c > 0xdfff)) {
             *p++ = char(0xe0 | (c >> 12));
             *p++ = char(0x80 | ((c >> 6) & 0x3f));
             *p++ = char(0x80 | (c & 0x3f));
@@ -104,7 +101,8 @@ char *putString(char *p, const QString &s)
             *p++ = char(0x80 | (cp & 0x3f));
         } else {
             // A lone surrogate has no UTF-8 form; the escape keeps the line
-            // valid and lets a lenient parser restore the unit.
+            // valid and lets a lenient parser restore the unit. U+FEFF is
+            // escaped too: Qt's JSON reader drops it raw at a string's start.
             p = putUnitEscape(p, c);
         }
     }
@@ -123,9 +121,7 @@ qint64 measureString(const QString &s)
             size += !kEscape.e[c] ? 1 : kEscape.e[c] == 'u' ? 6 : 2;
         else if (c < 0x800)
             size += 2;
-        else if (c == 0xfeff)
-            size += 6;
-        else if (c < 0xd800 || c > 0xdfff)
+        else if (c != 0xfeff && (c < 0xd800 || c > 0xdfff))
             size += 3;
         else if (c < 0xdc00 && i + 1 < n && u[i + 1] >= 0xdc00 && u[i + 1] <= 0xdfff)
             size += 4, ++i;
