@@ -1,8 +1,9 @@
-// Model-data statistics: the state records, their events and the two commit
-// roads, against a tracker whose time the test sets and a helper object that
-// journals what reaches it.
+// Project records, the project's running time and the model-data statistics
+// with their two commit roads, against the recording behaviour log, a tracker
+// whose time the test sets and a helper object that journals what reaches it.
 
 #include "KelUbcPrivate.h"
+#include "RecordingTranslator.h"
 #include "TestSupport.h"
 
 #include <QtTest/QtTest>
@@ -13,35 +14,20 @@
 typedef QMap<QString, QString> RuvUbcAttrType;
 using Attrs = QMap<QString, QString>;
 
-// The host's helper as the library finds it. Only the two-argument sendData
-// exists: any other call fails and is missing from the journal. It may react
-// inside the call, as a host's helper is free to.
-class JournalHelper : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QPair<quint64, Attrs>> calls;
-    std::function<void(quint64)> reaction;
-
-    QList<quint64> codes() const
-    {
-        QList<quint64> out;
-        for (const auto &c : calls)
-            out << c.first;
-        return out;
-    }
-    Q_INVOKABLE void sendData(quint64 code, RuvUbcAttrType attributes)
-    {
-        calls.append({code, attributes});
-        if (reaction)
-            reaction(code);
-    }
-};
-
 namespace {
 
 KelUbc *ubc() { return KelUbc::instance(); }
 KelUbcPrivate *d() { return KelUbcPrivate::get(KelUbc::instance()); }
+
+// "key=value,key=value" in key order.
+QString text(const Attrs &attrs)
+{
+    QStringList pairs;
+    for (auto it = attrs.cbegin(); it != attrs.cend(); ++it)
+        pairs << it.key() + QLatin1Char('=') + it.value();
+    return pairs.join(QLatin1Char(','));
+}
+
 UBCMDStateInfo stored(quint64 code) { return d()->m_mdStates.value(qint64(code)); }
 
 UBCMDStateInfo record(quint64 code, int state, int committed = 0, qint64 startTime = -1,
@@ -56,6 +42,13 @@ UBCMDStateInfo record(quint64 code, int state, int committed = 0, qint64 startTi
     return info;
 }
 
+// "code/state/committed/startTime/attributes;" of a state record.
+QString fields(const UBCMDStateInfo &info)
+{
+    return QStringLiteral("%1/%2/%3/%4/%5;").arg(info.code).arg(info.state).arg(info.committed).arg(info.startTime)
+        .arg(text(info.attrs));
+}
+
 void mdEvent(quint64 code, UbcMDEventType type, bool timing = false, QString key = QString(),
              QString value = QString())
 {
@@ -68,11 +61,22 @@ void commit(quint64 code, QString key = QString(), QString value = QString(), bo
 }
 
 Attrs one(const char *key, const char *value) { return {{QLatin1String(key), QLatin1String(value)}}; }
-Attrs two(const char *k1, const char *v1, const char *k2, const char *v2)
+
+SOperation operation(const QString &projectId, int count = 0, qint64 size = 0)
 {
-    Attrs map = one(k1, v1);
-    map.insert(QLatin1String(k2), QLatin1String(v2));
-    return map;
+    SOperation op;
+    op.prjFullPath = QStringLiteral("/p/op.prj");
+    op.prjEdoCnt = count;
+    op.prjSize = size;
+    op.projectId = projectId;
+    return op;
+}
+
+// "fncode|fngroup|fnname|projectid|prjfullpath|prjedocnt|prjsize|duration|attributes"
+QString projectFields(const UbcDataProtocol &r)
+{
+    return QStringList{r.fncode, r.fngroup, r.fnname, r.projectid, r.prjfullpath, r.prjedocnt, r.prjsize,
+                       r.duration, text(r.attrs)}.join(QLatin1Char('|'));
 }
 
 const quint64 Top = quint64(1) << 63;
@@ -81,6 +85,27 @@ const QString ProjectKey = QStringLiteral("工程-md");
 
 } // namespace
 
+// The host's helper as the library finds it. Only the two-argument sendData
+// exists: any other call fails and is missing from the journal. It may react
+// inside the call, as a host's helper is free to.
+class JournalHelper : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList sent;    // "code:attributes"
+    QStringList context; // "behaviour-log calls/tracker calls/location label" at each send
+    std::function<void(quint64)> reaction;
+
+    Q_INVOKABLE void sendData(quint64 code, RuvUbcAttrType attributes)
+    {
+        sent << QStringLiteral("%1:%2").arg(code).arg(text(attributes));
+        context << QStringLiteral("%1/%2/%3").arg(RecordingLog::calls().size())
+                       .arg(ManualTracker::calls().size()).arg(d()->m_location);
+        if (reaction)
+            reaction(code);
+    }
+};
+
 class tst_ModelData : public QObject
 {
     Q_OBJECT
@@ -88,22 +113,25 @@ class tst_ModelData : public QObject
 private slots:
     void initTestCase();
     void init();
-    void recordTypeAndAccessors();
+    void cleanup();
+    void beforeAnyProject();
+    void stateRecords();
     void events();
-    void commitRefusals();
     void durationArithmetic();
     void commitThroughCodedSend();
-    void commitAtClose();
     void sentAtMostOnceAcrossRoads();
-    void runningTimeEmptiesStates();
+    void newOpenAndSave();
+    void closeProject();
 
 private:
     JournalHelper helper;
+    RecordingTranslator translator;
 };
 
 void tst_ModelData::initTestCase()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("default.info=false")); // record lines
+    QCoreApplication::installTranslator(&translator);
     QVERIFY(ubc());
     qApp->setProperty("RuvUbcHelper", QVariant::fromValue<QObject *>(&helper));
 }
@@ -111,130 +139,114 @@ void tst_ModelData::initTestCase()
 void tst_ModelData::init()
 {
     d()->m_mdStates.clear();
-    d()->m_projectId = ProjectKey;
     d()->m_layer = QStringLiteral("L1");
-    helper.calls.clear();
+    helper.sent.clear();
+    helper.context.clear();
     helper.reaction = nullptr;
     ManualTracker::reset();
+    RecordingLog::reset();
 }
 
-void tst_ModelData::recordTypeAndAccessors()
-{
-    const UBCMDStateInfo fresh;
-    QCOMPARE(fresh.state, 0);
-    QCOMPARE(fresh.committed, 0);
-    QCOMPARE(fresh.startTime, qint64(-1));
-    QVERIFY(fresh.attrs.isEmpty());
-    // A move takes the attributes and leaves the scalars behind.
-    UBCMDStateInfo source = record(Max, 2, 1, 77, one("a", "1"));
-    UBCMDStateInfo moved(std::move(source));
-    QVERIFY(source.attrs.isEmpty());
-    QCOMPARE(source.code, Max);
-    QCOMPARE(source.startTime, qint64(77));
-    UBCMDStateInfo assigned;
-    assigned = std::move(moved);
-    QVERIFY(moved.attrs.isEmpty());
-    QCOMPARE(assigned.attrs, one("a", "1"));
+// The first test sees the library as it starts; every later one works in a
+// project of a known key.
+void tst_ModelData::cleanup() { d()->m_projectId = ProjectKey; }
 
-    QVERIFY(ubc()->getProjMDInfo().isEmpty());
+void tst_ModelData::beforeAnyProject()
+{
+    // No project yet: the empty key, and a close measures nothing.
+    QVERIFY(d()->m_projectId.isEmpty() && d()->m_projectOpenTime.isNull());
+    ManualTracker::setWorkingTime(4321);
+    ubc()->setProjRuningTime(5000);
+    QCOMPARE(ubc()->getProjRuningTime(), qint64(4321));
+    ubc()->closeProject(operation(QStringLiteral("X")));
+    QCOMPARE(ManualTracker::calls().join(QLatin1Char(' ')), QStringLiteral("start::5000 get: remove:"));
+    QCOMPARE(RecordingLog::records().constLast().duration, QStringLiteral("0"));
+    QVERIFY(d()->m_projectId.isEmpty()); // a close never makes a project current
+}
+
+void tst_ModelData::stateRecords()
+{
+    QCOMPARE(fields(UBCMDStateInfo()).section(QLatin1Char('/'), 1), QStringLiteral("0/0/-1/;"));
+    const QString key = QStringLiteral("k"), value = QStringLiteral("v");
+    commit(1, key, value);
+    QVERIFY(d()->m_mdStates.isEmpty());
+
     // Only state 1 comes out, committed or not; a code may differ from its key.
-    ubc()->setProjMDInfo({{1, record(1, 0)}, {2, record(2, 1, 0, 5, one("old", "x"))},
-                          {3, record(3, 1, 1)}, {4, record(4, 2)}, {5, record(6, 1)}, {7, record(7, 7)}});
+    // Timing began at 0, so a refused commit that read the tracker would show.
+    ubc()->setProjMDInfo({{1, record(1, 0, 0, 0)}, {2, record(2, 1, 0, 5, one("old", "x"))},
+                          {3, record(3, 1, 1, 0)}, {4, record(4, 2, 0, 0)}, {5, record(6, 1, 0, 0)},
+                          {7, record(7, 7, 0, 0)}});
     QMap<quint64, UBCMDStateInfo> out = ubc()->getProjMDInfo();
     QCOMPARE(out.keys(), (QList<quint64>{2, 3, 5}));
-    QCOMPARE(out.value(3).committed, 1);
-    QCOMPARE(out.value(5).code, quint64(6));
+    QCOMPARE(fields(out.value(3)) + fields(out.value(5)), QStringLiteral("3/1/1/0/;6/1/0/0/;"));
 
-    // A record handed in again replaces the stored one whole.
-    ubc()->setProjMDInfo({{2, record(2, 1, 2, -7, one("new", "y"))}});
-    QCOMPARE(stored(2).attrs, one("new", "y"));
-    QCOMPARE(stored(2).committed, 2);
-    QCOMPARE(stored(2).startTime, qint64(-7));
-    QCOMPARE(d()->m_mdStates.size(), 6);
+    // commitMD refuses any state but 1, a code that differs from its key and
+    // committed 1, without reading the time or adding the attribute.
+    for (quint64 code : {1, 3, 4, 5, 7})
+        commit(code, key, value, true);
+    QVERIFY(helper.sent.isEmpty());
+    QVERIFY(ManualTracker::calls().isEmpty());
+    for (const UBCMDStateInfo &info : qAsConst(d()->m_mdStates))
+        QVERIFY(!info.attrs.contains(key));
+
+    // A record handed in again replaces the stored one whole. Committed values
+    // other than 0 and 1 do not stop commitMD, which leaves 1; the bool changes
+    // nothing; a second commit sends nothing and keeps its attribute out.
+    ubc()->setProjMDInfo({{2, record(2, 1, 2, -7, one("new", "y"))}, {10, record(10, 1, -1)}});
+    QCOMPARE(fields(stored(2)), QStringLiteral("2/1/2/-7/new=y;"));
+    QCOMPARE(d()->m_mdStates.size(), 7);
+    commit(2, key, value, true);
+    commit(10, key, value, false);
+    commit(2, QStringLiteral("late"), value);
+    QCOMPARE(helper.sent, (QStringList{QStringLiteral("2:k=v,new=y"), QStringLiteral("10:k=v")}));
+    QCOMPARE(fields(stored(2)) + fields(stored(10)), QStringLiteral("2/1/1/-7/k=v,new=y;10/1/1/-1/k=v;"));
 
     // Codes at and above 2^63 are negative keys and come back unchanged.
     ubc()->setProjMDInfo({{Top, record(Top, 1)}, {Max, record(Max, 1)}});
-    QCOMPARE(d()->m_mdStates.firstKey(), std::numeric_limits<qint64>::min());
-    QVERIFY(d()->m_mdStates.contains(-1));
     out = ubc()->getProjMDInfo();
-    QVERIFY(out.contains(Top));
-    QCOMPARE(out.value(Max).code, Max);
-    QVERIFY(ManualTracker::calls().isEmpty());
-    QVERIFY(helper.calls.isEmpty());
+    QCOMPARE(fields(out.value(Top)) + fields(out.value(Max)),
+             QStringLiteral("%1/1/0/-1/;%2/1/0/-1/;").arg(Top).arg(Max));
+
+    // Setting the running time drops every record; one handed in afterwards
+    // stays, and is sendable again.
+    ubc()->setProjRuningTime(-3);
+    QVERIFY(d()->m_mdStates.isEmpty());
+    QCOMPARE(ManualTracker::calls(), QStringList{QStringLiteral("start:%1:-3").arg(ProjectKey)});
+    ubc()->setProjMDInfo({{2, record(2, 1)}});
+    commit(2);
+    QCOMPARE(helper.sent.constLast(), QStringLiteral("2:"));
 }
 
 void tst_ModelData::events()
 {
     // A first event: the type becomes the state, nothing else is set or sent.
     mdEvent(Max, UbcMDEventProjectClose);
-    QCOMPARE(stored(Max).code, Max);
-    QCOMPARE(stored(Max).state, 2);
-    QCOMPARE(stored(Max).startTime, qint64(-1));
-    QVERIFY(stored(Max).attrs.isEmpty());
-    QVERIFY(ManualTracker::calls().isEmpty());
+    QCOMPARE(fields(stored(Max)), QString::number(Max) + QStringLiteral("/2/0/-1/;"));
 
     // Attributes accumulate, the later value wins, an empty key adds nothing.
-    mdEvent(9, UbcMDEventCommit, false, QStringLiteral("a"), QStringLiteral("1"));
-    mdEvent(9, UbcMDEventCommit, false, QStringLiteral("b"), QStringLiteral("2"));
-    mdEvent(9, UbcMDEventCommit, false, QStringLiteral("a"), QStringLiteral("3"));
+    for (const char *kv : {"a1", "b2", "a3"})
+        mdEvent(9, UbcMDEventCommit, false, QString(QLatin1Char(kv[0])), QString(QLatin1Char(kv[1])));
     mdEvent(9, UbcMDEventCommit, false, QLatin1String(""), QStringLiteral("lost"));
-    mdEvent(9, UbcMDEventCommit, false, QString(), QStringLiteral("lost"));
-    QCOMPARE(stored(9).attrs, two("a", "3", "b", "2"));
+    QCOMPARE(fields(stored(9)), QStringLiteral("9/1/0/-1/a=3,b=2;"));
 
     // Timing reads the current project's working time; the later reading
     // wins, and an event without the flag keeps it.
     ManualTracker::setWorkingTime(700);
     mdEvent(9, UbcMDEventCommit, true);
-    QCOMPARE(stored(9).startTime, qint64(700));
     ManualTracker::setWorkingTime(5000000000000);
     mdEvent(9, UbcMDEventCommit, true);
     mdEvent(9, UbcMDEventCommit, false);
-    QCOMPARE(stored(9).startTime, qint64(5000000000000));
-    const QString get = QStringLiteral("get:") + ProjectKey;
-    QCOMPARE(ManualTracker::calls(), (QStringList{get, get}));
+    QCOMPARE(ManualTracker::calls().join(QLatin1Char(' ')), QStringLiteral("get:%1 get:%1").arg(ProjectKey));
 
     // Any type is stored; a committed record takes events and stays committed.
     mdEvent(9, UbcMDEventType(5));
-    QCOMPARE(stored(9).state, 5);
+    QCOMPARE(fields(stored(9)), QStringLiteral("9/5/0/5000000000000/a=3,b=2;"));
     QVERIFY(!ubc()->getProjMDInfo().contains(9));
     ubc()->setProjMDInfo({{9, record(9, 1, 1)}});
     mdEvent(9, UbcMDEventCommit, true, QStringLiteral("c"), QStringLiteral("4"));
-    QCOMPARE(stored(9).committed, 1);
-    QCOMPARE(stored(9).attrs, one("c", "4"));
+    QCOMPARE(fields(stored(9)), QStringLiteral("9/1/1/5000000000000/c=4;"));
     commit(9);
-    QVERIFY(helper.calls.isEmpty());
-}
-
-void tst_ModelData::commitRefusals()
-{
-    const QString key = QStringLiteral("k"), value = QStringLiteral("v");
-    commit(1, key, value);
-    QVERIFY(d()->m_mdStates.isEmpty());
-
-    // No record, state 0, state 2, a code that differs from its key, committed 1.
-    ubc()->setProjMDInfo({{2, record(2, 0, 0, 0)}, {3, record(3, 2, 0, 0)},
-                          {5, record(6, 1, 0, 0)}, {7, record(7, 1, 1, 0)}});
-    for (quint64 code : {2, 3, 5, 7})
-        commit(code, key, value, true);
-    QVERIFY(helper.calls.isEmpty());
-    QVERIFY(ManualTracker::calls().isEmpty());
-    for (const UBCMDStateInfo &info : qAsConst(d()->m_mdStates))
-        QVERIFY(info.attrs.isEmpty());
-    QCOMPARE(stored(5).committed, 0);
-
-    // Committed values other than 0 and 1 do not stop commitMD; it leaves 1.
-    ubc()->setProjMDInfo({{8, record(8, 1, 2)}, {10, record(10, 1, -1)}});
-    commit(8, key, value, true);
-    commit(10, key, value, false);
-    QCOMPARE(helper.codes(), (QList<quint64>{8, 10}));
-    QCOMPARE(helper.calls[0].second, helper.calls[1].second); // the bool changes nothing
-    QCOMPARE(stored(8).committed, 1);
-    QCOMPARE(stored(10).committed, 1);
-
-    // A second commit sends nothing and keeps its attribute out.
-    commit(8, QStringLiteral("late"), value);
-    QCOMPARE(helper.calls.size(), 2);
-    QVERIFY(!stored(8).attrs.contains(QStringLiteral("late")));
+    QVERIFY(helper.sent.isEmpty());
 }
 
 void tst_ModelData::durationArithmetic()
@@ -252,87 +264,42 @@ void tst_ModelData::durationArithmetic()
         ManualTracker::calls().clear();
         commit(code);
         QCOMPARE(ManualTracker::calls(), QStringList{QStringLiteral("get:") + ProjectKey});
-        QCOMPARE(helper.calls.constLast().first, code);
-        QCOMPARE(helper.calls.constLast().second, one("tjsc", c.tjsc));
-        QCOMPARE(stored(code).attrs, one("tjsc", c.tjsc));
+        QCOMPARE(helper.sent.constLast(), QStringLiteral("%1:tjsc=%2").arg(code).arg(c.tjsc));
     }
 
     // Without timing nothing is measured; a caller's own "tjsc" goes as given.
     ManualTracker::calls().clear();
     mdEvent(200, UbcMDEventCommit);
     commit(200, QStringLiteral("tjsc"), QStringLiteral("mine"));
-    mdEvent(201, UbcMDEventCommit);
-    commit(201);
     QVERIFY(ManualTracker::calls().isEmpty());
-    QCOMPARE(helper.calls[helper.calls.size() - 2].second, one("tjsc", "mine"));
-    QCOMPARE(helper.calls.constLast(), qMakePair(quint64(201), Attrs()));
+    QCOMPARE(helper.sent.constLast(), QStringLiteral("200:tjsc=mine"));
 }
 
 void tst_ModelData::commitThroughCodedSend()
 {
-    // The layer rule of the coded send applies, and the record keeps its result.
+    // The layer rule of the coded send applies; the record holds its result
+    // already while the helper runs, and keeps what the helper adds meanwhile.
     d()->m_layer = QStringLiteral("L7");
-    mdEvent(30, UbcMDEventCommit, false, QStringLiteral("Layer"), QStringLiteral("stale"));
-    mdEvent(30, UbcMDEventCommit, false, QStringLiteral("a"), QStringLiteral("1"));
-    mdEvent(31, UbcMDEventCommit, false, QStringLiteral("layer"), QStringLiteral("stale"));
-    commit(30);
-    commit(31, QStringLiteral("LAYER"), QStringLiteral("kept"));
-    const Attrs first = two("a", "1", "layer", "L7");
-    const Attrs second = two("LAYER", "kept", "layer", "L7");
-    QCOMPARE(helper.calls, (QList<QPair<quint64, Attrs>>{{30, first}, {31, second}}));
-    QCOMPARE(stored(30).attrs, first);
-    QCOMPARE(ubc()->getProjMDInfo().value(31).attrs, second);
-
-    // While the helper runs the record already holds the normalised map, and
-    // what the helper adds to it meanwhile stays.
-    d()->m_layer = QStringLiteral("L2");
-    mdEvent(40, UbcMDEventCommit, false, QStringLiteral("Layer"), QString());
-    Attrs seenInside;
+    mdEvent(40, UbcMDEventCommit, false, QStringLiteral("Layer"), QStringLiteral("stale"));
+    QString seenInside;
     helper.reaction = [&](quint64 code) {
-        seenInside = stored(code).attrs;
+        seenInside = fields(stored(code));
         mdEvent(code, UbcMDEventCommit, false, QStringLiteral("during"), QStringLiteral("x"));
     };
-    commit(40);
-    QCOMPARE(seenInside, one("layer", "L2"));
-    QCOMPARE(stored(40).attrs, two("during", "x", "layer", "L2"));
-    QCOMPARE(stored(40).committed, 1);
+    commit(40, QStringLiteral("LAYER"), QStringLiteral("kept"));
+    QCOMPARE(helper.sent, QStringList{QStringLiteral("40:LAYER=kept,layer=L7")});
+    QCOMPARE(seenInside, QStringLiteral("40/1/0/-1/LAYER=kept,layer=L7;"));
+    QCOMPARE(fields(stored(40)), QStringLiteral("40/1/1/-1/LAYER=kept,during=x,layer=L7;"));
 
     // A helper that empties the states ends both roads quietly.
     helper.reaction = [](quint64) { ubc()->setProjRuningTime(0); };
     mdEvent(41, UbcMDEventCommit);
     commit(41);
-    QVERIFY(d()->m_mdStates.isEmpty());
     mdEvent(42, UbcMDEventProjectClose);
     mdEvent(43, UbcMDEventProjectClose);
     ubc()->closeProject(SOperation());
-    QCOMPARE(helper.codes(), (QList<quint64>{30, 31, 40, 41, 42}));
+    QCOMPARE(helper.sent.mid(1), (QStringList{QStringLiteral("41:"), QStringLiteral("42:")}));
     QVERIFY(d()->m_mdStates.isEmpty());
-}
-
-void tst_ModelData::commitAtClose()
-{
-    d()->m_layer = QStringLiteral("L9");
-    ubc()->setProjMDInfo({{20, record(20, 2, 0, 100, one("Layer", "raw"))}, {10, record(10, 2)},
-                          {15, record(15, 1)}, {30, record(30, 2, 1)}, {35, record(35, 2, 2)},
-                          {5, record(6, 2, 0, -1, one("b", "2"))}, {Top, record(Top, 2)}});
-    ubc()->closeProject(SOperation());
-
-    // Ascending signed keys, 2^63 the smallest; each under its own code, its
-    // attributes as they stand: no layer rule, no duration.
-    QCOMPARE(helper.calls, (QList<QPair<quint64, Attrs>>{
-                               {Top, {}}, {6, one("b", "2")}, {10, {}}, {20, one("Layer", "raw")}}));
-    QCOMPARE(ManualTracker::calls(), QStringList{QStringLiteral("remove:") + ProjectKey});
-
-    // Nothing is removed; sent records are committed, the others untouched.
-    QCOMPARE(d()->m_mdStates.size(), 7);
-    for (quint64 code : {Top, quint64(5), quint64(10), quint64(20)})
-        QCOMPARE(stored(code).committed, 1);
-    QCOMPARE(stored(15).committed, 0);
-    QCOMPARE(stored(35).committed, 2);
-    QCOMPARE(stored(20).attrs, one("Layer", "raw"));
-
-    ubc()->closeProject(SOperation());
-    QCOMPARE(helper.calls.size(), 4);
 }
 
 void tst_ModelData::sentAtMostOnceAcrossRoads()
@@ -348,35 +315,102 @@ void tst_ModelData::sentAtMostOnceAcrossRoads()
 
     commit(1);
     commit(2);
-    QCOMPARE(helper.codes(), (QList<quint64>{3, 1}));
+    QCOMPARE(helper.sent, (QStringList{QStringLiteral("3:"), QStringLiteral("1:")}));
     ubc()->closeProject(SOperation());
-    QCOMPARE(helper.codes(), (QList<quint64>{3, 1, 2, 4}));
-
+    QCOMPARE(helper.sent.size(), 4);
     mdEvent(4, UbcMDEventCommit);
     commit(4);
     commit(1);
     ubc()->closeProject(SOperation());
-    QCOMPARE(helper.calls.size(), 4);
+    QCOMPARE(helper.sent, (QStringList{QStringLiteral("3:"), QStringLiteral("1:"), QStringLiteral("2:"),
+                                       QStringLiteral("4:")}));
 }
 
-void tst_ModelData::runningTimeEmptiesStates()
+void tst_ModelData::newOpenAndSave()
 {
-    ubc()->setProjMDInfo({{50, record(50, 1)}, {Top, record(Top, 2)}});
-    mdEvent(51, UbcMDEventCommit, true);
-    ManualTracker::calls().clear();
-    ubc()->setProjRuningTime(-3);
-    QVERIFY(ubc()->getProjMDInfo().isEmpty());
-    QCOMPARE(ManualTracker::calls(), QStringList{QStringLiteral("start:%1:-3").arg(ProjectKey)});
-    commit(50);
-    commit(51);
-    ubc()->closeProject(SOperation());
-    QVERIFY(helper.calls.isEmpty());
-    QVERIFY(d()->m_mdStates.isEmpty());
+    d()->m_layer = QStringLiteral("L3");
 
-    // Records handed in after the restart stay, and are sendable again.
-    ubc()->setProjMDInfo({{50, record(50, 1)}});
-    commit(50);
-    QCOMPARE(helper.codes(), QList<quint64>{50});
+    // Both make their project current and start its open clock; only a new
+    // project takes the path and the host's attributes, as they are.
+    const QDateTime before = KelUbcPrivate::now();
+    ubc()->newProject(operation(QStringLiteral("N-1"), 3, 4000), {{QStringLiteral("k1"), QStringLiteral("v1")},
+                                                                   {QStringLiteral("k2"), QString()}});
+    QVERIFY(d()->m_projectOpenTime >= before && d()->m_projectOpenTime <= KelUbcPrivate::now());
+    QCOMPARE(d()->m_projectId, QStringLiteral("N-1"));
+    d()->m_projectOpenTime = QDateTime();
+    ubc()->openProject(operation(QStringLiteral("O-1"), 3, 4000));
+    QVERIFY(d()->m_projectOpenTime.isValid());
+    QCOMPARE(d()->m_projectId, QStringLiteral("O-1"));
+    QVERIFY(ManualTracker::calls().isEmpty()); // neither starts the working time
+
+    // Sizes in thousands, truncated toward zero; the record's own projectId.
+    const struct { qint64 size; const char *logged; } sizes[] = {
+        {1999, "1"}, {999, "0"}, {-1500, "-1"}, {5000000000999, "5000000000"}};
+    for (const auto &s : sizes)
+        ubc()->saveProject(operation(QStringLiteral("other"), 7, s.size));
+    const QList<UbcDataProtocol> records = RecordingLog::records();
+    QCOMPARE(records.size(), 6);
+    QCOMPARE(projectFields(records[0]), QStringLiteral("990003|特殊功能|新建工程|N-1|/p/op.prj|||init-duration|k1=v1,k2="));
+    QCOMPARE(projectFields(records[1]), QStringLiteral("990004|特殊功能|打开工程|O-1|init-path|||init-duration|"));
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(projectFields(records[2 + i]),
+                 QStringLiteral("990005|特殊功能|保存工程|other|init-path|7|%1|init-duration|").arg(sizes[i].logged));
+
+    // After each save record, the count with the current layer; also when
+    // the record is not logged.
+    translator.overrides.insert(QStringLiteral("保存工程"), QLatin1String(""));
+    ubc()->saveProject(operation(QStringLiteral("O-1"), -2));
+    translator.overrides.clear();
+    const QString count = QStringLiteral("580101004:layer=L3,prjedocnt=7");
+    QCOMPARE(helper.sent, (QStringList{count, count, count, count, QStringLiteral("580101004:layer=L3,prjedocnt=-2")}));
+    QCOMPARE(helper.context, (QStringList{QStringLiteral("12/0/"), QStringLiteral("16/0/"), QStringLiteral("20/0/"),
+                                          QStringLiteral("24/0/"), QStringLiteral("25/0/")}));
+}
+
+void tst_ModelData::closeProject()
+{
+    ubc()->openProject(operation(ProjectKey));
+    ubc()->setProjMDInfo({{20, record(20, 2, 0, 100, one("Layer", "raw"))}, {10, record(10, 2)},
+                          {15, record(15, 1)}, {30, record(30, 2, 1)}, {35, record(35, 2, 2)},
+                          {5, record(6, 2, 0, -1, one("b", "2"))}, {Top, record(Top, 2)}});
+    d()->m_projectOpenTime = KelUbcPrivate::now().addMSecs(-125500); // margin against truncation
+    d()->m_location = QStringLiteral("somewhere");
+    ManualTracker::reset();
+    RecordingLog::reset();
+
+    // The record carries its own projectId; the current project's tracking ends.
+    ubc()->closeProject(operation(QStringLiteral("other"), 3, 2500));
+    QCOMPARE(RecordingLog::calls().join(QLatin1Char(' ')), QStringLiteral("init filter:15 log filter:0"));
+    QCOMPARE(projectFields(RecordingLog::records().constLast()),
+             QStringLiteral("990006|特殊功能|关闭工程|other|init-path|3|2|125|"));
+    QCOMPARE(ManualTracker::calls(), QStringList{QStringLiteral("remove:") + ProjectKey});
+
+    // The waiting statistics, after the record and the cleared label and
+    // before the removal: ascending signed keys, 2^63 the smallest, each under
+    // its own code with its attributes as they stand (no layer rule, no duration).
+    QCOMPARE(helper.sent, (QStringList{QString::number(Top) + QLatin1Char(':'), QStringLiteral("6:b=2"),
+                                       QStringLiteral("10:"), QStringLiteral("20:Layer=raw")}));
+    QCOMPARE(helper.context.join(QLatin1Char(' ')), QStringLiteral("4/0/ 4/0/ 4/0/ 4/0/"));
+    // Nothing is removed; sent records are committed, the others untouched.
+    QString committed; // in key order: 2^63, 5, 10, 15, 20, 30, 35
+    for (const UBCMDStateInfo &info : qAsConst(d()->m_mdStates))
+        committed += QString::number(info.committed);
+    QCOMPARE(committed, QStringLiteral("1110112"));
+
+    // A second close measures from the same open, sends nothing again and
+    // removes the same key; the closed project stays current for the tracker.
+    d()->m_projectOpenTime = d()->m_projectOpenTime.addSecs(-5);
+    ubc()->closeProject(operation(QStringLiteral("other")));
+    QCOMPARE(RecordingLog::records().constLast().duration, QStringLiteral("130"));
+    QCOMPARE(helper.sent.size(), 4);
+    ManualTracker::setWorkingTime(-1);
+    QCOMPARE(ubc()->getProjRuningTime(), qint64(-1));
+    QCOMPARE(ManualTracker::calls().join(QLatin1Char(' ')),
+             QStringLiteral("remove:%1 remove:%1 get:%1").arg(ProjectKey));
+    // A clock set back gives a negative duration.
+    d()->m_projectOpenTime = KelUbcPrivate::now().addMSecs(5500);
+    ubc()->closeProject(operation(ProjectKey));
+    QCOMPARE(RecordingLog::records().constLast().duration, QStringLiteral("-5"));
 }
 
 QTEST_GUILESS_MAIN(tst_ModelData)
