@@ -6,7 +6,6 @@
 #include "RecordingTranslator.h"
 #include "TestSupport.h"
 
-#include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtSql/QSqlDatabase>
 #include <QtTest/QtTest>
@@ -17,68 +16,51 @@ class tst_Facade : public QObject
 
 private slots:
     void initTestCase();
-    void missingDictionaryStillWorks();
     void applicationRecords();
     void durations();
-    void labelsReachTranslateAsGbk();
     void translationEdges();
     void passThroughAndSetters();
 
 private:
     KelUbcPrivate *d() { return KelUbcPrivate::get(KelUbc::instance()); }
     QScopedPointer<MessageCapture> capture;
-    RecordingTranslator translator;
-    QDateTime beforeConstruction;
+    RecordingTranslator translator; // answers with the GBK-decoded source text
 };
 
 void tst_Facade::initTestCase()
 {
     capture.reset(new MessageCapture);
-    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db"));
+    const QString dictionary = QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db");
+    QFile::remove(dictionary);
     QCoreApplication::installTranslator(&translator);
-    beforeConstruction = QDateTime::currentDateTimeUtc();
+    const QDateTime beforeConstruction = QDateTime::currentDateTimeUtc();
 
     KelUbc *first = KelUbc::instance();
     QVERIFY(first);
     QCOMPARE(KelUbc::instance(), first);
     QCOMPARE(QSqlDatabase::connectionNames(), QStringList{QStringLiteral("KelUbc")});
 
+    // No dictionary: one debug line with the error, and no file made.
+    const QStringList debug = MessageCapture::texts(QtDebugMsg);
+    QCOMPARE(debug.size(), 1);
+    QVERIFY(debug.first().startsWith(QStringLiteral("QSqlError(")));
+    QVERIFY(!QFile::exists(dictionary));
+
     // A fresh private object: null versus empty strings, null times.
     KelUbcPrivate *p = d();
-    QVERIFY(p->m_projectId.isNull());
-    QVERIFY(p->m_location.isNull());
-    for (const QString *text : {&p->m_major, &p->m_layer, &p->m_region}) {
-        QVERIFY(!text->isNull());
-        QVERIFY(text->isEmpty());
-    }
-    QVERIFY(p->m_appStartTime.isNull());
-    QVERIFY(p->m_projectOpenTime.isNull());
-    QVERIFY(p->m_lastActivity >= beforeConstruction);
-    QVERIFY(p->m_lastActivity <= QDateTime::currentDateTimeUtc());
-    QVERIFY(p->m_funcDict.isEmpty());
-    QVERIFY(p->m_mdStates.isEmpty());
-}
-
-void tst_Facade::missingDictionaryStillWorks()
-{
-    // The open failed with one debug line and created no file.
-    QCOMPARE(MessageCapture::texts(QtDebugMsg).size(), 1);
-    QVERIFY(MessageCapture::texts(QtDebugMsg).first().startsWith(QStringLiteral("QSqlError(")));
-    QVERIFY(!QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db")));
-    QVERIFY(!d()->m_db.isOpen());
-
-    // Records that need no dictionary still flow.
-    RecordingLog::reset();
-    KelUbc::instance()->openApp();
-    QCOMPARE(RecordingLog::records().size(), 1);
+    QVERIFY(p->m_projectId.isNull() && p->m_location.isNull());
+    for (const QString *text : {&p->m_major, &p->m_layer, &p->m_region})
+        QVERIFY(!text->isNull() && text->isEmpty());
+    QVERIFY(p->m_appStartTime.isNull() && p->m_projectOpenTime.isNull());
+    QVERIFY(p->m_lastActivity >= beforeConstruction && p->m_lastActivity <= QDateTime::currentDateTimeUtc());
 }
 
 void tst_Facade::applicationRecords()
 {
     RecordingLog::reset();
     MessageCapture::messages().clear();
+    translator.requests.clear();
     d()->m_location = QStringLiteral("somewhere");
-
     KelUbc::instance()->openApp();
     QVERIFY(d()->m_location.isEmpty());
     KelUbc::instance()->startApp();
@@ -88,34 +70,35 @@ void tst_Facade::applicationRecords()
                               QStringLiteral("log"), QStringLiteral("filter:0")};
     QCOMPARE(RecordingLog::calls(), bracket + bracket + bracket);
 
-    const QList<UbcDataProtocol> records = RecordingLog::records();
-    const QStringList codes{records[0].fncode, records[1].fncode, records[2].fncode};
-    QCOMPARE(codes, (QStringList{QStringLiteral("990007"), QStringLiteral("990001"),
-                                 QStringLiteral("990002")}));
-    QCOMPARE(records[0].fnname, QStringLiteral("打开软件"));
-    QCOMPARE(records[1].fnname, QStringLiteral("启动软件"));
-    QCOMPARE(records[2].fnname, QStringLiteral("关闭软件"));
+    // The fields each record sets; the rest as initialisation left them,
+    // but no attributes.
     const UbcDataProtocol initial = RecordingLog::initialRecord();
-    for (const UbcDataProtocol &r : records) {
-        QCOMPARE(r.fngroup, QStringLiteral("特殊功能"));
-        QVERIFY(r.attrs.isEmpty()); // what initialisation put there is gone
-        QCOMPARE(r.sessionid, initial.sessionid);
-        QCOMPARE(r.prjfullpath, initial.prjfullpath);
+    const QString special = QStringLiteral("特殊功能");
+    const QList<QStringList> expected{{QStringLiteral("990007"), QStringLiteral("打开软件"), special, initial.duration},
+                                      {QStringLiteral("990001"), QStringLiteral("启动软件"), special, initial.duration},
+                                      {QStringLiteral("990002"), QStringLiteral("关闭软件"), special, QStringLiteral("0")}};
+    const QList<UbcDataProtocol> records = RecordingLog::records();
+    for (int i = 0; i < records.size(); ++i) {
+        const UbcDataProtocol &r = records[i];
+        QCOMPARE((QStringList{r.fncode, r.fnname, r.fngroup, r.duration}), expected[i]);
+        QVERIFY(r.attrs.isEmpty());
+        QCOMPARE(r.sessionid + r.prjfullpath, initial.sessionid + initial.prjfullpath);
     }
-    QCOMPARE(records[0].duration, initial.duration);
-    QCOMPARE(records[1].duration, initial.duration);
-    QCOMPARE(records[2].duration, QStringLiteral("0"));
 
-    // One info line per record, with the fixed context, fnname quoted.
-    QList<MessageCapture::Message> infos;
-    for (const auto &m : MessageCapture::messages())
+    // The labels reached translate() as GBK bytes (the Chinese names above
+    // are their decoding), under "KelUbc", with no disambiguation and n -1.
+    QCOMPARE(translator.requests.size(), 6);
+    for (const RecordingTranslator::Request &request : qAsConst(translator.requests))
+        QVERIFY(request.context == "KelUbc" && request.disambiguationNull && request.n == -1);
+
+    // One info line per record, fnname quoted, with the fixed context.
+    QStringList infos;
+    for (const MessageCapture::Message &m : MessageCapture::messages())
         if (m.type == QtInfoMsg)
-            infos << m;
-    QCOMPARE(infos.size(), 3);
-    QCOMPARE(infos[0].text, QStringLiteral("\"打开软件\""));
-    QCOMPARE(infos[2].file, QStringLiteral("src/KelUbc/KelUbc"));
-    QCOMPARE(infos[2].line, 302);
-    QCOMPARE(infos[2].function, QStringLiteral("KelUbcPrivate::writeLog"));
+            infos << QStringLiteral("%1 %2:%3 %4").arg(m.text, m.file).arg(m.line).arg(m.function);
+    const QString context = QStringLiteral(" src/KelUbc/KelUbc:302 KelUbcPrivate::writeLog");
+    QCOMPARE(infos, (QStringList{QStringLiteral("\"打开软件\"") + context, QStringLiteral("\"启动软件\"") + context,
+                                 QStringLiteral("\"关闭软件\"") + context}));
 }
 
 void tst_Facade::durations()
@@ -143,32 +126,6 @@ void tst_Facade::durations()
     QCOMPARE(lastDuration(), QStringLiteral("-5"));
 }
 
-void tst_Facade::labelsReachTranslateAsGbk()
-{
-    translator.requests.clear();
-    KelUbc::instance()->startApp();
-    QCOMPARE(translator.requests.size(), 2);
-    for (const auto &request : translator.requests) {
-        QCOMPARE(request.context, QByteArray("KelUbc"));
-        QVERIFY(request.disambiguationNull);
-        QCOMPARE(request.n, -1);
-    }
-    QCOMPARE(translator.requests[0].source, QByteArray("\xc6\xf4\xb6\xaf\xc8\xed\xbc\xfe"));
-    QCOMPARE(translator.requests[1].source, QByteArray("\xcc\xd8\xca\xe2\xb9\xa6\xc4\xdc"));
-
-    // Every stored label is GBK for its Chinese text.
-    const QStringList texts{
-        QStringLiteral("特殊功能"), QStringLiteral("启动软件"), QStringLiteral("打开软件"),
-        QStringLiteral("关闭软件"), QStringLiteral("打开工程"), QStringLiteral("新建工程"),
-        QStringLiteral("保存工程"), QStringLiteral("关闭工程"), QStringLiteral("Ribbon工具栏"),
-        QStringLiteral("右键"), QStringLiteral("视图面板"), QStringLiteral("快捷键"),
-        QStringLiteral("Ribbon快捷栏"), QStringLiteral("属性")};
-    QTextCodec *gbk = QTextCodec::codecForName("GBK");
-    for (int i = 0; i < KelUbcPrivate::LabelCount; ++i)
-        QCOMPARE(QByteArray(KelUbcPrivate::labelSource(KelUbcPrivate::Label(i))),
-                 gbk->fromUnicode(texts.at(i)));
-}
-
 void tst_Facade::translationEdges()
 {
     // A translation to an empty name: nothing logged, the bracket untouched,
@@ -181,8 +138,7 @@ void tst_Facade::translationEdges()
     QVERIFY(d()->m_location.isEmpty());
 
     // A translation to an empty group is logged as "null".
-    translator.overrides.clear();
-    translator.overrides.insert(QStringLiteral("特殊功能"), QLatin1String(""));
+    translator.overrides = {{QStringLiteral("特殊功能"), QLatin1String("")}};
     KelUbc::instance()->openApp();
     QCOMPARE(RecordingLog::records().size(), 1);
     QCOMPARE(RecordingLog::records().constFirst().fngroup, QStringLiteral("null"));
@@ -204,21 +160,16 @@ void tst_Facade::passThroughAndSetters()
     ubc->lock();
     QCOMPARE(RecordingLog::calls(),
              (QStringList{QStringLiteral("path:/tmp/a.jsonl"), QStringLiteral("mirror:/tmp/b.jsonl"),
-                          QStringLiteral("filter:15"), QStringLiteral("init"),
-                          QStringLiteral("filter:15"), QStringLiteral("log"),
-                          QStringLiteral("filter:0"), QStringLiteral("filter:0")}));
+                          QStringLiteral("filter:15"), QStringLiteral("init"), QStringLiteral("filter:15"),
+                          QStringLiteral("log"), QStringLiteral("filter:0"), QStringLiteral("filter:0")}));
 
-    // The setters store their texts as given; the major reaches no record.
-    ubc->setCurLayer(QStringLiteral("L1"));
-    ubc->setCurRegion(QLatin1String(""));
+    // The major is kept but reaches no record.
     ubc->setCurMajor(QStringLiteral("Structure"));
-    QCOMPARE(d()->m_layer, QStringLiteral("L1"));
-    QVERIFY(d()->m_region.isEmpty());
+    QCOMPARE(d()->m_major, QStringLiteral("Structure"));
     RecordingLog::reset();
     ubc->startApp();
     const UbcDataProtocol r = RecordingLog::records().constFirst();
-    QVERIFY(r.major.isEmpty());
-    QVERIFY(!r.attrs.values().contains(QStringLiteral("Structure")));
+    QVERIFY(r.major.isEmpty() && !r.attrs.values().contains(QStringLiteral("Structure")));
 }
 
 QTEST_GUILESS_MAIN(tst_Facade)
