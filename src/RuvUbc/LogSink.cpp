@@ -61,14 +61,31 @@ bool LogSink::ensureOpen()
     }
     struct stat st;
     if (::fstat(fd, &st) == 0) {
-        // A fragment left in another file does not concern this one.
-        if (m_torn && (st.st_dev != m_dev || st.st_ino != m_ino))
-            m_torn = false;
+        // Whoever cut the last line short (a full disk here, or a process
+        // killed mid-write, this one in an earlier run or another), the next
+        // line must not be glued to it.
+        m_torn = S_ISREG(st.st_mode) && st.st_size > 0 && !endsWithNewline(st.st_size);
         m_dev = st.st_dev;
         m_ino = st.st_ino;
     }
     m_fd = fd;
     return true;
+}
+
+bool LogSink::endsWithNewline(off_t size) const
+{
+    // The log descriptor is write-only; a file that cannot be read is taken
+    // to be whole.
+    int fd;
+    do {
+        fd = ::open(m_nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return true;
+    char last = '\n';
+    const bool got = ::pread(fd, &last, 1, size - 1) == 1;
+    ::close(fd);
+    return !got || last == '\n';
 }
 
 bool LogSink::writeLine(const char *line, int size)

@@ -39,6 +39,7 @@ public:
 
 private:
     bool ensureOpen();
+    bool endsWithNewline(off_t size) const;
     bool writeLine(const char *line, int size);
     bool writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes);
     bool drain(qint64 nowMs, SinkNotes &notes);

@@ -60,7 +60,8 @@ class RuvUbcPrivate;
 // second, or at once by flush()). A line cut short (disk full) stays in the
 // file as a fragment: the next line written there starts with "\n", so the
 // fragment is a line of its own that readers skip, and the record itself is
-// written again in full. A file moved or removed while open is noticed within
+// written again in full. The same holds for a file found ending in a fragment
+// when it is opened (a writer killed mid-line, in any process). A file moved or removed while open is noticed within
 // a second (or by flush()) and opened anew at its path.
 class RUVUBC_EXPORT RuvUbc
 {
