@@ -4,19 +4,15 @@
 // directly, so the facade's share (property look-up, layer rule, invocation
 // by name) shows.
 
+#include "BenchHost.h"
+
 #include <KelUbc.h>
 #include <RuvUbc.h>
 #include <RuvUbcHelper.h>
 
-#include <QtCore/QCoreApplication>
-#include <QtCore/QFile>
-#include <QtCore/QTemporaryDir>
-#include <QtSql/QSqlDatabase>
-#include <QtSql/QSqlQuery>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -25,8 +21,6 @@ const QString kName = QStringLiteral("绘制轴网");
 const QString kGroup = QStringLiteral("建模");
 const QString kLocation = QStringLiteral("Ribbon工具栏");
 constexpr quint64 kCoded = 580101004;
-
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 // The record sendActionExecute(kCode, kName, false) logs, with its location.
 void BM_DirectActionRecord(benchmark::State &state)
@@ -87,24 +81,6 @@ void BM_CodedSend(benchmark::State &state)
 }
 BENCHMARK(BM_CodedSend);
 
-bool makeDictionary(const QString &path)
-{
-    QFile::remove(path);
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-writer"));
-        db.setDatabaseName(path);
-        QSqlQuery query(db);
-        ok = db.open()
-             && query.exec(QStringLiteral("create table FuncDict (fncode text, fnName text, fnGroup text,"
-                                          " fnAttrName text, fnAddLayer integer, fnAddRegion integer)"))
-             && query.exec(QStringLiteral("insert into FuncDict values ('%1', '%2', '%3', '', 0, 0)")
-                               .arg(kCode, kName, kGroup));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-writer"));
-    return ok;
-}
-
 // The code's group must come from the dictionary, so the row is cached.
 bool warmUp()
 {
@@ -121,27 +97,8 @@ bool warmUp()
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     RuvUbcHelper::registerMetaTypes();
-
-    QTemporaryDir dir;
-    const QString dictionary = QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db");
-    if (!dir.isValid() || !makeDictionary(dictionary)) {
-        std::fprintf(stderr, "cannot make %s\n", qPrintable(dictionary));
-        return 1;
-    }
-    KelUbc::instance()->setLogFilePath(dir.filePath(QStringLiteral("records.jsonl")));
-    const bool ready = warmUp();
-    QFile::remove(dictionary);
-    qInstallMessageHandler(dropMessage);
-    if (!ready) {
-        std::fprintf(stderr, "the dictionary row was not served\n");
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return BenchHost::run(argc, argv,
+                          QStringLiteral("('%1', '%2', '%3', '', 0, 0)").arg(kCode, kName, kGroup),
+                          warmUp);
 }

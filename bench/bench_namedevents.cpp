@@ -7,19 +7,15 @@
 // look-up, the facade call and the label reset cost together: an upper bound
 // of the look-up, measured without adding an entry point to the library.
 
+#include "BenchHost.h"
+
 #include <KelUbc.h>
 #include <KelUbcPrivate.h>
 #include <RuvUbc.h>
 
-#include <QtCore/QCoreApplication>
-#include <QtCore/QFile>
-#include <QtCore/QTemporaryDir>
-#include <QtSql/QSqlDatabase>
-#include <QtSql/QSqlQuery>
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -37,8 +33,6 @@ QMap<QString, QString> callerAttrs()
 
 // Hosts route Qt messages to their own handler; here they go nowhere, so
 // neither side pays for printing. KelUbc still formats its info line.
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
-
 // The record that send(kCode, callerAttrs()) logs, built and handed over directly.
 void BM_DirectRecord(benchmark::State &state)
 {
@@ -116,25 +110,6 @@ void BM_CachedLookupUpperBound(benchmark::State &state)
 }
 BENCHMARK(BM_CachedLookupUpperBound);
 
-bool makeDictionary(const QString &path)
-{
-    QFile::remove(path);
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-writer"));
-        db.setDatabaseName(path);
-        QSqlQuery query(db);
-        ok = db.open()
-             && query.exec(QStringLiteral("create table FuncDict (fncode text, fnName text, fnGroup text,"
-                                          " fnAttrName text, fnAddLayer integer, fnAddRegion integer)"))
-             && query.exec(QStringLiteral("insert into FuncDict values ('%1', '%2', '%3', 'location', 1, 0),"
-                                          " ('%4', '', '%3', '', 1, 0)")
-                               .arg(kCode, kName, kGroup, kUnnamedCode));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bench-writer"));
-    return ok;
-}
-
 // Both codes must be cached, and the named one must really reach the log.
 bool warmUp()
 {
@@ -155,28 +130,8 @@ bool warmUp()
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-
-    QTemporaryDir dir;
-    const QString dictionary = QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db");
-    if (!dir.isValid() || !makeDictionary(dictionary)) {
-        std::fprintf(stderr, "cannot make %s\n", qPrintable(dictionary));
-        return 1;
-    }
-    KelUbc::instance()->setLogFilePath(dir.filePath(QStringLiteral("records.jsonl")));
-    const bool ready = warmUp();
-    qInstallMessageHandler(dropMessage);
-    if (!ready) {
-        std::fprintf(stderr, "the dictionary rows were not served\n");
-        QFile::remove(dictionary);
-        return 1;
-    }
-
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    QFile::remove(dictionary);
-    return 0;
+    return BenchHost::run(argc, argv,
+                          QStringLiteral("('%1', '%2', '%3', 'location', 1, 0),"
+                                          " ('%4', '', '%3', '', 1, 0)").arg(kCode, kName, kGroup, kUnnamedCode),
+                          warmUp);
 }

@@ -1,0 +1,73 @@
+#ifndef BENCHHOST_H
+#define BENCHHOST_H
+
+// What the library's benchmarks share: a dictionary beside the program, the
+// record log in a temporary folder, and Qt's messages silenced for the timed
+// part (a host has its own handler; neither side should pay for printing).
+
+#include <KelUbc.h>
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
+#include <QtCore/QTemporaryDir>
+#include <QtSql/QSqlDatabase>
+#include <QtSql/QSqlQuery>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace BenchHost {
+
+// Makes KelUbc.db at path with the rows given as SQL values "('code', ...), ...".
+inline bool makeDictionary(const QString &path, const QString &rows)
+{
+    QFile::remove(path);
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-writer"));
+        db.setDatabaseName(path);
+        QSqlQuery query(db);
+        ok = db.open()
+             && query.exec(QStringLiteral("create table FuncDict (fncode text, fnName text, fnGroup text,"
+                                          " fnAttrName text, fnAddLayer integer, fnAddRegion integer)"))
+             && query.exec(QStringLiteral("insert into FuncDict values ") + rows);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench-writer"));
+    return ok;
+}
+
+inline void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+// Runs the registered benchmarks once warmUp has filled the dictionary cache
+// and proved that records reach the log.
+inline int run(int argc, char **argv, const QString &rows, const std::function<bool()> &warmUp)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+
+    QTemporaryDir dir;
+    const QString dictionary = QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db");
+    if (!dir.isValid() || !makeDictionary(dictionary, rows)) {
+        std::fprintf(stderr, "cannot make %s\n", qPrintable(dictionary));
+        return 1;
+    }
+    KelUbc::instance()->setLogFilePath(dir.filePath(QStringLiteral("records.jsonl")));
+    const bool ready = warmUp();
+    QFile::remove(dictionary); // the rows are cached now
+    if (!ready) {
+        std::fprintf(stderr, "the dictionary rows were not served\n");
+        return 1;
+    }
+    qInstallMessageHandler(dropMessage);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+} // namespace BenchHost
+
+#endif
