@@ -1,5 +1,7 @@
 #include "DemoProject.h"
 
+#include "JsonObjectReader.h"
+
 #include <QtCore/QFile>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
@@ -21,9 +23,8 @@ bool DemoProject::load(const QString &path, QString *error)
         *error = file.errorString();
         return false;
     }
-    QJsonParseError parseError;
-    const QJsonObject root = QJsonDocument::fromJson(file.readAll(), &parseError).object();
-    if (parseError.error != QJsonParseError::NoError || root.value(QStringLiteral("id")).toString().isEmpty()) {
+    QJsonObject root;
+    if (!JsonObjectReader::read(file.readAll(), &root) || root.value(QStringLiteral("id")).toString().isEmpty()) {
         *error = QStringLiteral("not a demo project");
         return false;
     }

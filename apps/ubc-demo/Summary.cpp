@@ -1,7 +1,8 @@
 #include "Summary.h"
 
+#include "JsonObjectReader.h"
+
 #include <QtCore/QFile>
-#include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QTextStream>
 
@@ -67,13 +68,12 @@ bool Summary::readLines(const QString &path, const std::function<void(const QJso
         ++number;
         if (line.isEmpty())
             continue;
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        QJsonObject object;
+        if (!JsonObjectReader::read(line, &object)) {
             m_error = QStringLiteral("%1:%2: not a JSON object").arg(path).arg(number);
             return false;
         }
-        take(document.object());
+        take(object);
     }
     return true;
 }
