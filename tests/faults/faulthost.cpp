@@ -52,16 +52,14 @@ int dictionary(KelUbc *ubc)
         if (!command.startsWith(QLatin1String("send ")))
             return 2;
         const QString code = command.mid(5);
-        qint64 slowest = 0;
         QElapsedTimer timer;
         timer.start();
         ubc->send(code);
-        slowest = qMax(slowest, timer.restart());
+        qint64 slowest = timer.restart();
         ubc->send(code, QStringList{QStringLiteral("v1"), QStringLiteral("v2")});
         slowest = qMax(slowest, timer.restart());
         ubc->sendActionExecute(code, QStringLiteral("action"), false);
-        slowest = qMax(slowest, timer.elapsed());
-        report(std::to_string(slowest));
+        report(std::to_string(qMax(slowest, timer.elapsed())));
     }
     return 3;
 }

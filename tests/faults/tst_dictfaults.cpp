@@ -2,12 +2,6 @@
 // locked by another process: the host keeps running, its calls return at
 // once, actions are still logged, and named events are served or dropped.
 
-#include <QtCore/QFile>
-#include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
-#include <QtCore/QProcess>
-#include <QtCore/QRandomGenerator>
-#include <QtCore/QTemporaryDir>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -20,37 +14,18 @@ constexpr qint64 kMaxCallMs = 1000;
 
 const QString kConnection = QStringLiteral("writer");
 
-// Runs statements on the dictionary file, from this process: a different
-// process from the host's, so SQLite's file locks apply between them.
-bool exec(const QStringList &statements)
-{
-    QSqlQuery query(QSqlDatabase::database(kConnection));
-    for (const QString &statement : statements) {
-        if (!query.exec(statement)) {
-            qWarning() << statement << query.lastError();
-            return false;
-        }
-    }
-    return true;
-}
-
-const QString kTable = QStringLiteral(
-    "create table FuncDict (fncode text primary key, fnName text, fnGroup text,"
-    " fnAttrName text, fnAddLayer integer, fnAddRegion integer)");
-const QString kRow = QStringLiteral("insert into FuncDict values ('K1', 'Named', 'G', 'a;b', 0, 0)");
-
-// Codes each record of the host's log carries under "fncode" or "fnname".
+// The name each record of the host's log carries; "<bad line>" for a line
+// that is not JSON.
 QStringList loggedNames(const QString &path)
 {
     QFile file(path);
     QStringList names;
-    if (!file.open(QIODevice::ReadOnly))
-        return names;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QJsonObject o = QJsonDocument::fromJson(line).object();
-        names << (o.isEmpty() ? QStringLiteral("<bad line>") : o.value(QStringLiteral("fnname")).toString());
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (!line.isEmpty())
+                names << (o.isEmpty() ? QStringLiteral("<bad line>") : o.value(QStringLiteral("fnname")).toString());
+        }
     }
     return names;
 }
@@ -62,21 +37,6 @@ class TestDictFaults : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    QProcess m_host;
-
-    QString dbPath() const { return m_dir->filePath(QStringLiteral("KelUbc.db")); }
-    QString logPath() const { return m_dir->filePath(QStringLiteral("records.jsonl")); }
-
-    // Sends one code through the host; the slowest of its calls in ms, or -1.
-    qint64 sendThroughHost(const QString &code)
-    {
-        m_host.write(QStringLiteral("send %1\n").arg(code).toUtf8());
-        while (!m_host.canReadLine()) {
-            if (!m_host.waitForReadyRead(30000))
-                return -1;
-        }
-        return m_host.readLine().trimmed().toLongLong();
-    }
 
 private slots:
     void init()
@@ -85,109 +45,97 @@ private slots:
         QVERIFY(m_dir->isValid());
         // The host reads KelUbc.db beside its executable: each case gets a copy.
         QVERIFY(QFile::copy(QStringLiteral(FAULTHOST), m_dir->filePath(QStringLiteral("faulthost"))));
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
-        db.setDatabaseName(dbPath());
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection)
+            .setDatabaseName(m_dir->filePath(QStringLiteral("KelUbc.db")));
     }
 
-    void cleanup()
-    {
-        if (m_host.state() != QProcess::NotRunning) {
-            m_host.kill();
-            m_host.waitForFinished();
-        }
-        QSqlDatabase::removeDatabase(kConnection);
-    }
+    void cleanup() { QSqlDatabase::removeDatabase(kConnection); }
 
     void brokenDictionaries_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<bool>("served");
-        QTest::newRow("valid") << "valid" << true;
-        QTest::newRow("missing") << "missing" << false;
-        QTest::newRow("empty file") << "empty" << false;
-        QTest::newRow("random bytes") << "corrupt" << false;
-        QTest::newRow("wrong table") << "wrong table" << false;
+        QTest::addColumn<QByteArray>("bytes"); // the whole file, unless null
+        QTest::addColumn<QStringList>("sql");  // or statements run on it; a transaction they begin stays open
+        QTest::addColumn<bool>("served");      // while the statements' transaction is open
+        QTest::addColumn<bool>("servedLater"); // once it is rolled back
+        const QStringList dict{
+            QStringLiteral("create table FuncDict (fncode text primary key, fnName text, fnGroup text,"
+                           " fnAttrName text, fnAddLayer integer, fnAddRegion integer)"),
+            QStringLiteral("insert into FuncDict values ('K1', 'Named', 'G', 'a;b', 0, 0)")};
+        QByteArray junk(8192, '\0');
+        QRandomGenerator random(7);
+        for (char &c : junk)
+            c = char(random.bounded(256));
+        const QByteArray none;
+        QTest::newRow("valid") << none << dict << true << true;
+        QTest::newRow("missing") << none << QStringList() << false << false;
+        QTest::newRow("empty file") << QByteArray("") << QStringList() << false << false;
+        QTest::newRow("random bytes") << junk << QStringList() << false << false;
+        QTest::newRow("wrong table")
+            << none << QStringList(dict).replaceInStrings(QStringLiteral("FuncDict"), QStringLiteral("Functions"))
+            << false << false;
         // Columns are read by name: missing ones read as empty; without a name
         // a row makes no record.
-        QTest::newRow("only code and name") << "code and name" << true;
-        QTest::newRow("no name column") << "no name" << false;
-        // A writer's RESERVED lock leaves readers alone.
-        QTest::newRow("writer in a transaction") << "reserved" << true;
+        QTest::newRow("only code and name")
+            << none << QStringList{QStringLiteral("create table FuncDict (fncode text, fnName text)"),
+                                   QStringLiteral("insert into FuncDict values ('K1', 'Named')")} << true << true;
+        QTest::newRow("no name column")
+            << none << QStringList{QStringLiteral("create table FuncDict (fncode text, fnGroup text)"),
+                                   QStringLiteral("insert into FuncDict values ('K1', 'G')")} << false << false;
+        // A writer's RESERVED lock leaves readers alone. An EXCLUSIVE one keeps
+        // them out: the look-up gives up quickly, and the code is not taken
+        // for one without a row.
+        const QString update = QStringLiteral("update FuncDict set fnGroup = 'H'");
+        QTest::newRow("writer in a transaction")
+            << none << dict + QStringList{QStringLiteral("begin immediate"), update} << true << true;
+        QTest::newRow("exclusive lock")
+            << none << dict + QStringList{QStringLiteral("begin exclusive"), update} << false << true;
     }
 
     void brokenDictionaries()
     {
-        QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, sql);
         QFETCH(bool, served);
+        QFETCH(bool, servedLater);
         QSqlDatabase db = QSqlDatabase::database(kConnection, false);
-        if (kind == QLatin1String("empty")) {
-            QFile file(dbPath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        } else if (kind == QLatin1String("corrupt")) {
-            QByteArray junk(8192, '\0');
-            QRandomGenerator random(7);
-            for (char &c : junk)
-                c = char(random.bounded(256));
-            QFile file(dbPath());
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(junk) == junk.size());
-        } else if (kind != QLatin1String("missing")) {
-            QVERIFY(db.open());
-            QString table = kTable;
-            QString row = kRow;
-            if (kind == QLatin1String("wrong table")) {
-                table.replace(QLatin1String("FuncDict"), QLatin1String("Functions"));
-                row.replace(QLatin1String("FuncDict"), QLatin1String("Functions"));
-            } else if (kind == QLatin1String("code and name")) {
-                table = QStringLiteral("create table FuncDict (fncode text, fnName text)");
-                row = QStringLiteral("insert into FuncDict values ('K1', 'Named')");
-            } else if (kind == QLatin1String("no name")) {
-                table = QStringLiteral("create table FuncDict (fncode text, fnGroup text)");
-                row = QStringLiteral("insert into FuncDict values ('K1', 'G')");
-            }
-            QVERIFY(exec({table, row}));
-            if (kind == QLatin1String("reserved"))
-                QVERIFY(exec({QStringLiteral("begin immediate"),
-                              QStringLiteral("insert into FuncDict values ('K2', 'Pending', 'G', '', 0, 0)")}));
-        }
+        QFile file(db.databaseName());
+        if (!bytes.isNull())
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        QVERIFY(sql.isEmpty() || db.open());
+        QSqlQuery query(db);
+        for (const QString &statement : sql)
+            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
 
-        m_host.start(m_dir->filePath(QStringLiteral("faulthost")), {QStringLiteral("dict"), logPath()});
-        QVERIFY(m_host.waitForStarted());
-        const qint64 ms = sendThroughHost(QStringLiteral("K1"));
+        QProcess host;
+        host.start(m_dir->filePath(QStringLiteral("faulthost")),
+                   {QStringLiteral("dict"), m_dir->filePath(QStringLiteral("records.jsonl"))});
+        QVERIFY(host.waitForStarted());
+        // Sends K1 through the host; the slowest of its calls in ms, or -1.
+        const auto send = [&host] {
+            host.write("send K1\n");
+            while (!host.canReadLine()) {
+                if (!host.waitForReadyRead(30000))
+                    return qint64(-1);
+            }
+            return host.readLine().trimmed().toLongLong();
+        };
+        const qint64 ms = send();
         QVERIFY2(ms >= 0 && ms < kMaxCallMs, qPrintable(QString::number(ms)));
-        QCOMPARE(sendThroughHost(QStringLiteral("K2")) >= 0, true); // a code without a row
-        m_host.write("quit\n");
-        QVERIFY(m_host.waitForFinished(30000));
-        QCOMPARE(m_host.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_host.exitCode(), 0);
         if (db.isOpen())
             db.rollback();
+        QVERIFY(send() >= 0);
+        host.write("quit\n");
+        QVERIFY(host.waitForFinished(30000));
+        QCOMPARE(host.exitCode(), 0);
 
-        // Named and list events of K1, then the action; K2 only as an action.
+        // Each send logs a named and a list event when served, then the action.
         const QStringList named{QStringLiteral("Named"), QStringLiteral("Named")};
-        const QStringList actions{QStringLiteral("action")};
-        QCOMPARE(loggedNames(logPath()), (served ? named : QStringList()) + actions + actions);
+        const QStringList action{QStringLiteral("action")};
+        QCOMPARE(loggedNames(m_dir->filePath(QStringLiteral("records.jsonl"))),
+                 (served ? named : QStringList()) + action + (servedLater ? named : QStringList()) + action);
         // Read-only: a missing dictionary is not created.
-        QCOMPARE(QFile::exists(dbPath()), kind != QLatin1String("missing"));
-    }
-
-    // An EXCLUSIVE lock keeps readers out too: the look-up gives up quickly
-    // and the event is dropped; once the lock is gone the code is served.
-    void exclusiveLockDropsWithoutWaiting()
-    {
-        QSqlDatabase db = QSqlDatabase::database(kConnection);
-        QVERIFY(db.isOpen());
-        QVERIFY(exec({kTable, kRow, QStringLiteral("begin exclusive"),
-                      QStringLiteral("update FuncDict set fnGroup = 'H'")}));
-        m_host.start(m_dir->filePath(QStringLiteral("faulthost")), {QStringLiteral("dict"), logPath()});
-        QVERIFY(m_host.waitForStarted());
-        const qint64 locked = sendThroughHost(QStringLiteral("K1"));
-        QVERIFY2(locked >= 0 && locked < kMaxCallMs, qPrintable(QString::number(locked)));
-        QVERIFY(db.rollback());
-        QVERIFY(sendThroughHost(QStringLiteral("K1")) >= 0);
-        m_host.write("quit\n");
-        QVERIFY(m_host.waitForFinished(30000));
-        QCOMPARE(m_host.exitCode(), 0);
-        QCOMPARE(loggedNames(logPath()), QStringList({"action", "Named", "Named", "action"}));
+        QCOMPARE(file.exists(), !bytes.isNull() || !sql.isEmpty());
     }
 };
 

@@ -5,12 +5,6 @@
 #include <KelUbc.h>
 #include <RuvUbc.h>
 
-#include <QtCore/QDir>
-#include <QtCore/QFile>
-#include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
-#include <QtCore/QProcess>
-#include <QtCore/QTemporaryDir>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlQuery>
 #include <QtTest/QtTest>
@@ -24,30 +18,16 @@ namespace {
 
 QStringList g_warnings;
 
-void keepWarnings(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    if (type == QtWarningMsg)
-        g_warnings << text;
-}
-
-int warningsFor(const QString &path)
-{
-    int n = 0;
-    for (const QString &w : qAsConst(g_warnings))
-        n += w.contains(QStringLiteral("cannot write ") + path);
-    return n;
-}
-
 // Each line of a log as an object; an empty object for a line that is not JSON.
 QList<QJsonObject> readRecords(const QString &path)
 {
     QFile file(path);
     QList<QJsonObject> out;
-    if (!file.open(QIODevice::ReadOnly))
-        return out;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (!line.isEmpty())
-            out << QJsonDocument::fromJson(line).object();
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (!line.isEmpty())
+                out << QJsonDocument::fromJson(line).object();
+        }
     }
     return out;
 }
@@ -66,12 +46,11 @@ QList<int> sequence(const QList<QJsonObject> &records, const QString &code)
 QList<int> range(int from, int to)
 {
     QList<int> out;
-    for (int i = from; i < to; ++i)
-        out << i;
+    while (from < to)
+        out << from++;
     return out;
 }
 
-const QString kHuge = QStringLiteral("HUGE");
 constexpr int kManyAttributes = 10000;
 
 } // namespace
@@ -92,37 +71,24 @@ class TestLogFaults : public QObject
         QVERIFY(host.waitForStarted());
     }
 
-    void logEdits(const QString &code, int from, int to, int pad = 100)
-    {
-        const QString value(pad, QLatin1Char('v'));
-        for (int i = from; i < to; ++i)
-            KelUbc::instance()->sendElementPropValueModified(code, QStringLiteral("p"), QString::number(i), value);
-    }
-
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_shared.isValid());
         // The dictionary beside this executable, before the first instance().
         const QString db = QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db");
         QFile::remove(db);
-        {
-            QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("w"));
-            writer.setDatabaseName(db);
-            QVERIFY(writer.open());
-            QStringList names;
-            for (int i = 0; i < kManyAttributes; ++i)
-                names << QStringLiteral("a%1").arg(i);
-            QSqlQuery query(writer);
-            QVERIFY(query.exec(QStringLiteral("create table FuncDict (fncode text, fnName text, fnGroup text,"
-                                              " fnAttrName text, fnAddLayer integer, fnAddRegion integer)")));
-            QVERIFY(query.prepare(QStringLiteral("insert into FuncDict values (?, 'Huge', 'G', ?, 1, 0)")));
-            query.addBindValue(kHuge);
-            query.addBindValue(names.join(QLatin1Char(';')));
-            QVERIFY(query.exec());
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("w"));
-        qInstallMessageHandler(keepWarnings);
+        QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+        writer.setDatabaseName(db);
+        // One row naming kManyAttributes attributes "a0;a1;...". The idle
+        // connection stays open: it holds no lock.
+        QVERIFY(writer.open() && QSqlQuery(writer).exec(QStringLiteral(
+            "create table FuncDict as with recursive n(i) as (select 0 union all select i + 1 from n where i < %1)"
+            " select 'HUGE' as fncode, 'Huge' as fnName, 'G' as fnGroup, group_concat('a' || i, ';') as fnAttrName,"
+            " 1 as fnAddLayer, 0 as fnAddRegion from n").arg(kManyAttributes - 1)));
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type == QtWarningMsg)
+                g_warnings << text;
+        });
     }
 
     void init()
@@ -160,33 +126,25 @@ private slots:
         QVERIFY(reported >= 2000);
         ::kill(pid_t(host.processId()), SIGKILL);
         QVERIFY(host.waitForFinished(30000));
-        QCOMPARE(host.exitStatus(), QProcess::CrashExit);
-        const QByteArray rest = host.readAllStandardOutput().trimmed();
-        if (!rest.isEmpty())
-            reported = rest.split('\n').last().toInt();
+        while (host.canReadLine()) // returned before the kill, read after it
+            reported = host.readLine().trimmed().toInt();
 
-        QList<QJsonObject> records = readRecords(m_log);
-        QVERIFY(!records.isEmpty());
-        if (records.last().isEmpty())
-            records.removeLast(); // the fragment of the call under way
-        for (const QJsonObject &o : records)
-            QVERIFY(!o.isEmpty());
+        const QList<QJsonObject> records = readRecords(m_log);
         const QList<int> seq = sequence(records, QStringLiteral("K"));
-        QVERIFY(seq.size() > reported);
+        QVERIFY(records.count(QJsonObject()) <= 1 && seq.size() > reported);
         QCOMPARE(seq, range(0, seq.size()));
 
         // Torn for sure: half of a line, as a kill between pages leaves it.
         QFile file(m_log);
-        QVERIFY(file.open(QIODevice::Append) && file.write("{\"pcode\":\"\",\"fncode\":\"K\",\"fnna") > 0);
-        file.close();
-        QProcess next;
-        startHost(next, QStringLiteral("N"), 3, 10);
-        QVERIFY(next.waitForFinished(30000));
-        QCOMPARE(next.exitCode(), 0);
+        QVERIFY(file.open(QIODevice::Append | QIODevice::Unbuffered)
+                && file.write("{\"pcode\":\"\",\"fncode\":\"K\",\"fnna") > 0);
+        startHost(host, QStringLiteral("N"), 3, 10);
+        QVERIFY(host.waitForFinished(30000));
         QCOMPARE(sequence(readRecords(m_log), QStringLiteral("N")), range(0, 3));
     }
 
-    // Long lines from two hosts at once, each line whole and in its order.
+    // Long lines from two hosts at once, each line whole and in its order: a
+    // torn or glued line loses a record from one of the sequences.
     void twoHostsOneFile()
     {
         constexpr int count = 1500;
@@ -194,104 +152,82 @@ private slots:
         startHost(a, QStringLiteral("A"), count, 5000);
         startHost(b, QStringLiteral("B"), count, 5000);
         QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
-        QCOMPARE(a.exitCode() + b.exitCode(), 0);
         const QList<QJsonObject> records = readRecords(m_log);
-        QCOMPARE(records.size(), 2 * count);
-        for (const QJsonObject &o : records)
-            QVERIFY(!o.isEmpty());
         QCOMPARE(sequence(records, QStringLiteral("A")), range(0, count));
         QCOMPARE(sequence(records, QStringLiteral("B")), range(0, count));
     }
 
-    // The folder turns unwritable, then writable again: one warning, the
-    // records wait and arrive once and in order; a mirror is not held up.
-    void folderUnwritableThenWritable()
+    // The log folder turns unwritable, or its disk fills up (a small tmpfs):
+    // one warning, the records wait and arrive once and in order when the
+    // fault ends; a line cut short stays a fragment on a line of its own; a
+    // mirror elsewhere is not held up.
+    void folderFails_data()
     {
+        QTest::addColumn<bool>("diskFull");
+        QTest::newRow("unwritable") << false;
+        QTest::newRow("disk full") << true;
+    }
+
+    void folderFails()
+    {
+        QFETCH(bool, diskFull);
+        const QString code = diskFull ? QStringLiteral("F") : QStringLiteral("U");
+        const auto logEdits = [&code](int from, int to) {
+            for (int i = from; i < to; ++i)
+                KelUbc::instance()->sendElementPropValueModified(code, QStringLiteral("p"), QString::number(i),
+                                                                 QString(900, QLatin1Char('v')));
+        };
         const QString folder = m_dir->filePath(QStringLiteral("logs"));
         const QString log = folder + QStringLiteral("/records.jsonl");
         const QString mirror = m_shared.filePath(QStringLiteral("mirror.jsonl"));
         QVERIFY(QDir().mkdir(folder));
-        // Root writes anywhere: check files as an ordinary user, in this thread.
-        if (geteuid() == 0) {
-            const QFile::Permissions all = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                           | QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
-                                           | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
-            QVERIFY(QFile::setPermissions(m_dir->path(), all) && QFile::setPermissions(m_shared.path(), all));
-            QVERIFY(::chown(QFile::encodeName(folder).constData(), 65534, 65534) == 0);
+        if (diskFull) {
+            if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=64k") != 0)
+                QSKIP("cannot mount a tmpfs here (needs root); the full-disk path is covered by tst_ruvubc with /dev/full");
+            m_mount = folder;
+        } else if (geteuid() == 0) {
+            // Root writes anywhere: check files as an ordinary user, in this thread.
+            for (const QString &path : {m_dir->path(), folder, m_shared.path()})
+                QVERIFY(::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
             setfsuid(65534);
             QCOMPARE(int(setfsuid(uid_t(-1))), 65534);
         }
-        KelUbc *ubc = KelUbc::instance();
-        ubc->setLogFilePath(log);
-        ubc->addLogFilePath(mirror);
-        logEdits(QStringLiteral("U"), 0, 5);
-        QVERIFY(QFile::remove(log)); // rotated away, say; the folder refuses a new one
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        QVERIFY(RuvUbc::instance()->flush());
-        logEdits(QStringLiteral("U"), 5, 20);
-        QCOMPARE(RuvUbc::instance()->queuedRecords(), 15);
-        QVERIFY(!RuvUbc::instance()->flush());
-        QCOMPARE(warningsFor(log), 1);
-        QCOMPARE(sequence(readRecords(mirror), QStringLiteral("U")), range(0, 20));
-
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        QVERIFY(RuvUbc::instance()->flush());
-        logEdits(QStringLiteral("U"), 20, 21);
-        QCOMPARE(sequence(readRecords(log), QStringLiteral("U")), range(5, 21));
-        QCOMPARE(warningsFor(log), 1);
-        QCOMPARE(warningsFor(mirror), 0);
-    }
-
-    // A full file system (a small tmpfs): lines cut short stay fragments on
-    // lines of their own, every record arrives whole once space is back.
-    void diskFullThenFreed()
-    {
-        const QString point = m_dir->filePath(QStringLiteral("small"));
-        QVERIFY(QDir().mkdir(point));
-        if (::mount("tmpfs", QFile::encodeName(point).constData(), "tmpfs", 0, "size=64k") != 0)
-            QSKIP("cannot mount a tmpfs here (needs root); the full-disk path is covered by tst_ruvubc with /dev/full");
-        m_mount = point;
-        const QString log = point + QStringLiteral("/records.jsonl");
         KelUbc::instance()->setLogFilePath(log);
-        logEdits(QStringLiteral("F"), 0, 3, 900);
-
-        QFile filler(point + QStringLiteral("/filler"));
-        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        const QByteArray block(1000, 'f');
-        while (filler.write(block) > 0) {
+        KelUbc::instance()->addLogFilePath(mirror);
+        logEdits(0, 5);
+        QFile filler(folder + QStringLiteral("/filler"));
+        if (diskFull) {
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            while (filler.write(QByteArray(1000, 'f')) > 0) {
+            }
+        } else {
+            QVERIFY(QFile::remove(log)); // rotated away, say; the folder refuses a new one
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+            QVERIFY(RuvUbc::instance()->flush());
         }
-        filler.close();
-        logEdits(QStringLiteral("F"), 3, 30, 900);
-        QVERIFY(RuvUbc::instance()->queuedRecords() > 0);
-        QCOMPARE(warningsFor(log), 1);
+        logEdits(5, 30);
+        QVERIFY(!RuvUbc::instance()->flush());
+        QCOMPARE(sequence(readRecords(mirror), code), range(0, 30));
 
-        QVERIFY(QFile::remove(filler.fileName()));
+        QVERIFY(diskFull ? filler.remove()
+                         : QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(RuvUbc::instance()->flush());
-        QList<QJsonObject> whole;
-        for (const QJsonObject &o : readRecords(log)) {
-            if (!o.isEmpty())
-                whole << o;
-        }
-        QCOMPARE(sequence(whole, QStringLiteral("F")), range(0, 30));
-        QCOMPARE(warningsFor(log), 1);
+        QCOMPARE(sequence(readRecords(log), code), range(diskFull ? 0 : 5, 30));
+        QCOMPARE(g_warnings.filter(QStringLiteral("cannot write ") + log).size(), 1);
+        QCOMPARE(g_warnings.size(), 1);
     }
 
+    // A 1 MB value, 10,000 attributes, codes with NULs and lone surrogates.
     void hugeAndMalformedInputs()
     {
         KelUbc *ubc = KelUbc::instance();
-        ubc->setCurLayer(QStringLiteral("L"));
         const QString megabyte(1 << 20, QChar(0x4e2d));
-        QMap<QString, QString> many;
         QStringList values;
-        for (int i = 0; i < kManyAttributes; ++i) {
-            many.insert(QStringLiteral("k%1").arg(i), QString::number(i));
+        for (int i = 0; i < kManyAttributes; ++i)
             values << QString::number(i);
-        }
         const QString odd = QStringLiteral("c") + QChar(0) + QChar(0xd800) + QStringLiteral("\n\"")
                             + QChar(0xdc00) + QChar(0xdfff) + QChar(0xd800);
-        ubc->send(kHuge, many);
-        ubc->send(kHuge, values);
-        ubc->send(kHuge, megabyte);
+        ubc->send(QStringLiteral("HUGE"), values);
         ubc->sendElementPropValueModified(QStringLiteral("P"), QStringLiteral("w(") + megabyte + QStringLiteral(")"),
                                           megabyte, megabyte);
         ubc->sendActionExecute(odd, odd, false);
@@ -299,22 +235,16 @@ private slots:
         ubc->send(QString(1 << 20, QChar(0)), megabyte); // no such row either
 
         const QList<QJsonObject> records = readRecords(m_log);
-        QCOMPARE(records.size(), 5);
-        const QJsonObject mapRecord = records[0].value(QStringLiteral("attrs")).toObject();
-        QCOMPARE(mapRecord.size(), kManyAttributes + 1);
-        QCOMPARE(mapRecord.value(QStringLiteral("k9999")).toString(), QStringLiteral("9999"));
-        QCOMPARE(mapRecord.value(QStringLiteral("layer")).toString(), QStringLiteral("L"));
-        const QJsonObject listRecord = records[1].value(QStringLiteral("attrs")).toObject();
-        QCOMPARE(listRecord.size(), kManyAttributes + 1);
-        QCOMPARE(listRecord.value(QStringLiteral("a9999")).toString(), QStringLiteral("9999"));
-        QCOMPARE(records[2].value(QStringLiteral("attrs")).toObject().value(QStringLiteral("a0")).toString(), megabyte);
-        const QJsonObject edit = records[3].value(QStringLiteral("attrs")).toObject();
+        QCOMPARE(records.size(), 3);
+        const QJsonObject many = records[0].value(QStringLiteral("attrs")).toObject();
+        QCOMPARE(many.size(), kManyAttributes + 1); // and the layer
+        QCOMPARE(many.value(QStringLiteral("a9999")).toString(), QStringLiteral("9999"));
+        const QJsonObject edit = records[1].value(QStringLiteral("attrs")).toObject();
         QCOMPARE(edit.keys(), QStringList{QStringLiteral("w")});
         QCOMPARE(edit.value(QStringLiteral("w")).toString(), megabyte);
-        QVERIFY(records[3].value(QStringLiteral("fnname")).toString().startsWith(megabyte));
-        QCOMPARE(records[4].value(QStringLiteral("fncode")).toString(), odd);
-        QCOMPARE(records[4].value(QStringLiteral("fnname")).toString(), odd);
-        QVERIFY(g_warnings.isEmpty());
+        QVERIFY(records[1].value(QStringLiteral("fnname")).toString().startsWith(megabyte));
+        QCOMPARE(records[2].value(QStringLiteral("fncode")).toString(), odd);
+        QVERIFY2(g_warnings.isEmpty(), qPrintable(g_warnings.join(QLatin1Char('\n'))));
     }
 };
 
