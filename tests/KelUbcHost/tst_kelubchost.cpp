@@ -3,168 +3,142 @@
 
 #include "KelUbcPrivate.h"
 #include "MessageCapture.h"
-#include "RecordingTranslator.h"
 
 #include <KelUbcTranslator.h>
 #include <RuvUbcHelper.h>
 
-#include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
-#include <QtCore/QTemporaryDir>
-#include <QtCore/QThread>
 #include <QtTest/QtTest>
 
-typedef QMap<QString, QString> Attrs;
+static QList<QByteArray> lines(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+}
 
 class tst_KelUbcHost : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase() { capture.reset(new MessageCapture); }
-    void journalLines();
-    void journalOutage();
-    void publication();
-    void translatorLabels();
-
-private:
-    static QList<QByteArray> lines(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
-    }
     QScopedPointer<MessageCapture> capture;
     QTemporaryDir dir;
+
+private slots:
+    void initTestCase() { capture.reset(new MessageCapture); }
+
+    void journalLines()
+    {
+        const QString path = dir.filePath(QStringLiteral("a/b/events.jsonl")); // folders missing
+        RuvUbcHelper helper(path);
+        const quint64 largest = std::numeric_limits<quint64>::max(), beyondDouble = (quint64(1) << 53) + 1;
+        const RuvUbcAttrType tricky{{QStringLiteral("layer"), QStringLiteral("\"q\" \\ \n\t\x01 层")},
+                                   {QStringLiteral("键"), QString::fromUtf8("\xf0\x9f\x98\x80")}};
+        const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
+        helper.sendData(0);
+        helper.sendData(largest, tricky);
+        helper.sendData(beyondDouble, RuvUbcAttrType());
+        // Time records are only counted; another helper appends to the same file
+        // while this one lives, so each line must be in the file on return.
+        helper.recordTime(5);
+        helper.recordTime(5);
+        QVERIFY(helper.timeRecords() == (QMap<quint64, int>{{5, 2}}) && helper.timeRecordCount() == 2);
+        RuvUbcHelper(path).sendData(9);
+
+        // Codes as strings, exact beyond a double's 53 bits; attrs null without a map.
+        const QPair<quint64, QJsonValue> expected[] = {
+            {0, QJsonValue::Null},
+            {largest, QJsonObject{{QStringLiteral("layer"), tricky.first()}, {QStringLiteral("键"), tricky.last()}}},
+            {beyondDouble, QJsonObject()},
+            {9, QJsonValue::Null}};
+        const QList<QByteArray> written = lines(path);
+        QCOMPARE(written.size(), 5); // the last one empty: complete lines
+        for (int i = 0; i < 4; ++i) {
+            QJsonObject line = QJsonDocument::fromJson(written[i]).object();
+            const QDateTime time = QDateTime::fromString(line.take(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+            QVERIFY(time.timeSpec() == Qt::UTC && time >= before && time <= QDateTime::currentDateTimeUtc());
+            QCOMPARE(line, (QJsonObject{{QStringLiteral("code"), QString::number(expected[i].first)},
+                                        {QStringLiteral("attrs"), expected[i].second}}));
+        }
+        QVERIFY(MessageCapture::messages().isEmpty());
+    }
+
+    void journalOutage()
+    {
+        // A file where the journal's folder should be.
+        const QString blocker = dir.filePath(QStringLiteral("blocker")), path = blocker + QStringLiteral("/events.jsonl");
+        QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
+        RuvUbcHelper helper(path);
+        MessageCapture::messages().clear();
+        helper.sendData(1);
+        helper.sendData(2, RuvUbcAttrType{{QStringLiteral("k"), QStringLiteral("v")}});
+        QVERIFY(helper.pendingLines() == 2 && !helper.flushJournal());
+        QCOMPARE(MessageCapture::texts(QtWarningMsg).size(), 1); // one per outage
+
+        // Nothing is lost once the folder can be made, and the order holds.
+        QVERIFY(QFile::remove(blocker));
+        helper.sendData(3);
+        QCOMPARE(helper.pendingLines(), 0);
+        // Waiting lines follow a new path; an empty path turns the journal off.
+        helper.setJournalPath(QStringLiteral("/dev/null/events.jsonl"));
+        helper.sendData(4);
+        QVERIFY(helper.pendingLines() == 1 && MessageCapture::texts(QtWarningMsg).size() == 2);
+        helper.setJournalPath(path);
+        helper.setJournalPath(QString());
+        helper.sendData(5);
+        QCOMPARE(helper.pendingLines(), 0);
+        QStringList codes;
+        for (const QByteArray &line : lines(path))
+            codes << QJsonDocument::fromJson(line).object().value(QStringLiteral("code")).toString();
+        QCOMPARE(codes, (QStringList{"1", "2", "3", "4", ""}));
+    }
+
+    void publication()
+    {
+        RuvUbcHelper helper;
+        QVERIFY(RuvUbcHelper::publish(&helper) == &helper && qApp->property("RuvUbcHelper").isValid());
+        QVERIFY(!RuvUbcHelper::publish(nullptr) && !qApp->property("RuvUbcHelper").isValid());
+
+        // One destroyed in its own thread takes itself off through the queue.
+        QThread thread;
+        RuvUbcHelper *remote = RuvUbcHelper::publish(new RuvUbcHelper);
+        remote->moveToThread(&thread);
+        connect(&thread, &QThread::started, remote, &QObject::deleteLater);
+        thread.start();
+        QTRY_VERIFY(!qApp->property("RuvUbcHelper").isValid());
+        thread.quit();
+        QVERIFY(thread.wait(5000));
+        // Another helper published meanwhile stays.
+        RuvUbcHelper::publish(&helper);
+        { RuvUbcHelper other; }
+        QCOMPARE(qvariant_cast<QObject *>(qApp->property("RuvUbcHelper")), static_cast<QObject *>(&helper));
+    }
+
+    void translatorLabels()
+    {
+        // Indexed by the library's labels, then by KelUbcTranslator::Language.
+        const char *const labels[][2] = {
+            {"特殊功能", "Special function"}, {"启动软件", "Start software"}, {"打开软件", "Open software"},
+            {"关闭软件", "Close software"}, {"打开工程", "Open project"}, {"新建工程", "New project"},
+            {"保存工程", "Save project"}, {"关闭工程", "Close project"}, {"Ribbon工具栏", "Ribbon toolbar"},
+            {"右键", "Right-click menu"}, {"视图面板", "View panel"}, {"快捷键", "Shortcut key"},
+            {"Ribbon快捷栏", "Ribbon quick-access bar"}, {"属性", "Property"}};
+        static_assert(sizeof(labels) / sizeof(labels[0]) == KelUbcPrivate::LabelCount, "one row per label");
+
+        KelUbcTranslator translator;
+        QCOMPARE(translator.language(), KelUbcTranslator::Chinese);
+        QCoreApplication::installTranslator(&translator);
+
+        for (KelUbcTranslator::Language language : {KelUbcTranslator::Chinese, KelUbcTranslator::English}) {
+            translator.setLanguage(language);
+            for (int i = 0; i < KelUbcPrivate::LabelCount; ++i)
+                QCOMPARE(QCoreApplication::translate("KelUbc", KelUbcPrivate::labelSources[i], nullptr, -1),
+                         QString::fromUtf8(labels[i][language]));
+            // Not a label: the decoded text; other contexts and no text: null, so
+            // that the application asks its other translators.
+            QCOMPARE(QCoreApplication::translate("KelUbc", "\xb2\xe2\xca\xd4"), QStringLiteral("测试"));
+            QVERIFY(translator.translate("Other", "Open").isNull() && translator.translate("KelUbc", nullptr).isNull());
+        }
+    }
 };
-
-void tst_KelUbcHost::journalLines()
-{
-    const QString path = dir.filePath(QStringLiteral("a/b/events.jsonl")); // folders missing
-    RuvUbcHelper helper(path);
-    const quint64 largest = std::numeric_limits<quint64>::max(), beyondDouble = (quint64(1) << 53) + 1;
-    const Attrs tricky{{QStringLiteral("layer"), QStringLiteral("\"q\" \\ \n\t\x01 层")},
-                       {QStringLiteral("键"), QString::fromUtf8("\xf0\x9f\x98\x80")}};
-    const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
-    helper.sendData(0);
-    helper.sendData(largest, tricky);
-    helper.sendData(beyondDouble, Attrs());
-    QCOMPARE(lines(path).size(), 4); // complete lines, in the file on return
-
-    // Time records are only counted; another helper appends to the same file.
-    helper.recordTime(5);
-    helper.recordTime(5);
-    QCOMPARE(helper.timeRecords(), (QMap<quint64, int>{{5, 2}}));
-    QCOMPARE(helper.timeRecordCount(), 2);
-    RuvUbcHelper(path).sendData(9);
-
-    // Codes as strings, exact beyond a double's 53 bits; attrs null without a map.
-    const QPair<quint64, QJsonValue> expected[] = {
-        {0, QJsonValue::Null},
-        {largest, QJsonObject{{QStringLiteral("layer"), tricky.first()}, {QStringLiteral("键"), tricky.last()}}},
-        {beyondDouble, QJsonObject()},
-        {9, QJsonValue::Null}};
-    const QList<QByteArray> written = lines(path);
-    QCOMPARE(written.size(), 5);
-    for (int i = 0; i < 4; ++i) {
-        QJsonParseError error;
-        QJsonObject line = QJsonDocument::fromJson(written[i], &error).object();
-        QVERIFY2(error.error == QJsonParseError::NoError, written[i]);
-        const QDateTime time = QDateTime::fromString(line.take(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
-        QVERIFY(time.timeSpec() == Qt::UTC && time >= before && time <= QDateTime::currentDateTimeUtc());
-        QCOMPARE(line, (QJsonObject{{QStringLiteral("code"), QString::number(expected[i].first)},
-                                    {QStringLiteral("attrs"), expected[i].second}}));
-    }
-    QVERIFY(MessageCapture::messages().isEmpty());
-}
-
-void tst_KelUbcHost::journalOutage()
-{
-    // A file where the journal's folder should be.
-    auto blocked = [this](const QString &name) {
-        QFile block(dir.filePath(name));
-        return block.open(QIODevice::WriteOnly) ? block.fileName() + QStringLiteral("/events.jsonl") : QString();
-    };
-    const QString path = blocked(QStringLiteral("blocker"));
-    RuvUbcHelper helper(path);
-    MessageCapture::messages().clear();
-    helper.sendData(1);
-    helper.sendData(2, Attrs{{QStringLiteral("k"), QStringLiteral("v")}});
-    QCOMPARE(helper.pendingLines(), 2);
-    QVERIFY(!helper.flushJournal());
-    QCOMPARE(MessageCapture::texts(QtWarningMsg).size(), 1); // one per outage
-
-    // Nothing is lost once the folder can be made, and the order holds.
-    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("blocker"))));
-    helper.sendData(3);
-    QCOMPARE(helper.pendingLines(), 0);
-    // Waiting lines follow a new path; an empty path turns the journal off.
-    helper.setJournalPath(blocked(QStringLiteral("blocker2")));
-    helper.sendData(4);
-    QCOMPARE(helper.pendingLines(), 1);
-    QCOMPARE(MessageCapture::texts(QtWarningMsg).size(), 2);
-    helper.setJournalPath(path);
-    helper.setJournalPath(QString());
-    helper.sendData(5);
-    QCOMPARE(helper.pendingLines(), 0);
-    const QList<QByteArray> written = lines(path);
-    QCOMPARE(written.size(), 5);
-    for (int i = 0; i < 4; ++i)
-        QVERIFY2(written[i].contains("\"code\":\"" + QByteArray::number(i + 1) + '"'), written[i]);
-}
-
-void tst_KelUbcHost::publication()
-{
-    RuvUbcHelper helper;
-    QCOMPARE(RuvUbcHelper::publish(&helper), &helper);
-    RuvUbcHelper::publish(nullptr);
-    QVERIFY(!qApp->property("RuvUbcHelper").isValid());
-
-    // One destroyed in its own thread takes itself off through the queue.
-    QThread thread;
-    RuvUbcHelper *remote = new RuvUbcHelper;
-    remote->moveToThread(&thread);
-    RuvUbcHelper::publish(remote);
-    connect(&thread, &QThread::started, remote, &QObject::deleteLater);
-    thread.start();
-    QTRY_VERIFY(!qApp->property("RuvUbcHelper").isValid());
-    thread.quit();
-    QVERIFY(thread.wait(5000));
-    // Another helper published meanwhile stays.
-    RuvUbcHelper::publish(&helper);
-    { RuvUbcHelper other; }
-    QCOMPARE(qvariant_cast<QObject *>(qApp->property("RuvUbcHelper")), static_cast<QObject *>(&helper));
-}
-
-void tst_KelUbcHost::translatorLabels()
-{
-    // Indexed by the library's labels, then by KelUbcTranslator::Language.
-    const char *const labels[][2] = {
-        {"特殊功能", "Special function"}, {"启动软件", "Start software"}, {"打开软件", "Open software"},
-        {"关闭软件", "Close software"}, {"打开工程", "Open project"}, {"新建工程", "New project"},
-        {"保存工程", "Save project"}, {"关闭工程", "Close project"}, {"Ribbon工具栏", "Ribbon toolbar"},
-        {"右键", "Right-click menu"}, {"视图面板", "View panel"}, {"快捷键", "Shortcut key"},
-        {"Ribbon快捷栏", "Ribbon quick-access bar"}, {"属性", "Property"}};
-    static_assert(sizeof(labels) / sizeof(labels[0]) == KelUbcPrivate::LabelCount, "one row per label");
-
-    // Another translator, asked after ours.
-    RecordingTranslator fallback;
-    fallback.overrides.insert(QStringLiteral("Open"), QStringLiteral("fallback"));
-    KelUbcTranslator translator;
-    QCOMPARE(translator.language(), KelUbcTranslator::Chinese);
-    QCoreApplication::installTranslator(&fallback);
-    QCoreApplication::installTranslator(&translator); // asked first
-
-    for (KelUbcTranslator::Language language : {KelUbcTranslator::Chinese, KelUbcTranslator::English}) {
-        translator.setLanguage(language);
-        for (int i = 0; i < KelUbcPrivate::LabelCount; ++i)
-            QCOMPARE(QCoreApplication::translate("KelUbc", KelUbcPrivate::labelSources[i], nullptr, -1),
-                     QString::fromUtf8(labels[i][language]));
-        // Not a label: the decoded text; other contexts and no text: not ours.
-        QCOMPARE(QCoreApplication::translate("KelUbc", "\xb2\xe2\xca\xd4"), QStringLiteral("测试"));
-        QCOMPARE(QCoreApplication::translate("Other", "Open"), QStringLiteral("fallback"));
-        QVERIFY(translator.translate("KelUbc", nullptr).isNull());
-    }
-}
 
 QTEST_GUILESS_MAIN(tst_KelUbcHost)
 #include "tst_kelubchost.moc"

@@ -5,24 +5,22 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 QStringList g_warnings;
 
+// The whole lines of a file; nothing for a missing one.
 QList<QByteArray> readLines(const QString &path)
 {
     QFile file(path);
-    QList<QByteArray> lines = file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines = file.readAll().split('\n');
+    lines.removeLast(); // what follows the last newline
     return lines;
 }
-
-QJsonObject parse(const QByteArray &line) { return QJsonDocument::fromJson(line).object(); }
 
 QStringList values(const UbcDataProtocol &r)
 {
@@ -48,7 +46,7 @@ QStringList column(const QList<QByteArray> &lines, const QString &key = "fnname"
 {
     QStringList out;
     for (const QByteArray &line : lines) {
-        const QJsonObject o = parse(line); // a torn line has no fncode and an empty fnname
+        const QJsonObject o = QJsonDocument::fromJson(line).object(); // a torn line has no fncode and an empty fnname
         if (code.isNull() || o.value(QStringLiteral("fncode")).toString() == code)
             out << o.value(key).toString();
     }
@@ -70,18 +68,13 @@ class TestRuvUbc : public QObject
     Q_OBJECT
 
     RuvUbc *const log = RuvUbc::instance();
-    QTemporaryDir m_root; // mirrors stay for the whole run
+    QTemporaryDir m_root; // the mirror stays for the whole run
     QString m_primary;
+    int m_mirrorStart = 0;
 
     // Each test's files are named after it.
     QString path(const char *suffix) const { return m_root.filePath(QTest::currentTestFunction() + QString(suffix)); }
-    QString mirror() const { return m_root.filePath(QStringLiteral("mirror.jsonl")); }
-    // A path whose parent folder is a regular file; unwritable even for root.
-    QString blockedPath()
-    {
-        QFile(path(".blocker")).open(QIODevice::WriteOnly);
-        return path(".blocker/records.jsonl");
-    }
+    QList<QByteArray> mirrored() const { return readLines(m_root.filePath(QStringLiteral("mirror.jsonl"))).mid(m_mirrorStart); }
 
 private slots:
     void initTestCase()
@@ -90,6 +83,8 @@ private slots:
             if (type == QtWarningMsg)
                 g_warnings << text;
         });
+        log->addLogFilePath(m_root.filePath(QStringLiteral("mirror.jsonl")));
+        log->addLogFilePath(m_root.filePath(QStringLiteral("mirror.jsonl"))); // ignored: the mirror gets each line once
     }
 
     void init()
@@ -99,22 +94,18 @@ private slots:
         log->setFilterType(15);
         log->setCollectionEnabled(true);
         g_warnings.clear();
+        m_mirrorStart = mirrored().size();
     }
     // Left-over records would move on to the next test's file.
     void cleanup() { QCOMPARE(log->queuedRecords(), 0); }
 
     void recordsParseBackInProtocolOrder()
     {
-        log->addLogFilePath(mirror());
-        log->addLogFilePath(mirror()); // ignored: the mirror gets each line once
-        const int mirrorStart = readLines(mirror()).size();
-
         UbcDataProtocol a, other;
-        log->setProductCode(QStringLiteral("KELTEST"));
-        log->initUbcDataProtocol(a);
         log->setProductCode(QStringLiteral("OTHER"));
         log->initUbcDataProtocol(other);
-        log->setProductCode(QString());
+        log->setProductCode(QStringLiteral("KELTEST"));
+        log->initUbcDataProtocol(a);
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"))
                      .match(a.trigertime).hasMatch(), qPrintable(a.trigertime));
         QVERIFY(qAbs(QDateTime::fromString(a.trigertime, Qt::ISODateWithMs).msecsTo(QDateTime::currentDateTime())) < 5000);
@@ -133,20 +124,20 @@ private slots:
         a.attrs = {{"layer", "L1"}, {"location", "Ribbon"}, {"k\"\n", QString(QChar(0xdfff))}};
         log->logUbcDataProtocol(a);
         const QList<QByteArray> lines = readLines(m_primary);
-        QCOMPARE(lines, QList<QByteArray>{RuvUbc::toJsonLine(a).chopped(1)});
-        QCOMPARE(readLines(mirror()).mid(mirrorStart), lines);
+        QVERIFY(lines == QList<QByteArray>{RuvUbc::toJsonLine(a).chopped(1)} && mirrored() == lines);
         QVERIFY(std::all_of(lines[0].begin(), lines[0].end(), [](char c) { return uchar(c) >= 0x20; }));
         QVERIFY(lines[0].contains("\xF0\x9F\x98\x80") && lines[0].contains("\\ud800x\\udc00\\udbff"));
 
+        // Keys as they stand in the line, values as they parse back.
         const QStringList names = QStringLiteral("pcode fncode fnname fngroup trigertime gid vername ver ver2 debug usetype "
                                                  "utype mac hardwareid ip projectid prjfullpath prjtext prjedocnt prjsize "
                                                  "prjcost regionrule major duration sessionid").split(QLatin1Char(' '));
         QCOMPARE(RuvUbc::fieldNames(), names);
-        QStringList keys, got; // keys as they stand in the line, values as they parse back
+        QStringList keys, got;
         for (auto m = QRegularExpression(QStringLiteral("\"(\\w+)\":")).globalMatch(lines[0]); m.hasNext();)
             keys << m.next().captured(1);
         QCOMPARE(keys, names + QStringList({"attrs", "layer", "location"}));
-        const QVariantMap o = parse(lines[0]).toVariantMap();
+        const QVariantMap o = QJsonDocument::fromJson(lines[0]).toVariant().toMap();
         for (const QString &name : names)
             got << o.value(name).toString();
         QCOMPARE(got, values(a));
@@ -155,52 +146,47 @@ private slots:
 
     void filterBitsSwitchAndListeners()
     {
-        log->addLogFilePath(mirror());
-        const int mirrorStart = readLines(mirror()).size();
         QStringList heard;
         QList<int> ids{log->addListener([&](const UbcDataProtocol &r) { heard << r.fncode; })};
         for (int bits : {0, int(RuvUbc::FilterPrimary), int(RuvUbc::FilterMirrors), int(RuvUbc::FilterListeners), 15}) {
             log->setFilterType(bits);
             logRecords(QString::number(bits));
         }
-        // Off: nothing written, queued or heard, even for a failing path.
-        log->setCollectionEnabled(false);
-        log->setLogFilePath(blockedPath());
-        logRecords(QStringLiteral("off"));
-        QVERIFY(log->filterType() == 15 && !log->isCollectionEnabled() && log->queuedRecords() == 0 && g_warnings.isEmpty());
-        log->setLogFilePath(m_primary);
-        log->setCollectionEnabled(true);
-        QCOMPARE(column(readLines(m_primary), "fncode"), QStringList({"1", "15"}));
-        QCOMPARE(column(readLines(mirror()).mid(mirrorStart), "fncode"), QStringList({"2", "15"}));
-        QCOMPARE(heard, QStringList({"4", "15"}));
 
         // A listener may remove itself and add another while being called.
-        int self = 0;
-        self = log->addListener([&](const UbcDataProtocol &) {
+        const int self = log->addListener([&](const UbcDataProtocol &) {
             heard << QStringLiteral("self");
             log->removeListener(self);
             ids << log->addListener([&](const UbcDataProtocol &r) { heard << r.fncode + QLatin1Char('+'); });
         });
-        for (const char *code : {"a", "b"})
-            logRecords(code);
+        logRecords(QStringLiteral("a"));
+        logRecords(QStringLiteral("b"));
+        // Off: nothing written, queued or heard, even for a failing path.
+        log->setCollectionEnabled(false);
+        log->setLogFilePath(QStringLiteral("/dev/null/records.jsonl")); // unwritable even for root
+        logRecords(QStringLiteral("off"));
+        QVERIFY(log->filterType() == 15 && !log->isCollectionEnabled() && log->queuedRecords() == 0 && g_warnings.isEmpty());
         for (int id : ids)
             log->removeListener(id);
         QCOMPARE(heard, QStringList({"4", "15", "a", "self", "b", "b+"}));
+        QCOMPARE(column(readLines(m_primary), "fncode"), QStringList({"1", "15", "a", "b"}));
+        QCOMPARE(column(mirrored(), "fncode"), QStringList({"2", "15", "a", "b"}));
     }
 
     void failingPathKeepsRecordsAndWarnsOnce()
     {
-        const QString target = blockedPath();
+        // A regular file where the folder should be: unwritable even for root, until it goes.
+        const QString target = path(".blocker/records.jsonl");
+        QVERIFY(QFile(path(".blocker")).open(QIODevice::WriteOnly));
         log->setLogFilePath(target);
         log->setFilterType(RuvUbc::FilterPrimary); // not kept without the retry bit
         logRecords(QStringLiteral("lost"), 1, -1);
         log->setFilterType(15);
         logRecords(QStringLiteral("kept"), RuvUbc::MaxQueuedRecords + 5);
-        QVERIFY(!log->flush());
-        QCOMPARE(log->queuedRecords(), int(RuvUbc::MaxQueuedRecords));
-        QCOMPARE(log->droppedRecords(), quint64(5)); // no test before drops any
-        QCOMPARE(g_warnings.size(), 2); // the failure, then the overflow
-        QVERIFY(g_warnings[0].contains(target));
+        // No test before drops any.
+        QVERIFY(!log->flush() && log->queuedRecords() == RuvUbc::MaxQueuedRecords && log->droppedRecords() == 5);
+        // The failure, then the overflow.
+        QVERIFY2(g_warnings.size() == 2 && g_warnings[0].contains(target), qPrintable(g_warnings.join('\n')));
         QVERIFY(QFile::remove(path(".blocker")) && log->flush());
         QCOMPARE(column(readLines(target)), sequence(0, RuvUbc::MaxQueuedRecords));
 
@@ -227,22 +213,13 @@ private slots:
 
     void concurrentWritersNeverTearLines()
     {
-        // Two threads, and a process killed right after its calls returned.
-        const pid_t child = fork(); // before the threads start
-        QVERIFY(child >= 0);
-        if (child == 0) {
-            logRecords(QStringLiteral("child"), 300);
-            raise(SIGKILL);
-        }
+        // Lines of two threads never mix, and each thread's arrive in order.
+        // Other processes on one file, killed or not: tst_logfaults.
         std::thread a(logRecords, QStringLiteral("t0"), 2000, 0), b(logRecords, QStringLiteral("t1"), 2000, 0);
         a.join();
         b.join();
-        int status = 0;
-        QVERIFY(waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-        const QList<QByteArray> lines = readLines(m_primary);
-        QCOMPARE(lines.size(), 300 + 2 * 2000);
-        for (const QString code : {"child", "t0", "t1"})
-            QCOMPARE(column(lines, "fnname", code), sequence(0, code == "child" ? 300 : 2000));
+        for (const char *code : {"t0", "t1"})
+            QCOMPARE(column(readLines(m_primary), "fnname", code), sequence(0, 2000));
     }
 };
 
