@@ -6,6 +6,7 @@
 // part (a host has its own handler; neither side should pay for printing).
 
 #include <KelUbc.h>
+#include <RuvUbc.h>
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFile>
@@ -36,6 +37,26 @@ inline bool makeDictionary(const QString &path, const QString &rows)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench-writer"));
     return ok;
+}
+
+// Times the record KelUbc logs for a code, built here and handed to the log
+// directly: the baseline the facade's own cost shows against.
+template <typename MakeAttrs>
+void timeDirectRecord(benchmark::State &state, const QString &code, const QString &name,
+                      const QString &group, MakeAttrs makeAttrs)
+{
+    RuvUbc *log = RuvUbc::instance();
+    log->setFilterType(15); // what a record of KelUbc runs with
+    for (auto _ : state) {
+        UbcDataProtocol r;
+        log->initUbcDataProtocol(r);
+        r.fncode = code;
+        r.fnname = name;
+        r.fngroup = group;
+        r.attrs = makeAttrs();
+        log->logUbcDataProtocol(r);
+    }
+    log->setFilterType(0);
 }
 
 inline void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}

@@ -10,9 +10,7 @@
 #include <RuvUbc.h>
 #include <RuvUbcHelper.h>
 
-
 #include <benchmark/benchmark.h>
-
 
 namespace {
 
@@ -25,19 +23,9 @@ constexpr quint64 kCoded = 580101004;
 // The record sendActionExecute(kCode, kName, false) logs, with its location.
 void BM_DirectActionRecord(benchmark::State &state)
 {
-    RuvUbc *log = RuvUbc::instance();
-    log->setFilterType(15);
-    for (auto _ : state) {
-        UbcDataProtocol r;
-        log->initUbcDataProtocol(r);
-        r.attrs.clear();
-        r.fnname = kName;
-        r.fncode = kCode;
-        r.fngroup = kGroup;
-        r.attrs.insert(QStringLiteral("location"), kLocation);
-        log->logUbcDataProtocol(r);
-    }
-    log->setFilterType(0);
+    BenchHost::timeDirectRecord(state, kCode, kName, kGroup, [] {
+        return QMap<QString, QString>{{QStringLiteral("location"), kLocation}};
+    });
 }
 BENCHMARK(BM_DirectActionRecord);
 

@@ -13,7 +13,6 @@
 #include <KelUbcPrivate.h>
 #include <RuvUbc.h>
 
-
 #include <benchmark/benchmark.h>
 
 #include <ctime>
@@ -36,21 +35,9 @@ QMap<QString, QString> callerAttrs()
 // The record that send(kCode, callerAttrs()) logs, built and handed over directly.
 void BM_DirectRecord(benchmark::State &state)
 {
-    RuvUbc *log = RuvUbc::instance();
-    log->setFilterType(15); // what a record of KelUbc runs with
     QMap<QString, QString> attrs = callerAttrs();
     attrs.insert(QStringLiteral("layer"), kLayer);
-    for (auto _ : state) {
-        UbcDataProtocol r;
-        log->initUbcDataProtocol(r);
-        r.attrs.clear();
-        r.fncode = kCode;
-        r.fnname = kName;
-        r.fngroup = kGroup;
-        r.attrs = attrs;
-        log->logUbcDataProtocol(r);
-    }
-    log->setFilterType(0);
+    BenchHost::timeDirectRecord(state, kCode, kName, kGroup, [&attrs] { return attrs; });
 }
 BENCHMARK(BM_DirectRecord);
 

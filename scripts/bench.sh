@@ -41,28 +41,24 @@ for k in BM_TrivialFilter BM_WatcherOtherEvent BM_DeliveryTrivialFilter BM_Deliv
     need "$k"
 done
 
+# ratio LABEL NAME FACTOR BASELINE TEXT: NAME costs at most FACTOR x BASELINE
+ratio() {
+    local base=${ns[$4]} digits=0
+    awk -v b="$base" 'BEGIN { exit !(b < 10) }' && digits=1
+    row "$1" "${ns[$2]}" "$(printf '<= %s x %s (%.*f ns)' "$3" "$5" "$digits" "$base")" "v <= $3 * $base"
+}
+
 printf '%-50s %10s  %-42s %s\n' "hot path (benchmark)" "median ns" "target" "result"
 printf '%.0s-' {1..112}; echo
-t=${ns[BM_TrivialFilter]}
-row "unrelated event, filter call (WatcherOtherEvent)" "${ns[BM_WatcherOtherEvent]}" \
-    "<= 1.5 x trivial filter ($(printf %.1f "$t") ns)" "v <= 1.5 * $t"
-t=${ns[BM_DeliveryTrivialFilter]}
-row "unrelated event, Qt delivery (DeliveryWatcher)" "${ns[BM_DeliveryWatcher]}" \
-    "<= 1.5 x trivial filter ($(printf %.0f "$t") ns)" "v <= 1.5 * $t"
+ratio "unrelated event, filter call (WatcherOtherEvent)" BM_WatcherOtherEvent 1.5 BM_TrivialFilter "trivial filter"
+ratio "unrelated event, Qt delivery (DeliveryWatcher)" BM_DeliveryWatcher 1.5 BM_DeliveryTrivialFilter "trivial filter"
 row "mouse move (WatcherMouseMove)" "${ns[BM_WatcherMouseMove]}" "< 1000 ns" "v < 1000"
-t=${ns[BM_DirectRecord]}
-row "named event, cached code (NamedEventCached)" "${ns[BM_NamedEventCached]}" \
-    "<= 2 x record to RuvUbc ($(printf %.0f "$t") ns)" "v <= 2 * $t"
-row "named list event, cached (NamedEventListCached)" "${ns[BM_NamedEventListCached]}" \
-    "<= 2 x record to RuvUbc ($(printf %.0f "$t") ns)" "v <= 2 * $t"
+ratio "named event, cached code (NamedEventCached)" BM_NamedEventCached 2 BM_DirectRecord "record to RuvUbc"
+ratio "named list event, cached (NamedEventListCached)" BM_NamedEventListCached 2 BM_DirectRecord "record to RuvUbc"
 row "cached look-up, upper bound (lookup_ns)" "${ns[BM_CachedLookupUpperBound.lookup_ns]}" "< 100 ns" "v < 100"
 row "record log append (LogRecord)" "${ns[BM_LogRecord]}" \
     "< 4000 ns; plain write(2): $(printf %.0f "${ns[BM_RawWrite]}") ns" "v < 4000"
-t=${ns[BM_DirectActionRecord]}
-row "action record (ActionExecute)" "${ns[BM_ActionExecute]}" \
-    "<= 2 x record to RuvUbc ($(printf %.0f "$t") ns)" "v <= 2 * $t"
-t=${ns[BM_HelperDirect]}
-row "coded send with helper (CodedSend)" "${ns[BM_CodedSend]}" \
-    "<= 2 x helper called ($(printf %.0f "$t") ns)" "v <= 2 * $t"
+ratio "action record (ActionExecute)" BM_ActionExecute 2 BM_DirectActionRecord "record to RuvUbc"
+ratio "coded send with helper (CodedSend)" BM_CodedSend 2 BM_HelperDirect "helper called"
 echo "CPU time per call, median of $reps runs; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $failed

@@ -155,20 +155,21 @@ int DemoProject::nextNumber(const QString &kind) const
 
 bool DemoProject::undo()
 {
-    if (m_undo.isEmpty())
-        return false;
-    m_redo.append(m_elements);
-    m_elements = m_undo.takeLast();
-    ++m_editCount;
-    return true;
+    return stepBack(m_undo, m_redo);
 }
 
 bool DemoProject::redo()
 {
-    if (m_redo.isEmpty())
+    return stepBack(m_redo, m_undo);
+}
+
+// Restores the newest state of from; the current one goes onto to.
+bool DemoProject::stepBack(History &from, History &to)
+{
+    if (from.isEmpty())
         return false;
-    m_undo.append(m_elements);
-    m_elements = m_redo.takeLast();
+    to.append(m_elements);
+    m_elements = from.takeLast();
     ++m_editCount;
     return true;
 }

@@ -45,15 +45,17 @@ public:
     bool redo();
 
 private:
+    using History = QVector<QVector<DemoElement>>;
     void beginEdit();
+    bool stepBack(History &from, History &to);
 
     QString m_id;
     QString m_path;
     qint64 m_runningTime = 0;
     int m_editCount = 0;
     QVector<DemoElement> m_elements;
-    QVector<QVector<DemoElement>> m_undo;
-    QVector<QVector<DemoElement>> m_redo;
+    History m_undo;
+    History m_redo;
 };
 
 #endif // DEMOPROJECT_H

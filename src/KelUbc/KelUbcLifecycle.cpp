@@ -41,7 +41,7 @@ void KelUbcPrivate::startApp()
 
 void KelUbcPrivate::closeApp()
 {
-    const qint64 seconds = m_appStartTime.secsTo(now()); // 0 before any startApp;
+    const qint64 seconds = m_appStartTime.secsTo(now()); // 0 before any startApp
     UbcDataProtocol record = lifecycleRecord("990002", LabelCloseApp);
     record.duration = QString::number(seconds);
     logRecord(record, false, false);
@@ -82,7 +82,7 @@ void KelUbcPrivate::saveProject(const SOperation &op)
 
 void KelUbcPrivate::closeProject(const SOperation &op)
 {
-    const qint64 seconds = m_projectOpenTime.secsTo(now());;
+    const qint64 seconds = m_projectOpenTime.secsTo(now());
     UbcDataProtocol record = lifecycleRecord("990006", LabelCloseProject);
     record.prjsize = QString::number(op.prjSize / 1000);
     record.projectid = op.projectId;

@@ -1,5 +1,7 @@
 #include "RuvUbcHelper.h"
 
+#include <JsonString.h>
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
 #include <QtCore/QDir>
@@ -13,27 +15,6 @@
 namespace {
 
 const char HelperProperty[] = "RuvUbcHelper";
-
-void appendJsonString(QByteArray &out, const QString &text)
-{
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8) {
-        const uchar u = uchar(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            out += "\\u00";
-            out += hex[u >> 4];
-            out += hex[u & 0xf];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
 
 // {"time":"<UTC, ms>","code":"<decimal>","attrs":{...}|null}
 // The code is a string: JSON readers that use doubles lose codes above 2^53.
@@ -53,9 +34,9 @@ QByteArray journalLine(quint64 code, const RuvUbcAttrType *attributes)
         for (auto it = attributes->cbegin(); it != attributes->cend(); ++it) {
             if (it != attributes->cbegin())
                 line += ',';
-            appendJsonString(line, it.key());
+            JsonString::append(line, it.key());
             line += ':';
-            appendJsonString(line, it.value());
+            JsonString::append(line, it.value());
         }
         line += '}';
     }

@@ -93,8 +93,7 @@ bool LogSink::writeLine(const char *line, int size)
     // After a cut-short line the next one starts on a line of its own; the
     // newline goes in the same write so the line stays whole.
     QByteArray joined;
-    const int prefix = m_torn ? 1 : 0;
-    if (prefix) {
+    if (m_torn) {
         joined.reserve(size + 1);
         joined.append('\n');
         joined.append(line, size);
@@ -109,15 +108,10 @@ bool LogSink::writeLine(const char *line, int size)
         m_torn = false;
         return true;
     }
-    if (n >= 0) {
-        // Short write on a file: no space left. Writing the rest later could
-        // land after another writer's line, so the whole line is retried.
-        if (n >= prefix)
-            m_torn = n > prefix;
-        m_lastError = ENOSPC;
-    } else {
-        m_lastError = errno;
-    }
+    // A short write on a file means no space left. Writing the rest later
+    // could land after another writer's line, so the whole line is retried;
+    // reopening finds the fragment this leaves.
+    m_lastError = n >= 0 ? ENOSPC : errno;
     closeFile();
     return false;
 }

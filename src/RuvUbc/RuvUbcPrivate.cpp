@@ -97,12 +97,23 @@ void RuvUbcPrivate::initRecord(UbcDataProtocol &record) const
 
 LogSink *RuvUbcPrivate::primarySink()
 {
-    if (!m_primary) {
-        const QString path = m_primaryPath.isEmpty() ? absolutePath(RuvUbc::defaultLogFilePath())
-                                                     : m_primaryPath;
-        m_primary = std::make_unique<LogSink>(path, RuvUbc::MaxQueuedRecords);
-    }
+    if (!m_primary)
+        m_primary = std::make_unique<LogSink>(configuredPrimaryPath(), RuvUbc::MaxQueuedRecords);
     return m_primary.get();
+}
+
+QString RuvUbcPrivate::configuredPrimaryPath() const
+{
+    return m_primaryPath.isEmpty() ? absolutePath(RuvUbc::defaultLogFilePath()) : m_primaryPath;
+}
+
+template <typename Visit>
+void RuvUbcPrivate::forEachSink(Visit visit) const
+{
+    if (m_primary)
+        visit(*m_primary);
+    for (const auto &mirror : m_mirrors)
+        visit(*mirror);
 }
 
 void RuvUbcPrivate::emitNotes(const SinkNotes &notes)
@@ -170,7 +181,7 @@ void RuvUbcPrivate::setPrimaryPath(const QString &path)
     m_primaryPath = absolute;
     if (!m_primary)
         return;
-    const QString target = absolute.isEmpty() ? absolutePath(RuvUbc::defaultLogFilePath()) : absolute;
+    const QString target = configuredPrimaryPath();
     if (target == m_primary->path())
         return;
     auto sink = std::make_unique<LogSink>(target, RuvUbc::MaxQueuedRecords);
@@ -194,9 +205,7 @@ void RuvUbcPrivate::addMirrorPath(const QString &path)
 QString RuvUbcPrivate::primaryPath() const
 {
     QMutexLocker lock(&m_mutex);
-    if (m_primary)
-        return m_primary->path();
-    return m_primaryPath.isEmpty() ? absolutePath(RuvUbc::defaultLogFilePath()) : m_primaryPath;
+    return m_primary ? m_primary->path() : configuredPrimaryPath();
 }
 
 QStringList RuvUbcPrivate::mirrorPaths() const
@@ -211,18 +220,16 @@ QStringList RuvUbcPrivate::mirrorPaths() const
 int RuvUbcPrivate::queued() const
 {
     QMutexLocker lock(&m_mutex);
-    int count = m_primary ? m_primary->queued() : 0;
-    for (const auto &mirror : m_mirrors)
-        count += mirror->queued();
+    int count = 0;
+    forEachSink([&count](const LogSink &sink) { count += sink.queued(); });
     return count;
 }
 
 quint64 RuvUbcPrivate::dropped() const
 {
     QMutexLocker lock(&m_mutex);
-    quint64 count = m_primary ? m_primary->dropped() : 0;
-    for (const auto &mirror : m_mirrors)
-        count += mirror->dropped();
+    quint64 count = 0;
+    forEachSink([&count](const LogSink &sink) { count += sink.dropped(); });
     return count;
 }
 
@@ -235,10 +242,7 @@ bool RuvUbcPrivate::flush()
     {
         QMutexLocker lock(&m_mutex);
         const qint64 now = monotonicMs();
-        if (m_primary)
-            empty = m_primary->flush(now, notes) && empty;
-        for (const auto &mirror : m_mirrors)
-            empty = mirror->flush(now, notes) && empty;
+        forEachSink([&](LogSink &sink) { empty = sink.flush(now, notes) && empty; });
     }
     emitNotes(notes);
     return empty;

@@ -45,6 +45,11 @@ public:
 
 private:
     LogSink *primarySink();
+    // The primary file's path as set, or the default; m_mutex held.
+    QString configuredPrimaryPath() const;
+    // The primary, if made, then the mirrors; m_mutex held.
+    template <typename Visit>
+    void forEachSink(Visit visit) const;
     static void emitNotes(const SinkNotes &notes);
 
     // Context fields: all fixed per process but the product code and its digest.
