@@ -135,6 +135,14 @@ bool StrictJsonLine::readMembers(Members *out, Members *attrs, bool top)
             m_sawAttrs = true;
             if (!readMembers(attrs, nullptr, false))
                 return false;
+        } else if (top && key == QLatin1String("seq")) {
+            // The record's number: plain decimal digits, no sign, no leading zero.
+            const char *start = m_p;
+            while (m_p < m_end && *m_p >= '0' && *m_p <= '9')
+                ++m_p;
+            if (m_p == start || m_p - start > 20 || (*start == '0' && m_p - start > 1))
+                return fail("bad seq number");
+            out->append({key, QString::fromLatin1(start, int(m_p - start))});
         } else {
             if (!readString(&value))
                 return false;

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         const QString key = fuzz::text(data, 32);
         record.attrs.insert(key, fuzz::text(data, 64));
     }
-    const QByteArray line = RuvUbc::toJsonLine(record);
+    const quint64 seq = data.ConsumeIntegral<quint64>();
+    const QByteArray line = RuvUbc::toJsonLine(record, seq);
 
     fuzz::check(line.endsWith('\n') && line.indexOf('\n') == line.size() - 1,
                 "not exactly one line", QString::fromLatin1(line.toHex()));
@@ -62,11 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     fuzz::check(reader.parse(json, &fields, &attrs) && reader.sawAttrs(), "strict reader",
                 reader.error() + QLatin1Char('\n') + QString::fromLatin1(json.toHex()));
     const QStringList values = fieldValues(record);
-    fuzz::check(fields.size() == names.size(), "field count");
+    fuzz::check(fields.size() == names.size() + 1, "field count");
     for (int i = 0; i < names.size(); ++i) {
         fuzz::check(fields[i].first == names[i], "field order");
         fuzz::check(fields[i].second == values[i], "field value", names[i]);
     }
+    fuzz::check(fields.last().first == QLatin1String("seq")
+                    && fields.last().second == QString::number(seq), "seq");
     fuzz::check(attrs.size() == record.attrs.size(), "attribute count");
     int i = 0;
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it, ++i)

@@ -30,7 +30,9 @@ const Field kFields[JsonLineWriter::FieldCount] = {
 };
 #undef KEY
 
-constexpr char kAttrsOpen[] = "\",\"attrs\":{";
+constexpr char kSeqOpen[] = "\",\"seq\":";
+constexpr char kAttrsOpen[] = ",\"attrs\":{";
+constexpr int kMaxSeqDigits = 20; // a quint64
 
 inline char *putRaw(char *p, const char *s, int n)
 {
@@ -40,7 +42,7 @@ inline char *putRaw(char *p, const char *s, int n)
 
 qint64 lineSize(const UbcDataProtocol &record, int perUnit)
 {
-    qint64 size = qint64(sizeof(kAttrsOpen)) + 4;
+    qint64 size = qint64(sizeof(kSeqOpen)) + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) + 4;
     for (const Field &f : kFields) {
         const QString &s = record.*f.member;
         size += f.keySize + (perUnit ? qint64(perUnit) * s.size() : JsonString::measure(s));
@@ -58,7 +60,7 @@ constexpr qint64 kMaxLine = qint64(1) << 30;
 
 } // namespace
 
-bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record)
+bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint64 seq)
 {
     // Upper bound first, so the loop writes through a plain pointer.
     qint64 bound = lineSize(record, JsonString::MaxBytesPerUnit);
@@ -76,6 +78,15 @@ bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record)
         p = putRaw(p, f.key, f.keySize);
         p = JsonString::put(p, record.*f.member);
     }
+    p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
+    char digits[kMaxSeqDigits];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + seq % 10);
+        seq /= 10;
+    } while (seq);
+    while (n)
+        *p++ = digits[--n];
     p = putRaw(p, kAttrsOpen, int(sizeof(kAttrsOpen)) - 1);
     bool first = true;
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it) {

@@ -7,7 +7,7 @@
 struct UbcDataProtocol;
 
 // Writes a record as one line of JSON: the 25 fields by name in protocol
-// order, then "attrs" as an object, then "\n". No allocation once the
+// order, then "seq" as a number, then "attrs" as an object, then "\n". No allocation once the
 // output buffer has grown to a record's size.
 class JsonLineWriter
 {
@@ -16,7 +16,7 @@ public:
 
     // Replaces the content of out by the record's line; false (and out
     // empty) for a record too large to be held as one line.
-    static bool write(QByteArray &out, const UbcDataProtocol &record);
+    static bool write(QByteArray &out, const UbcDataProtocol &record, quint64 seq);
     static QString fieldName(int index);
 };
 

@@ -57,10 +57,10 @@ bool RuvUbc::flush() { return d->flush(); }
 int RuvUbc::addListener(Listener listener) { return d->addListener(std::move(listener)); }
 void RuvUbc::removeListener(int id) { d->removeListener(id); }
 
-QByteArray RuvUbc::toJsonLine(const UbcDataProtocol &record)
+QByteArray RuvUbc::toJsonLine(const UbcDataProtocol &record, quint64 seq)
 {
     QByteArray line;
-    JsonLineWriter::write(line, record);
+    JsonLineWriter::write(line, record, seq);
     return line;
 }
 

@@ -135,7 +135,8 @@ void RuvUbcPrivate::log(const UbcDataProtocol &record)
     if (filterBits & (RuvUbc::FilterPrimary | RuvUbc::FilterMirrors)) {
         // Built outside the lock, in a buffer each thread reuses.
         thread_local QByteArray line;
-        if (!JsonLineWriter::write(line, record)) {
+        const quint64 seq = nextSeq.fetch_add(1, std::memory_order_relaxed);
+        if (!JsonLineWriter::write(line, record, seq)) {
             qWarning("RuvUbc: a record of function %s is too large for one line; dropped",
                      qUtf8Printable(record.fncode.left(64)));
         } else {

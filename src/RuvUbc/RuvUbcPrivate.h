@@ -41,6 +41,8 @@ public:
     std::atomic<int> filter{RuvUbc::FilterPrimary | RuvUbc::FilterMirrors
                             | RuvUbc::FilterListeners | RuvUbc::FilterRetry};
     std::atomic<bool> enabled{true};
+    // The "seq" of the next record written to the files; one per record, not per file.
+    std::atomic<quint64> nextSeq{1};
     const QString sessionId;
 
 private:

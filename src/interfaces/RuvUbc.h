@@ -119,8 +119,11 @@ public:
     int addListener(Listener listener);
     void removeListener(int id);
 
-    // The line that logUbcDataProtocol appends, newline included.
-    static QByteArray toJsonLine(const UbcDataProtocol &record);
+    // The line that logUbcDataProtocol appends, newline included. "seq"
+    // follows sessionid: the record's number within the session, from 1, the
+    // same in the primary file and every mirror, so (sessionid, seq) names
+    // one record wherever copies of it end up.
+    static QByteArray toJsonLine(const UbcDataProtocol &record, quint64 seq = 0);
     static QStringList fieldNames();
 
 private:

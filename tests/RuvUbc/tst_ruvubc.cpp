@@ -123,8 +123,14 @@ private slots:
         a.fngroup = QString(QChar(0xd800)) + QLatin1Char('x') + QChar(0xdc00) + QChar(0xdbff);
         a.attrs = {{"layer", "L1"}, {"location", "Ribbon"}, {"k\"\n", QString(QChar(0xdfff))}};
         log->logUbcDataProtocol(a);
-        const QList<QByteArray> lines = readLines(m_primary);
-        QVERIFY(lines == QList<QByteArray>{RuvUbc::toJsonLine(a).chopped(1)} && mirrored() == lines);
+        log->logUbcDataProtocol(other);
+        const QList<QByteArray> both = readLines(m_primary);
+        QCOMPARE(mirrored(), both);
+        // Each record has its own number, the same in every file: (sessionid, seq) names it.
+        const quint64 seq = QJsonDocument::fromJson(both.value(0)).object().value("seq").toVariant().toULongLong();
+        QVERIFY(seq >= 1);
+        QCOMPARE(both, (QList<QByteArray>{RuvUbc::toJsonLine(a, seq).chopped(1), RuvUbc::toJsonLine(other, seq + 1).chopped(1)}));
+        const QList<QByteArray> lines = both.mid(0, 1);
         QVERIFY(std::all_of(lines[0].begin(), lines[0].end(), [](char c) { return uchar(c) >= 0x20; }));
         QVERIFY(lines[0].contains("\xF0\x9F\x98\x80") && lines[0].contains("\\ud800x\\udc00\\udbff"));
 
@@ -136,7 +142,7 @@ private slots:
         QStringList keys, got;
         for (auto m = QRegularExpression(QStringLiteral("\"(\\w+)\":")).globalMatch(lines[0]); m.hasNext();)
             keys << m.next().captured(1);
-        QCOMPARE(keys, names + QStringList({"attrs", "layer", "location"}));
+        QCOMPARE(keys, names + QStringList({"seq", "attrs", "layer", "location"}));
         const QVariantMap o = QJsonDocument::fromJson(lines[0]).toVariant().toMap();
         for (const QString &name : names)
             got << o.value(name).toString();
