@@ -12,7 +12,7 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/build -G ${CMAKE_GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix}
+    -DCMAKE_PREFIX_PATH=${prefix} -DKELUBC_PACKAGE=${KELUBC_PACKAGE}
     # Sanitized libraries need the sanitizer runtime loaded first.
     "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
