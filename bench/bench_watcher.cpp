@@ -77,7 +77,7 @@ void BM_WatcherMouseMove(benchmark::State &state)
     RuvUbcHelper::publish(&helper);
     QObject *f = opaque(g_watcher);
     QObject target;
-    QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(10, 10), QPointF(10, 10), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     for (auto _ : state)
         benchmark::DoNotOptimize(f->eventFilter(&target, &move));
     if (helper.timeRecordCount() != int(state.iterations()))

@@ -16,7 +16,7 @@ QVector<HostCommand> makeTable()
         command("open", "210702", "打开工程", "Open project", QKeySequence::Open),
         command("save", "210703", "保存工程", "Save project", QKeySequence::Save),
         command("close", "", "关闭工程", "Close project"),
-        command("exit", "", "退出", "Exit", QKeySequence(Qt::CTRL + Qt::Key_Q)),
+        command("exit", "", "退出", "Exit", QKeySequence(Qt::CTRL | Qt::Key_Q)),
         command("wall", "210101", "绘制墙", "Wall"),
         command("column", "210102", "绘制柱", "Column"),
         command("beam", "210103", "绘制梁", "Beam"),
@@ -32,7 +32,7 @@ QVector<HostCommand> makeTable()
         command("quantities", "210501", "计算工程量", "Quantities", QKeySequence(Qt::Key_F9)),
         command("report", "210601", "导出报表", "Export report"),
         command("undo", "213036", "撤销", "Undo", QKeySequence::Undo),
-        command("redo", "213037", "重做", "Redo", QKeySequence(Qt::CTRL + Qt::Key_Y)),
+        command("redo", "213037", "重做", "Redo", QKeySequence(Qt::CTRL | Qt::Key_Y)),
     };
 }
 

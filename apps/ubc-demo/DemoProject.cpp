@@ -148,7 +148,7 @@ int DemoProject::nextNumber(const QString &kind) const
         int digits = e.name.size();
         while (digits > 0 && e.name.at(digits - 1).isDigit())
             --digits;
-        highest = qMax(highest, e.name.midRef(digits).toInt());
+        highest = qMax(highest, QStringView(e.name).mid(digits).toInt());
     }
     return highest + 1;
 }

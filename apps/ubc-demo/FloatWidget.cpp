@@ -1,6 +1,6 @@
 #include "FloatWidget.h"
 
-#include <QtWidgets/QAction>
+#include <QAction> // QtWidgets in Qt 5, QtGui in Qt 6
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QToolButton>
 #include <QtWidgets/QVBoxLayout>

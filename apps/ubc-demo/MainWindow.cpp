@@ -8,7 +8,7 @@
 #include <QtCore/QFileInfo>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QShortcutEvent>
-#include <QtWidgets/QAction>
+#include <QAction> // QtWidgets in Qt 5, QtGui in Qt 6
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QDockWidget>
 #include <QtWidgets/QMenu>

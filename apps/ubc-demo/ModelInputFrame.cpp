@@ -16,6 +16,16 @@ qreal distanceToSegment(const QPointF &p, const QLineF &line)
     return QLineF(p, line.p1() + t * d).length();
 }
 
+// Qt 6 calls localPos() position().
+QPointF localPosition(const QMouseEvent *event)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return event->position();
+#else
+    return event->localPos();
+#endif
+}
+
 } // namespace
 
 RuvModelInputFrame::RuvModelInputFrame(QWidget *parent)
@@ -101,15 +111,15 @@ void RuvModelInputFrame::mousePressEvent(QMouseEvent *event)
         return;
     }
     if (!m_picking) {
-        emit elementClicked(elementAt(event->localPos()));
+        emit elementClicked(elementAt(localPosition(event)));
         return;
     }
     if (!m_haveFirstPoint) {
-        m_firstPoint = event->localPos();
+        m_firstPoint = localPosition(event);
         m_haveFirstPoint = true;
         return;
     }
-    const QLineF line(m_firstPoint, event->localPos());
+    const QLineF line(m_firstPoint, localPosition(event));
     cancelPick();
     emit linePicked(line);
 }

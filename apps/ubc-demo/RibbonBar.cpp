@@ -1,7 +1,7 @@
 #include "RibbonBar.h"
 #include "RibbonButton.h"
 
-#include <QtWidgets/QAction>
+#include <QAction> // QtWidgets in Qt 5, QtGui in Qt 6
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QFormLayout>
 #include <QtWidgets/QGroupBox>

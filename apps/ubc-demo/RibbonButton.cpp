@@ -1,6 +1,6 @@
 #include "RibbonButton.h"
 
-#include <QtWidgets/QAction>
+#include <QAction> // QtWidgets in Qt 5, QtGui in Qt 6
 
 namespace Qtitan {
 

@@ -1,7 +1,11 @@
 #include "KelUbcTranslator.h"
 
 #include <QtCore/QAtomicInt>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QtCore/QStringDecoder>
+#else
 #include <QtCore/QTextCodec>
+#endif
 
 namespace {
 
@@ -28,6 +32,33 @@ const LabelText labelTexts[] = {
     {u"属性", "Property"},
 };
 
+// Qt 6 has no QTextCodec in Core; its decoders reach GBK through ICU. Both
+// give the same text for the same bytes.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+bool hasGbk()
+{
+    return QStringDecoder("GBK").isValid();
+}
+
+QString fromGbk(const char *text)
+{
+    // A decoder keeps conversion state: one per thread that translates.
+    thread_local QStringDecoder gbk("GBK", QStringDecoder::Flag::Stateless);
+    return gbk.decode(QByteArrayView(text));
+}
+#else
+bool hasGbk()
+{
+    return QTextCodec::codecForName("GBK") != nullptr;
+}
+
+QString fromGbk(const char *text)
+{
+    static QTextCodec *const gbk = QTextCodec::codecForName("GBK");
+    return gbk->toUnicode(text);
+}
+#endif
+
 } // namespace
 
 class KelUbcTranslatorPrivate
@@ -35,7 +66,7 @@ class KelUbcTranslatorPrivate
 public:
     // Read from any thread that translates; set from the owner's.
     QAtomicInt language;
-    QTextCodec *gbk = QTextCodec::codecForName("GBK");
+    const bool gbk = hasGbk();
 };
 
 KelUbcTranslator::KelUbcTranslator(Language language, QObject *parent)
@@ -69,7 +100,7 @@ QString KelUbcTranslator::translate(const char *context, const char *sourceText,
     // A null answer lets the application ask its other translators.
     if (!sourceText || !d->gbk || qstrcmp(context, "KelUbc") != 0)
         return QString();
-    QString chinese = d->gbk->toUnicode(sourceText); // not const: returned by move
+    QString chinese = fromGbk(sourceText); // not const: returned by move
     if (language() == English) {
         for (const LabelText &label : labelTexts)
             if (chinese == QStringView(label.chinese))

@@ -73,7 +73,7 @@ void RuvUbcHelperPrivate::journal(const QByteArray &line)
         // The newest go: the file gets an unbroken run of the oldest.
         if (dropped++ == 0)
             qWarning("RuvUbcHelper: %d lines wait for the journal %s; dropping new ones",
-                     pending.size(), qUtf8Printable(journalPath));
+                     int(pending.size()), qUtf8Printable(journalPath));
         return;
     }
     pending.append(line);
@@ -121,7 +121,7 @@ void RuvUbcHelperPrivate::warnOnce(const QString &reason)
         return;
     failing = true;
     qWarning("RuvUbcHelper: cannot write the journal %s (%s); %d line(s) kept for a later try",
-             qUtf8Printable(journalPath), qUtf8Printable(reason), pending.size());
+             qUtf8Printable(journalPath), qUtf8Printable(reason), int(pending.size()));
 }
 
 RuvUbcHelper::RuvUbcHelper(QObject *parent)

@@ -24,9 +24,9 @@ QString machineDigest(const QByteArray &machineId, const QString &productCode)
     if (machineId.isEmpty())
         return QString();
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(kDigestSalt, int(sizeof(kDigestSalt)) - 1);
+    hash.addData(QByteArray::fromRawData(kDigestSalt, int(sizeof(kDigestSalt)) - 1));
     hash.addData(productCode.toUtf8());
-    hash.addData("\n", 1);
+    hash.addData(QByteArrayLiteral("\n"));
     hash.addData(machineId);
     return QString::fromLatin1(hash.result().toHex());
 }

@@ -4,7 +4,11 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QList>
 #include <QtCore/QMap>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QtCore/QStringDecoder>
+#else
 #include <QtCore/QTextCodec>
+#endif
 #include <QtCore/QTranslator>
 
 // Records the raw source bytes handed to translate() and answers with the
@@ -24,7 +28,11 @@ public:
                       const char *disambiguation, int n) const override
     {
         requests.append({context, sourceText, disambiguation == nullptr, n});
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        const QString decoded = QStringDecoder("GBK").decode(QByteArrayView(sourceText));
+#else
         const QString decoded = QTextCodec::codecForName("GBK")->toUnicode(sourceText);
+#endif
         return overrides.value(decoded, decoded);
     }
     bool isEmpty() const override { return false; }

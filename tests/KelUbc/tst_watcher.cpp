@@ -37,7 +37,7 @@ class ContextMenu : public QMenu { Q_OBJECT public: using QMenu::QMenu; };
 // A mouse event of type with the left button held, through Qt's delivery.
 static void mouse(QObject *target, QEvent::Type type)
 {
-    QMouseEvent e(type, QPointF(2, 2), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent e(type, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &e);
 }
 

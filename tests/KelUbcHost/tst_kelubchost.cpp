@@ -122,6 +122,11 @@ private slots:
             {"右键", "Right-click menu"}, {"视图面板", "View panel"}, {"快捷键", "Shortcut key"},
             {"Ribbon快捷栏", "Ribbon quick-access bar"}, {"属性", "Property"}};
         static_assert(sizeof(labels) / sizeof(labels[0]) == KelUbcPrivate::LabelCount, "one row per label");
+        // No translator: Qt 5 and Qt 6 alike read the GBK bytes as UTF-8, one
+        // U+FFFD per byte that starts no valid sequence (D2 BC happens to be one).
+        QCOMPARE(KelUbcPrivate::label(KelUbcPrivate::LabelRibbonToolbar),
+                 QStringLiteral("Ribbon") + QString(6, QChar::ReplacementCharacter));
+        QCOMPARE(KelUbcPrivate::label(KelUbcPrivate::LabelContextMenu), QString::fromUtf16(u"\uFFFD\u04BC\uFFFD"));
 
         KelUbcTranslator translator;
         QCOMPARE(translator.language(), KelUbcTranslator::Chinese);
