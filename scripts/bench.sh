@@ -2,15 +2,18 @@
 # Builds the benchmarks (RelWithDebInfo, -DKELUBC_BUILD_BENCH=ON) and prints
 # one table: the median CPU time of each hot path over REPS runs, its target,
 # and whether it meets it. Run it on a quiet machine; not part of CI.
-#   BUILD_DIR  build folder (default: build)
+#   KELUBC_QT_MAJOR  5 (default) or 6: the Qt to build against
+#   BUILD_DIR  build folder (default: build, or build-qt6 for Qt 6)
 #   REPS       repetitions per benchmark (default: 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh jq
 
-build=${BUILD_DIR:-build}
+suffix=""
+[ "${KELUBC_QT_MAJOR:-5}" = 6 ] && suffix=-qt6
+build=${BUILD_DIR:-build$suffix}
 reps=${REPS:-5}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON > /dev/null
+cmake -S . -B "$build" -DKELUBC_QT_MAJOR="${KELUBC_QT_MAJOR:-5}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON > /dev/null
 cmake --build "$build" -j"$(nproc)" --target bench_ruvubc bench_watcher bench_namedevents bench_actions > /dev/null
 
 # name -> median CPU ns (benchmarks) or median value (counters, as name.counter)
@@ -60,5 +63,5 @@ row "record log append (LogRecord)" "${ns[BM_LogRecord]}" \
     "< 4000 ns; plain write(2): $(printf %.0f "${ns[BM_RawWrite]}") ns" "v < 4000"
 ratio "action record (ActionExecute)" BM_ActionExecute 2 BM_DirectActionRecord "record to RuvUbc"
 ratio "coded send with helper (CodedSend)" BM_CodedSend 2 BM_HelperDirect "helper called"
-echo "CPU time per call, median of $reps runs; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Qt ${KELUBC_QT_MAJOR:-5}; CPU time per call, median of $reps runs; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $failed

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds KelUbc and plays the demo host's
 # scripted session headless. Extra arguments go to ubc-demo.
+# KELUBC_QT_MAJOR=6 plays it with the Qt 6 build (build-qt6/bin/ubc-demo-qt6).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
-build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+suffix=""
+[ "${KELUBC_QT_MAJOR:-5}" = 6 ] && suffix=-qt6
+build=${BUILD_DIR:-build$suffix}
+cmake -S . -B "$build" -DKELUBC_QT_MAJOR="${KELUBC_QT_MAJOR:-5}" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$build" -j"$(nproc)" --target ubc-demo sample_dictionary > /dev/null
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/ubc-demo" --scenario --out "$build/demo-output" "$@"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/ubc-demo$suffix" --scenario --out "$build/demo-output" "$@"
