@@ -63,7 +63,12 @@ QString textOf(const QVariant &value)
 
 QVariant sqlText(const QString &text)
 {
+    // A null QString in a QVariant is no SQL NULL in Qt 6: say the type only.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return text.isNull() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+#else
     return text.isNull() ? QVariant(QVariant::String) : QVariant(text);
+#endif
 }
 
 bool replaceFile(const QString &from, const QString &to, QString *error)
