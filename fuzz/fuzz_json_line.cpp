@@ -18,9 +18,9 @@ namespace {
 QString readBack(QString s)
 {
     for (int i = 0; i < s.size(); ++i) {
-        if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate())
+        if (s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
             ++i;
-        else if (s[i].isSurrogate())
+        else if (s.at(i).isSurrogate())
             s[i] = QChar(QChar::ReplacementCharacter);
     }
     return s;
