@@ -9,6 +9,7 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QSysInfo>
 #include <QtCore/QUuid>
+#include <QtCore/QVarLengthArray>
 
 #include <algorithm>
 #include <cstdio>
@@ -128,6 +129,36 @@ void RuvUbcPrivate::emitNotes(const SinkNotes &notes)
     LogSink::emitNotes(notes, lcRuvUbc(), "RuvUbc: ");
 }
 
+void RuvUbcPrivate::writeToFiles(const QByteArray &line, int filterBits, SinkNotes &notes)
+{
+    QMutexLocker lock(&m_mutex);
+    const bool keep = filterBits & RuvUbc::FilterRetry;
+    const qint64 now = LogSink::nowMs();
+    // Files already written, by device and inode: a mirror that reaches one
+    // of them through another path would double its lines.
+    QVarLengthArray<FileId, 8> written;
+    FileId id;
+    LogSink *primary = nullptr;
+    if (filterBits & RuvUbc::FilterPrimary) {
+        primary = primarySink();
+        primary->append(line.constData(), line.size(), keep, now, notes);
+        if (!m_mirrors.empty() && primary->fileId(now, &id, notes))
+            written.append(id);
+    }
+    if (!(filterBits & RuvUbc::FilterMirrors))
+        return;
+    for (const auto &mirror : m_mirrors) {
+        if (primary && mirror->path() == primary->path())
+            continue;
+        const bool open = mirror->fileId(now, &id, notes);
+        if (open && std::find(written.cbegin(), written.cend(), id) != written.cend())
+            continue;
+        mirror->append(line.constData(), line.size(), keep, now, notes);
+        if (open)
+            written.append(id);
+    }
+}
+
 void RuvUbcPrivate::log(const UbcDataProtocol &record)
 {
     if (!enabled.load(std::memory_order_relaxed))
@@ -143,38 +174,7 @@ void RuvUbcPrivate::log(const UbcDataProtocol &record)
                      qUtf8Printable(record.fncode.left(64)));
         } else {
             SinkNotes notes;
-            {
-                QMutexLocker lock(&m_mutex);
-                const bool keep = filterBits & RuvUbc::FilterRetry;
-                const qint64 now = LogSink::nowMs();
-                // Files already written, by device and inode: a mirror that
-                // reaches one of them through another path would double its lines.
-                FileId written[8];
-                int writtenCount = 0;
-                const auto seen = [&](const FileId &id) {
-                    return std::find(written, written + writtenCount, id) != written + writtenCount;
-                };
-                FileId id;
-                LogSink *primary = nullptr;
-                if (filterBits & RuvUbc::FilterPrimary) {
-                    primary = primarySink();
-                    primary->append(line.constData(), line.size(), keep, now, notes);
-                    if (!m_mirrors.empty() && primary->fileId(now, &id, notes))
-                        written[writtenCount++] = id;
-                }
-                if (filterBits & RuvUbc::FilterMirrors) {
-                    for (const auto &mirror : m_mirrors) {
-                        if (primary && mirror->path() == primary->path())
-                            continue;
-                        const bool open = mirror->fileId(now, &id, notes);
-                        if (open && seen(id))
-                            continue;
-                        mirror->append(line.constData(), line.size(), keep, now, notes);
-                        if (open && writtenCount < int(sizeof(written) / sizeof(written[0])))
-                            written[writtenCount++] = id;
-                    }
-                }
-            }
+            writeToFiles(line, filterBits, notes);
             emitNotes(notes);
         }
     }
@@ -281,26 +281,32 @@ qint64 RuvUbcPrivate::maxQueuedBytes() const
 
 void RuvUbcPrivate::flushAtExit()
 {
-    flush();
+    SinkNotes notes;
     QStringList paths;
     int waiting = 0;
-    quint64 dropped = 0;
     {
         QMutexLocker lock(&m_mutex);
-        forEachSink([&](const LogSink &sink) {
-            waiting += sink.queued();
-            dropped += sink.dropped();
-            if (sink.queued())
+        const bool writing = enabled.load(std::memory_order_relaxed);
+        const qint64 now = LogSink::nowMs();
+        // Only queues: a file removed at exit with nothing waiting for it is no news.
+        forEachSink([&](LogSink &sink) {
+            if (sink.queued() && writing)
+                sink.flush(now, notes);
+            if (sink.queued()) {
+                waiting += sink.queued();
                 paths << sink.path();
+            }
         });
         // Once per count: the teardown after a quit repeats only news.
-        if (waiting + dropped == 0 || waiting + dropped == m_reportedAtExit)
-            return;
-        m_reportedAtExit = waiting + dropped;
+        if (waiting == m_reportedAtExit)
+            waiting = 0;
+        else
+            m_reportedAtExit = waiting;
     }
-    qCWarning(lcRuvUbc, "RuvUbc: at exit, %llu records could not be written: %d still waiting%s%s, %llu dropped",
-              static_cast<unsigned long long>(waiting + dropped), waiting, paths.isEmpty() ? "" : " for ",
-              qUtf8Printable(paths.join(QStringLiteral(", "))), static_cast<unsigned long long>(dropped));
+    emitNotes(notes);
+    if (waiting)
+        qCWarning(lcRuvUbc, "RuvUbc: at exit, %d records could not be written (still waiting for %s)", waiting,
+                  qUtf8Printable(paths.join(QStringLiteral(", "))));
 }
 
 void RuvUbcPrivate::setProductCode(const QString &code)

@@ -33,7 +33,8 @@ public:
     bool flush();
     void setMaxQueuedBytes(qint64 bytes);
     qint64 maxQueuedBytes() const;
-    // One more try of every queue, then one warning if records are lost;
+    // One more try of every queue that waits, whatever the retry gap, then
+    // one warning counting what still cannot be written;
     // at application quit and at the library's teardown.
     void flushAtExit();
 
@@ -62,6 +63,8 @@ private:
     template <typename Visit>
     void forEachSink(Visit visit) const;
     static void emitNotes(const SinkNotes &notes);
+    // Appends the line to the files the filter selects, each file once.
+    void writeToFiles(const QByteArray &line, int filterBits, SinkNotes &notes);
 
     // Context fields: all fixed per process but the product code and its digest.
     const QByteArray m_machineId;
@@ -77,7 +80,7 @@ private:
     std::unique_ptr<LogSink> m_primary;
     std::vector<std::unique_ptr<LogSink>> m_mirrors;
     qint64 m_maxQueuedBytes = RuvUbc::DefaultMaxQueuedBytes;
-    quint64 m_reportedAtExit = 0; // records the exit warning counted
+    int m_reportedAtExit = 0; // records the exit warning counted
 
     // Copied on change, so a call can run the list without holding the lock.
     using ListenerList = std::vector<std::pair<int, RuvUbc::Listener>>;
