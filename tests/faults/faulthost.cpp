@@ -85,7 +85,9 @@ int exitWithWaiting(QCoreApplication &app, KelUbc *ubc, const QString &log, bool
     }
     if (!quit)
         return 0;
-    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    // exit(), not quit(): Qt 6's quit() also sends QEvent::Quit, and the
+    // library's close record would join the 51.
+    QTimer::singleShot(0, &app, [] { QCoreApplication::exit(0); });
     return app.exec();
 }
 
