@@ -1,7 +1,5 @@
 #include "KelUbcPrivate.h"
 
-#include <RuvUbc.h>
-
 #include <QtCore/QDebug>
 #include <QtSql/QSqlError>
 
@@ -23,6 +21,24 @@ KelUbcPrivate::KelUbcPrivate()
 }
 
 KelUbcPrivate::~KelUbcPrivate() = default;
+
+KelUbcPrivate *KelUbcPrivate::singleton()
+{
+    KelUbc *q = KelUbc::instance();
+    return q ? get(q) : nullptr;
+}
+
+bool KelUbcPrivate::collecting()
+{
+    return RuvUbc::instance()->isCollectionEnabled();
+}
+
+void KelUbcPrivate::sendCoded(KelUbcHelperLink::Method method, quint64 code,
+                              const QMap<QString, QString> *attributes)
+{
+    if (collecting())
+        m_helperLink.invoke(method, code, attributes);
+}
 
 UbcDataProtocol KelUbcPrivate::newRecord()
 {
