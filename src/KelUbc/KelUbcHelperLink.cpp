@@ -12,9 +12,13 @@ const char *const names[KelUbcHelperLink::MethodCount] = {"sendData", "sendData"
 
 } // namespace
 
+// The pointer as it stands, not yet touched: it may name a destroyed helper.
 QObject *KelUbcHelperLink::readProperty(const QCoreApplication *app)
 {
-    return qvariant_cast<QObject *>(app->property("RuvUbcHelper"));
+    const QVariant value = app->property("RuvUbcHelper");
+    if (QMetaType::typeFlags(value.userType()) & QMetaType::PointerToQObject)
+        return *static_cast<QObject *const *>(value.constData());
+    return qvariant_cast<QObject *>(value);
 }
 
 void KelUbcHelperLink::resolve()

@@ -145,6 +145,24 @@ private slots:
         const UbcDataProtocol r = RecordingLog::records().constLast();
         QVERIFY(r.major.isEmpty() && !r.attrs.values().contains(QStringLiteral("Structure")));
     }
+
+    void infoLineText()
+    {
+        // Each record's info line is its name as QDebug writes a QString,
+        // escapes and all, in the fixed context.
+        const QString names[] = {QStringLiteral("墙"), QStringLiteral("a\"b"), QStringLiteral("back\\slash"),
+                                 QStringLiteral("tab\tnl\n"), QString::fromUtf8("\xc2\xa0nbsp \xc3\xa9"),
+                                 QString::fromUtf8("\xf0\x9f\x98\x80"), QString(QChar(0xd800)), QStringLiteral("x\u200by")};
+        for (const QString &name : names) {
+            MessageCapture::messages().clear();
+            ubc()->sendElementPropValueModified(QStringLiteral("E"), QStringLiteral("P"), name, QStringLiteral("v"));
+            QMessageLogger().info() << RecordingLog::records().constLast().fnname;
+            const QList<MessageCapture::Message> lines = MessageCapture::messages();
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(lines.at(0).text, lines.at(1).text);
+            QCOMPARE(lines.at(0).line, 302);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_Facade)
