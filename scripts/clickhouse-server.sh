@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Starts and stops a ClickHouse server for the fleet's records, on loopback
+# only, with the repository's configuration and its data in a scratch folder.
+#
+#   scripts/clickhouse-server.sh start DIR [--schema]
+#       installs clickhouse-server if missing, starts it on 127.0.0.1 with free
+#       ports, waits until it answers, loads server/clickhouse/schema.sql with
+#       --schema, prints the HTTP URL and writes DIR/pid, DIR/http_port and
+#       DIR/tcp_port
+#   scripts/clickhouse-server.sh stop DIR
+#       stops the server started in DIR by its process id
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() { echo "usage: $0 start DIR [--schema] | stop DIR" >&2; exit 2; }
+[ $# -ge 2 ] || usage
+command=$1
+dir=$(mkdir -p "$2" && cd "$2" && pwd)
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+free_port() {
+    local p
+    for _ in $(seq 1 200); do
+        p=$(( 20000 + RANDOM % 30000 ))
+        port_free "$p" && { echo "$p"; return; }
+    done
+    echo "no free port found" >&2
+    return 1
+}
+
+query() { clickhouse-client --host 127.0.0.1 --port "$(cat "$dir/tcp_port")" "$@"; }
+
+stop() {
+    [ -f "$dir/pid" ] || return 0
+    local pid
+    pid=$(cat "$dir/pid")
+    if kill -0 "$pid" 2>/dev/null; then
+        kill "$pid"
+        for _ in $(seq 1 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
+    fi
+    rm -f "$dir/pid"
+}
+
+start() {
+    "$root/scripts/setup-debian.sh" clickhouse-server clickhouse-client >&2
+    stop
+    mkdir -p "$dir/data" "$dir/tmp" "$dir/user_files" "$dir/format_schemas"
+    for attempt in 1 2 3; do
+        local http tcp pid
+        http=$(free_port)
+        tcp=$(free_port)
+        [ "$http" != "$tcp" ] || continue
+        echo "$http" > "$dir/http_port"
+        echo "$tcp" > "$dir/tcp_port"
+        (cd "$dir" && exec /usr/sbin/clickhouse-server \
+            --config-file="$root/server/clickhouse/config.xml" -- \
+            --listen_host=127.0.0.1 --http_port="$http" --tcp_port="$tcp" \
+            --path="$dir/data/" --tmp_path="$dir/tmp/" \
+            --user_files_path="$dir/user_files/" --format_schema_path="$dir/format_schemas/" \
+            --logger.log="$dir/server.log" --logger.errorlog="$dir/server.err.log" \
+            >"$dir/stdout.log" 2>&1) &
+        pid=$!
+        echo "$pid" > "$dir/pid"
+        for _ in $(seq 1 300); do
+            if query --query "SELECT 1" >/dev/null 2>&1; then
+                [ "${1:-}" = --schema ] && query --multiquery < "$root/server/clickhouse/schema.sql"
+                echo "http://127.0.0.1:$http"
+                return 0
+            fi
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        echo "clickhouse-server did not start (attempt $attempt); see $dir/server.err.log" >&2
+        stop
+    done
+    return 1
+}
+
+case "$command" in
+    start) start "${3:-}" ;;
+    stop) stop ;;
+    *) usage ;;
+esac
