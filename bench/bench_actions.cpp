@@ -1,8 +1,8 @@
 // Executed actions and coded events. An action with a cached code against
 // the same record handed straight to the behaviour log; a coded send with a
 // layer attribute through the facade against the published helper called
-// directly, so the facade's share (property look-up, layer rule, invocation
-// by name) shows.
+// directly, so the facade's share (switch, layer rule, invocation of the
+// method found once) shows.
 
 #include "BenchHost.h"
 
