@@ -26,8 +26,8 @@ void KelUbcHelperLink::resolve()
     const QCoreApplication *app = QCoreApplication::instance();
     QObject *published = app ? readProperty(app) : nullptr;
     // A destroyed helper whose pointer still stands in the property is never
-    // touched again; a new object at that very address, published without
-    // any change of the property, is taken for it.
+    // touched again (nor is a new object at that very address, unless the
+    // property changes). Unchanged, a live helper is kept as found.
     if (m_resolved && published == m_published && m_published)
         return;
     m_resolved = true;
