@@ -37,7 +37,7 @@ need() { [ -n "${ns[$1]:-}" ] || { echo "missing result: $1" >&2; exit 1; }; }
 for k in BM_TrivialFilter BM_WatcherOtherEvent BM_DeliveryTrivialFilter BM_DeliveryWatcher \
          BM_WatcherMouseMove BM_DirectRecord BM_NamedEventCached BM_NamedEventListCached \
          BM_CachedLookupUpperBound.lookup_ns BM_LogRecord BM_RawWrite BM_DirectActionRecord \
-         BM_ActionExecute BM_HelperDirect BM_CodedSend; do
+         BM_ActionExecute BM_HelperDirect BM_CodedSend BM_CodedSendPaired.send_ns BM_CodedSendPaired.helper_ns; do
     need "$k"
 done
 
@@ -59,5 +59,6 @@ row "cached look-up, upper bound (lookup_ns)" "${ns[BM_CachedLookupUpperBound.lo
 ratio "record log append (LogRecord)" BM_LogRecord 1.3 BM_RawWrite "plain write(2)"
 ratio "action record (ActionExecute)" BM_ActionExecute 1.25 BM_DirectActionRecord "record to RuvUbc"
 ratio "coded send with helper (CodedSend)" BM_CodedSend 1.3 BM_HelperDirect "helper called"
+ratio "coded send, alternating blocks (send_ns)" BM_CodedSendPaired.send_ns 1.3 BM_CodedSendPaired.helper_ns "helper called"
 echo "CPU time per call, median of $reps runs; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $failed
