@@ -65,7 +65,7 @@ void RuvUbc::addLogFilePath(const QString &path)
     g_calls << QStringLiteral("mirror:") + path;
 }
 
-// Read on every road: not noted in calls, so that the order of the other
-// calls reads as before.
+// The collection switch, read on every road of the facade and by the
+// shipped helper; not noted in calls, so that the other calls read as before.
 void RuvUbc::setCollectionEnabled(bool enabled) { g_collecting = enabled; }
 bool RuvUbc::isCollectionEnabled() const { return g_collecting; }
