@@ -12,8 +12,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <ctime>
-
 namespace {
 
 const QString kCode = QStringLiteral("213045");
@@ -71,13 +69,6 @@ void BM_CodedSend(benchmark::State &state)
 }
 BENCHMARK(BM_CodedSend);
 
-qint64 threadCpuNs()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
 // The two above in alternating blocks, in this thread's CPU time, so that a
 // busy machine slows both alike: the ratio the target is about.
 void BM_CodedSendPaired(benchmark::State &state)
@@ -92,13 +83,13 @@ void BM_CodedSendPaired(benchmark::State &state)
     constexpr int block = 256;
     qint64 sendNs = 0, helperNs = 0;
     for (auto _ : state) {
-        const qint64 t0 = threadCpuNs();
+        const qint64 t0 = BenchHost::threadCpuNs();
         for (int i = 0; i < block; ++i)
             ubc->send(kCoded, attrs);
-        const qint64 t1 = threadCpuNs();
+        const qint64 t1 = BenchHost::threadCpuNs();
         for (int i = 0; i < block; ++i)
             helper.sendData(kCoded, direct);
-        const qint64 t2 = threadCpuNs();
+        const qint64 t2 = BenchHost::threadCpuNs();
         sendNs += t1 - t0;
         helperNs += t2 - t1;
     }
