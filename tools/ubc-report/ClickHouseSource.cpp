@@ -1,6 +1,8 @@
 #include "ClickHouseSource.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -12,6 +14,8 @@
 
 using namespace UbcReport;
 
+Q_LOGGING_CATEGORY(lcClickHouse, "ubc.report.clickhouse", QtWarningMsg)
+
 namespace {
 
 QString quoted(const std::string &text)
@@ -22,11 +26,14 @@ QString quoted(const std::string &text)
 }
 
 // The same record kinds as classify(): lifecycle 0, action 1, property edit 2, named event 3.
+const char LifecycleSql[] = "fncode IN ('990001','990002','990003','990004','990005','990006','990007')";
 const char KindSql[] =
     "multiIf(fncode IN ('990001','990002','990003','990004','990005','990006','990007'), 0,"
     " has(attrs.key, 'location'), 1,"
     " length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1]))"
     " OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3)";
+// Sessions named in a query; beyond this many, all go through the GROUP BY.
+const int MaxNamedSessions = 2000;
 const char ShortcutSql[] = "label IN ('快捷键', 'Shortcut key')";
 
 int64_t toInt(const QJsonValue &v)
@@ -50,29 +57,82 @@ public:
     QString error;
     QNetworkAccessManager network;
 
-    QString base() const;
+    QString dupSessions;        // quoted ids of the sessions with unmerged copies
+    bool allDuplicated = false; // too many to name: every session is read through the GROUP BY
+
+    QString where(const QString &condition = QString()) const;
+    QString from(const QStringList &columns, const QString &condition = QString()) const;
+    bool run(const QStringList &queries, std::vector<QJsonArray> *results);
     QNetworkReply *post(const QString &query);
     bool rows(QNetworkReply *reply, QJsonArray *rows);
 };
 
-QString ClickHouseSourcePrivate::base() const
+QString ClickHouseSourcePrivate::where(const QString &condition) const
 {
-    QStringList where;
+    QStringList terms;
     if (filter.byProduct)
-        where << QStringLiteral("pcode = %1").arg(quoted(filter.product));
+        terms << QStringLiteral("pcode = %1").arg(quoted(filter.product));
     if (!filter.since.empty())
-        where << QStringLiteral("day >= %1").arg(quoted(filter.since));
+        terms << QStringLiteral("substring(trigertime, 1, 10) >= %1").arg(quoted(filter.since));
     if (!filter.until.empty())
-        where << QStringLiteral("day <= %1").arg(quoted(filter.until));
-    // Each (sessionid, seq) once: FINAL merges the duplicates that parts still hold.
-    return QStringLiteral(
-               "(SELECT sessionid, seq, pcode, hardwareid, ver, toUInt32(time) AS t, fncode, fnname, fngroup,"
-               " trigertime, duration, projectid, prjfullpath, prjedocnt, prjsize,"
-               " substring(trigertime, 1, 10) AS day, %1 AS kind,"
-               " attrs.value[indexOf(attrs.key, 'location')] AS label, attrs.key[1] AS firstKey"
-               " FROM %2 FINAL%3)")
-        .arg(QLatin1String(KindSql), table,
-             where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QLatin1String(" AND ")));
+        terms << QStringLiteral("substring(trigertime, 1, 10) <= %1").arg(quoted(filter.until));
+    if (!condition.isEmpty())
+        terms << condition;
+    return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QLatin1String(" AND "));
+}
+
+// The filtered records, each (sessionid, seq) once, with just the columns a
+// query needs ("expression AS name" or a column; 18.16 reads every column a
+// subquery names). Sessions whose copies have not merged yet (dupSessions) go
+// through a GROUP BY sessionid, seq; the others are read as they are, which
+// costs a fraction of FINAL.
+QString ClickHouseSourcePrivate::from(const QStringList &columns, const QString &condition) const
+{
+    QStringList plain, inner, outer;
+    for (int i = 0; i < columns.size(); ++i) {
+        QString c = columns[i];
+        c.replace(QLatin1String("$kind"), QString::fromUtf8(KindSql) + QLatin1String(" AS kind"))
+            .replace(QLatin1String("$label"), QStringLiteral("attrs.value[indexOf(attrs.key, 'location')] AS label"));
+        const int as = c.lastIndexOf(QLatin1String(" AS "));
+        const QString expression = as < 0 ? c : c.left(as), name = as < 0 ? c : c.mid(as + 4);
+        plain << c;
+        inner << QStringLiteral("%1 AS c%2").arg(expression).arg(i);
+        outer << QStringLiteral("any(c%1) AS %2").arg(i).arg(name);
+    }
+    QString andCondition = condition.isEmpty() ? QString() : condition + QLatin1String(" AND ");
+    const QString dedup = QStringLiteral("SELECT %1 FROM (SELECT %2, sessionid AS dedupSession, seq AS dedupSeq FROM %3%4)"
+                                         " GROUP BY dedupSession, dedupSeq")
+                              .arg(outer.join(QLatin1String(", ")), inner.join(QLatin1String(", ")), table,
+                                   where(allDuplicated ? condition : andCondition + QStringLiteral("sessionid IN (%1)").arg(dupSessions)));
+    if (allDuplicated)
+        return QLatin1Char('(') + dedup + QLatin1Char(')');
+    const QString direct = QStringLiteral("SELECT %1 FROM %2%3").arg(plain.join(QLatin1String(", ")), table,
+        where(dupSessions.isEmpty() ? condition : andCondition + QStringLiteral("sessionid NOT IN (%1)").arg(dupSessions)));
+    if (dupSessions.isEmpty())
+        return QLatin1Char('(') + direct + QLatin1Char(')');
+    return QStringLiteral("(%1 UNION ALL %2)").arg(direct, dedup);
+}
+
+bool ClickHouseSourcePrivate::run(const QStringList &queries, std::vector<QJsonArray> *results)
+{
+    QEventLoop loop;
+    std::vector<QNetworkReply *> replies;
+    int pending = queries.size();
+    for (const QString &q : queries) {
+        replies.push_back(post(q));
+        QObject::connect(replies.back(), &QNetworkReply::finished, &loop, [&] {
+            if (--pending == 0)
+                loop.quit();
+        });
+    }
+    loop.exec();
+    results->assign(replies.size(), QJsonArray());
+    bool ok = true;
+    for (size_t i = 0; i < replies.size(); ++i) {
+        ok = rows(replies[i], &(*results)[i]) && ok;
+        replies[i]->deleteLater();
+    }
+    return ok;
 }
 
 QNetworkReply *ClickHouseSourcePrivate::post(const QString &query)
@@ -84,7 +144,16 @@ QNetworkReply *ClickHouseSourcePrivate::post(const QString &query)
     request.setTransferTimeout(60000);
     if (!url.userName().isEmpty())
         request.setRawHeader("Authorization", "Basic " + (url.userName() + QLatin1Char(':') + url.password()).toUtf8().toBase64());
-    return network.post(request, (query + QStringLiteral(" FORMAT JSONCompact")).toUtf8());
+    QNetworkReply *reply = network.post(request, (query + QStringLiteral(" FORMAT JSONCompact")).toUtf8());
+    if (lcClickHouse().isDebugEnabled()) {
+        auto *timer = new QElapsedTimer;
+        timer->start();
+        QObject::connect(reply, &QNetworkReply::finished, reply, [timer, query] {
+            qCDebug(lcClickHouse, "%lld ms: %s", timer->elapsed(), qUtf8Printable(query));
+            delete timer;
+        });
+    }
+    return reply;
 }
 
 bool ClickHouseSourcePrivate::rows(QNetworkReply *reply, QJsonArray *rows)
@@ -138,45 +207,77 @@ bool ClickHouseSource::read(Aggregates *out)
         d->error = QStringLiteral("not an http(s) URL: %1").arg(d->url.toDisplayString(QUrl::RemoveUserInfo));
         return false;
     }
-    const QString from = d->base();
-    const QString shortcut = QLatin1String(ShortcutSql);
-    // Independent queries run side by side; the server spreads them over its cores.
-    const QStringList queries = {
-        QStringLiteral("SELECT sessionid, min(hardwareid), min(ver), min(t), max(t), count(), countIf(kind = 1),"
-                       " countIf(kind = 1 AND %2), maxIf(toInt64OrZero(duration), fncode = '990002'),"
-                       " countIf(fncode = '990002') FROM %1 GROUP BY sessionid").arg(from, shortcut),
+    const QString shortcut = QString::fromUtf8(ShortcutSql);
+    const QString action = QStringLiteral("has(attrs.key, 'location')");
+    const QString lifecycle = QStringLiteral("fncode IN ('990003', '990004', '990005', '990006')");
+    // First the sessions, each record once, and those with copies not merged yet.
+    std::vector<QJsonArray> results;
+    const QStringList sessionColumns = {QStringLiteral("sessionid"), QStringLiteral("seq"), QStringLiteral("hardwareid"),
+                                        QStringLiteral("ver"), QStringLiteral("toUInt32(time) AS t"), QStringLiteral("fncode"),
+                                        QStringLiteral("duration")};
+    QString sessions = QStringLiteral("SELECT sessionid, min(hardwareid), min(ver), min(t), max(t), uniqExact(seq),"
+                                      " 0, 0, maxIf(toInt64OrZero(duration), fncode = '990002'), max(fncode = '990002'),"
+                                      " count() FROM %1 GROUP BY sessionid");
+    const QString plainSessions = sessionColumns.join(QLatin1String(", "));
+    if (!d->run({sessions.arg(QStringLiteral("(SELECT %1 FROM %2%3)").arg(plainSessions, d->table, d->where()))}, &results))
+        return false;
+    const QJsonArray sessionRows = results[0];
+    QStringList duplicated;
+    for (const QJsonValue &v : sessionRows) {
+        const QJsonArray r = v.toArray();
+        if (toInt(r[10]) > toInt(r[5]))
+            duplicated << quoted(toStd(r[0]));
+    }
+    d->allDuplicated = duplicated.size() > MaxNamedSessions;
+    d->dupSessions = d->allDuplicated ? QString() : duplicated.join(QLatin1Char(','));
+
+    // The session with the most records (the smallest id among equals) is shown as a timeline.
+    std::string chosen;
+    int64_t most = -1;
+    for (const QJsonValue &v : sessionRows) {
+        const QJsonArray r = v.toArray();
+        const std::string id = toStd(r[0]);
+        if (toInt(r[5]) > most || (toInt(r[5]) == most && id < chosen)) {
+            most = toInt(r[5]);
+            chosen = id;
+        }
+    }
+
+    // Then everything else, side by side; the server spreads the queries over its cores.
+    QStringList queries = {
         QStringLiteral("SELECT fncode, kind, label, min(fnname), minIf(fngroup, fngroup NOT IN ('', 'null')), count()"
-                       " FROM %1 GROUP BY fncode, kind, label").arg(from),
-        QStringLiteral("SELECT fncode, count(), countIf(shortcuts = 0) FROM (SELECT fncode, hardwareid,"
-                       " countIf(%2) AS shortcuts FROM %1 WHERE kind = 1 GROUP BY fncode, hardwareid)"
-                       " GROUP BY fncode").arg(from, shortcut),
-        QStringLiteral("SELECT firstKey, count() FROM %1 WHERE kind = 2 GROUP BY firstKey").arg(from),
+                       " FROM %1 GROUP BY fncode, kind, label")
+            .arg(d->from({QStringLiteral("fncode"), QStringLiteral("fnname"), QStringLiteral("fngroup"), QStringLiteral("$kind"),
+                          QStringLiteral("$label")})),
+        // Whether a machine ever used a command's shortcut does not depend on duplicates.
+        QStringLiteral("SELECT fncode, count(), countIf(shortcut = 0) FROM (SELECT fncode, hardwareid,"
+                       " max(%1) AS shortcut FROM (SELECT fncode, hardwareid, $label FROM %2%3) GROUP BY fncode, hardwareid)"
+                       " GROUP BY fncode")
+            .arg(shortcut, d->table,
+                 d->where(QStringLiteral("NOT (%1) AND %2").arg(QString::fromUtf8(LifecycleSql), action)))
+            .replace(QLatin1String("$label"), QStringLiteral("attrs.value[indexOf(attrs.key, 'location')] AS label")),
+        QStringLiteral("SELECT firstKey, count() FROM %1 WHERE kind = 2 GROUP BY firstKey")
+            .arg(d->from({QStringLiteral("attrs.key[1] AS firstKey"), QStringLiteral("$kind")}, QStringLiteral("length(attrs.key) = 1"))),
         QStringLiteral("SELECT projectid, max(prjfullpath), countIf(fncode = '990003'), countIf(fncode = '990004'),"
                        " countIf(fncode = '990005'), countIf(fncode = '990006'),"
                        " sumIf(toInt64OrZero(duration), fncode = '990006'), max(toInt64OrZero(prjedocnt)),"
-                       " max(toInt64OrZero(prjsize)) FROM %1"
-                       " WHERE fncode IN ('990003', '990004', '990005', '990006') GROUP BY projectid").arg(from),
-        QStringLiteral("SELECT day, count(), countIf(kind = 1), uniqExact(sessionid) FROM %1 GROUP BY day").arg(from),
+                       " max(toInt64OrZero(prjsize)) FROM %1 GROUP BY projectid")
+            .arg(d->from({QStringLiteral("projectid"), QStringLiteral("prjfullpath"), QStringLiteral("fncode"),
+                          QStringLiteral("duration"), QStringLiteral("prjedocnt"), QStringLiteral("prjsize")}, lifecycle)),
+        QStringLiteral("SELECT day, count(), countIf(kind = 1), uniqExact(sessionid) FROM %1 GROUP BY day")
+            .arg(d->from({QStringLiteral("substring(trigertime, 1, 10) AS day"), QStringLiteral("sessionid"), QStringLiteral("$kind")})),
     };
-    QEventLoop loop;
-    std::vector<QNetworkReply *> replies;
-    int pending = queries.size();
-    for (const QString &q : queries) {
-        replies.push_back(d->post(q));
-        QObject::connect(replies.back(), &QNetworkReply::finished, &loop, [&] {
-            if (--pending == 0)
-                loop.quit();
-        });
-    }
-    loop.exec();
-    std::vector<QJsonArray> results(replies.size());
-    bool ok = true;
-    for (size_t i = 0; i < replies.size(); ++i) {
-        ok = d->rows(replies[i], &results[i]) && ok;
-        replies[i]->deleteLater();
-    }
-    if (!ok)
+    queries << QStringLiteral("SELECT sessionid, countIf(kind = 1), countIf(kind = 1 AND %2) FROM %1 GROUP BY sessionid")
+                   .arg(d->from({QStringLiteral("sessionid"), QStringLiteral("$kind"), QStringLiteral("$label")}), shortcut);
+    if (most >= 0)
+        queries << QStringLiteral("SELECT seq, trigertime, fncode, fnname, kind, label FROM %1 ORDER BY seq LIMIT %2")
+                       .arg(d->from({QStringLiteral("seq"), QStringLiteral("trigertime"), QStringLiteral("fncode"),
+                                     QStringLiteral("fnname"), QStringLiteral("$kind"), QStringLiteral("$label")},
+                                    QStringLiteral("sessionid = ") + quoted(chosen)))
+                       .arg(TimelineLimit);
+    if (!d->run(queries, &results))
         return false;
+    results.insert(results.begin(), sessionRows);
 
     Aggregates a;
     for (const QJsonValue &v : results[0]) {
@@ -247,23 +348,15 @@ bool ClickHouseSource::read(Aggregates *out)
         day.sessions = toInt(r[3]);
     }
 
-    // The session with the most records (the smallest id among equals) as a timeline.
-    auto chosen = std::max_element(a.sessions.begin(), a.sessions.end(), [](const auto &x, const auto &y) {
-        return x.second.records < y.second.records; // first of the largest: the smallest id
-    });
-    if (chosen != a.sessions.end()) {
-        a.timelineSession = chosen->first;
-        QNetworkReply *reply = d->post(QStringLiteral("SELECT seq, trigertime, fncode, fnname, kind, label FROM %1"
-                                                      " WHERE sessionid = %2 ORDER BY seq LIMIT %3")
-                                           .arg(from, quoted(chosen->first)).arg(TimelineLimit));
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        QJsonArray rows;
-        ok = d->rows(reply, &rows);
-        reply->deleteLater();
-        if (!ok)
-            return false;
-        for (const QJsonValue &v : rows) {
+    for (const QJsonValue &v : results[6]) {
+        const QJsonArray r = v.toArray();
+        SessionAgg &session = a.sessions[toStd(r[0])];
+        session.actions = toInt(r[1]);
+        session.shortcuts = toInt(r[2]);
+    }
+    if (most >= 0) {
+        a.timelineSession = chosen;
+        for (const QJsonValue &v : results[7]) {
             const QJsonArray r = v.toArray();
             TimelineEvent e;
             e.seq = uint64_t(toInt(r[0]));
