@@ -217,6 +217,8 @@ QString timeline(const QJsonObject &t, const Words &w)
         svg += QStringLiteral("<text class=\"small\" x=\"%1\" y=\"%2\" text-anchor=\"middle\">%3%4</text>")
                    .arg(num(x, 1)).arg(top + laneH * 4 + 18).arg(num(tick, step < 1 ? 1 : 0), esc(minutes ? w(" min", "分") : w(" s", "秒")));
     }
+    // Smaller marks when a long session would turn them into a solid band.
+    const double r = events.size() > 150 ? 3.5 : 6.0;
     for (const QJsonValue &v : events) {
         const QJsonObject e = v.toObject();
         int lane = 3;
@@ -227,13 +229,13 @@ QString timeline(const QJsonObject &t, const Words &w)
         const int y = top + lane * laneH + laneH / 2;
         const QString title = esc(QStringLiteral("%1 %2 (+%3 s)").arg(text(e, "code"), text(e, "name"), num(value(e, "t") / 1000.0, 1)));
         if (lane == 0) {
-            svg += QStringLiteral("<path class=\"mark lifecycle\" d=\"M%1 %2 l6 8 l-6 8 l-6 -8 z\"><title>%3</title></path>")
-                       .arg(num(x, 1)).arg(y - 8).arg(title);
+            svg += QStringLiteral("<path class=\"mark lifecycle\" d=\"M%1 %2 l%3 %4 l-%3 %4 l-%3 -%4 z\"><title>%5</title></path>")
+                       .arg(num(x, 1), num(y - r - 2, 1), num(r, 1), num(r + 2, 1), title);
         } else {
             const QString colour = lane == 1 ? QLatin1String(LocationColours[locationIndex(text(e, "location"))])
                                              : QLatin1String(lane == 2 ? "#e45756" : "#8c8c8c");
-            svg += QStringLiteral("<circle class=\"mark\" cx=\"%1\" cy=\"%2\" r=\"6\" fill=\"%3\"><title>%4</title></circle>")
-                       .arg(num(x, 1)).arg(y).arg(colour, title);
+            svg += QStringLiteral("<circle class=\"mark\" cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"%4\"><title>%5</title></circle>")
+                       .arg(num(x, 1)).arg(y).arg(num(r, 1), colour, title);
         }
     }
     return svg + QStringLiteral("</svg>");
