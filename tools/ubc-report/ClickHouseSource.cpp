@@ -216,7 +216,7 @@ bool ClickHouseSource::read(Aggregates *out)
                                         QStringLiteral("ver"), QStringLiteral("toUInt32(time) AS t"), QStringLiteral("fncode"),
                                         QStringLiteral("duration")};
     QString sessions = QStringLiteral("SELECT sessionid, min(hardwareid), min(ver), min(t), max(t), uniqExact(seq),"
-                                      " 0, 0, maxIf(toInt64OrZero(duration), fncode = '990002'), max(fncode = '990002'),"
+                                      " maxIf(toInt64OrZero(duration), fncode = '990002'), max(fncode = '990002'),"
                                       " count() FROM %1 GROUP BY sessionid");
     const QString plainSessions = sessionColumns.join(QLatin1String(", "));
     if (!d->run({sessions.arg(QStringLiteral("(SELECT %1 FROM %2%3)").arg(plainSessions, d->table, d->where()))}, &results))
@@ -225,7 +225,7 @@ bool ClickHouseSource::read(Aggregates *out)
     QStringList duplicated;
     for (const QJsonValue &v : sessionRows) {
         const QJsonArray r = v.toArray();
-        if (toInt(r[10]) > toInt(r[5]))
+        if (toInt(r[8]) > toInt(r[5]))
             duplicated << quoted(toStd(r[0]));
     }
     d->allDuplicated = duplicated.size() > MaxNamedSessions;
@@ -288,9 +288,7 @@ bool ClickHouseSource::read(Aggregates *out)
         s.firstSec = toInt(r[3]);
         s.lastSec = toInt(r[4]);
         s.records = toInt(r[5]);
-        s.actions = toInt(r[6]);
-        s.shortcuts = toInt(r[7]);
-        s.closeSeconds = toInt(r[9]) > 0 ? toInt(r[8]) : -1;
+        s.closeSeconds = toInt(r[7]) > 0 ? toInt(r[6]) : -1;
     }
     std::map<std::string, bool> named;
     for (const QJsonValue &v : results[1]) {
