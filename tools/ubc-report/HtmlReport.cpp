@@ -13,6 +13,9 @@ namespace {
 QString esc(const QString &text)
 {
     QString s = text;
+    for (QChar &c : s) // control characters are not allowed in XML
+        if (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\n'))
+            c = QChar(0xfffd);
     s.replace(QLatin1Char('&'), QLatin1String("&amp;"))
         .replace(QLatin1Char('<'), QLatin1String("&lt;"))
         .replace(QLatin1Char('>'), QLatin1String("&gt;"))
