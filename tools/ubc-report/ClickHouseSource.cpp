@@ -210,31 +210,68 @@ bool ClickHouseSource::read(Aggregates *out)
     const QString shortcut = QString::fromUtf8(ShortcutSql);
     const QString action = QStringLiteral("has(attrs.key, 'location')");
     const QString lifecycle = QStringLiteral("fncode IN ('990003', '990004', '990005', '990006')");
-    // First the sessions, each record once, and those with copies not merged yet.
-    std::vector<QJsonArray> results;
+    // The sessions, each record once, tell which sessions hold copies not merged yet.
     const QStringList sessionColumns = {QStringLiteral("sessionid"), QStringLiteral("seq"), QStringLiteral("hardwareid"),
                                         QStringLiteral("ver"), QStringLiteral("toUInt32(time) AS t"), QStringLiteral("fncode"),
                                         QStringLiteral("duration")};
-    QString sessions = QStringLiteral("SELECT sessionid, min(hardwareid), min(ver), min(t), max(t), uniqExact(seq),"
-                                      " maxIf(toInt64OrZero(duration), fncode = '990002'), max(fncode = '990002'),"
-                                      " count() FROM %1 GROUP BY sessionid");
-    const QString plainSessions = sessionColumns.join(QLatin1String(", "));
-    if (!d->run({sessions.arg(QStringLiteral("(SELECT %1 FROM %2%3)").arg(plainSessions, d->table, d->where()))}, &results))
+    const QString sessions = QStringLiteral("SELECT sessionid, min(hardwareid), min(ver), min(t), max(t), uniqExact(seq),"
+                                            " maxIf(toInt64OrZero(duration), fncode = '990002'), max(fncode = '990002'),"
+                                            " count() FROM (SELECT %1 FROM %2%3) GROUP BY sessionid")
+                                 .arg(sessionColumns.join(QLatin1String(", ")), d->table, d->where());
+    auto others = [&] {
+        return QStringList{
+            QStringLiteral("SELECT fncode, kind, label, min(fnname), minIf(fngroup, fngroup NOT IN ('', 'null')), count()"
+                           " FROM %1 GROUP BY fncode, kind, label")
+                .arg(d->from({QStringLiteral("fncode"), QStringLiteral("fnname"), QStringLiteral("fngroup"), QStringLiteral("$kind"),
+                              QStringLiteral("$label")})),
+            // Whether a machine ever used a command's shortcut does not depend on duplicates.
+            QStringLiteral("SELECT fncode, count(), countIf(shortcut = 0) FROM (SELECT fncode, hardwareid,"
+                           " max(%1) AS shortcut FROM (SELECT fncode, hardwareid, $label FROM %2%3) GROUP BY fncode, hardwareid)"
+                           " GROUP BY fncode")
+                .arg(shortcut, d->table,
+                     d->where(QStringLiteral("NOT (%1) AND %2").arg(QString::fromUtf8(LifecycleSql), action)))
+                .replace(QLatin1String("$label"), QStringLiteral("attrs.value[indexOf(attrs.key, 'location')] AS label")),
+            QStringLiteral("SELECT firstKey, count() FROM %1 WHERE kind = 2 GROUP BY firstKey")
+                .arg(d->from({QStringLiteral("attrs.key[1] AS firstKey"), QStringLiteral("$kind")}, QStringLiteral("length(attrs.key) = 1"))),
+            QStringLiteral("SELECT projectid, max(prjfullpath), countIf(fncode = '990003'), countIf(fncode = '990004'),"
+                           " countIf(fncode = '990005'), countIf(fncode = '990006'),"
+                           " sumIf(toInt64OrZero(duration), fncode = '990006'), max(toInt64OrZero(prjedocnt)),"
+                           " max(toInt64OrZero(prjsize)) FROM %1 GROUP BY projectid")
+                .arg(d->from({QStringLiteral("projectid"), QStringLiteral("prjfullpath"), QStringLiteral("fncode"),
+                              QStringLiteral("duration"), QStringLiteral("prjedocnt"), QStringLiteral("prjsize")}, lifecycle)),
+            // Days and the sessions' commands in one pass: a row per session and day it spans.
+            QStringLiteral("SELECT day, sessionid, count(), countIf(kind = 1), countIf(kind = 1 AND %2) FROM %1"
+                           " GROUP BY day, sessionid")
+                .arg(d->from({QStringLiteral("substring(trigertime, 1, 10) AS day"), QStringLiteral("sessionid"),
+                              QStringLiteral("$kind"), QStringLiteral("$label")}), shortcut),
+        };
+    };
+    // Most tables have merged their copies: the other queries run beside the sessions' as if
+    // no session had any, and run again, reading the duplicated sessions apart, if some have.
+    d->dupSessions.clear();
+    d->allDuplicated = false;
+    std::vector<QJsonArray> results;
+    if (!d->run(QStringList{sessions} + others(), &results))
         return false;
-    const QJsonArray sessionRows = results[0];
     QStringList duplicated;
-    for (const QJsonValue &v : sessionRows) {
+    for (const QJsonValue &v : results[0]) {
         const QJsonArray r = v.toArray();
         if (toInt(r[8]) > toInt(r[5]))
             duplicated << quoted(toStd(r[0]));
     }
-    d->allDuplicated = duplicated.size() > MaxNamedSessions;
-    d->dupSessions = d->allDuplicated ? QString() : duplicated.join(QLatin1Char(','));
+    if (!duplicated.isEmpty()) {
+        d->allDuplicated = duplicated.size() > MaxNamedSessions;
+        d->dupSessions = d->allDuplicated ? QString() : duplicated.join(QLatin1Char(','));
+        std::vector<QJsonArray> again;
+        if (!d->run(others(), &again))
+            return false;
+        std::copy(again.begin(), again.end(), results.begin() + 1);
+    }
 
     // The session with the most records (the smallest id among equals) is shown as a timeline.
     std::string chosen;
     int64_t most = -1;
-    for (const QJsonValue &v : sessionRows) {
+    for (const QJsonValue &v : results[0]) {
         const QJsonArray r = v.toArray();
         const std::string id = toStd(r[0]);
         if (toInt(r[5]) > most || (toInt(r[5]) == most && id < chosen)) {
@@ -242,42 +279,17 @@ bool ClickHouseSource::read(Aggregates *out)
             chosen = id;
         }
     }
-
-    // Then everything else, side by side; the server spreads the queries over its cores.
-    QStringList queries = {
-        QStringLiteral("SELECT fncode, kind, label, min(fnname), minIf(fngroup, fngroup NOT IN ('', 'null')), count()"
-                       " FROM %1 GROUP BY fncode, kind, label")
-            .arg(d->from({QStringLiteral("fncode"), QStringLiteral("fnname"), QStringLiteral("fngroup"), QStringLiteral("$kind"),
-                          QStringLiteral("$label")})),
-        // Whether a machine ever used a command's shortcut does not depend on duplicates.
-        QStringLiteral("SELECT fncode, count(), countIf(shortcut = 0) FROM (SELECT fncode, hardwareid,"
-                       " max(%1) AS shortcut FROM (SELECT fncode, hardwareid, $label FROM %2%3) GROUP BY fncode, hardwareid)"
-                       " GROUP BY fncode")
-            .arg(shortcut, d->table,
-                 d->where(QStringLiteral("NOT (%1) AND %2").arg(QString::fromUtf8(LifecycleSql), action)))
-            .replace(QLatin1String("$label"), QStringLiteral("attrs.value[indexOf(attrs.key, 'location')] AS label")),
-        QStringLiteral("SELECT firstKey, count() FROM %1 WHERE kind = 2 GROUP BY firstKey")
-            .arg(d->from({QStringLiteral("attrs.key[1] AS firstKey"), QStringLiteral("$kind")}, QStringLiteral("length(attrs.key) = 1"))),
-        QStringLiteral("SELECT projectid, max(prjfullpath), countIf(fncode = '990003'), countIf(fncode = '990004'),"
-                       " countIf(fncode = '990005'), countIf(fncode = '990006'),"
-                       " sumIf(toInt64OrZero(duration), fncode = '990006'), max(toInt64OrZero(prjedocnt)),"
-                       " max(toInt64OrZero(prjsize)) FROM %1 GROUP BY projectid")
-            .arg(d->from({QStringLiteral("projectid"), QStringLiteral("prjfullpath"), QStringLiteral("fncode"),
-                          QStringLiteral("duration"), QStringLiteral("prjedocnt"), QStringLiteral("prjsize")}, lifecycle)),
-        QStringLiteral("SELECT day, count(), countIf(kind = 1), uniqExact(sessionid) FROM %1 GROUP BY day")
-            .arg(d->from({QStringLiteral("substring(trigertime, 1, 10) AS day"), QStringLiteral("sessionid"), QStringLiteral("$kind")})),
-    };
-    queries << QStringLiteral("SELECT sessionid, countIf(kind = 1), countIf(kind = 1 AND %2) FROM %1 GROUP BY sessionid")
-                   .arg(d->from({QStringLiteral("sessionid"), QStringLiteral("$kind"), QStringLiteral("$label")}), shortcut);
-    if (most >= 0)
-        queries << QStringLiteral("SELECT seq, trigertime, fncode, fnname, kind, label FROM %1 ORDER BY seq LIMIT %2")
-                       .arg(d->from({QStringLiteral("seq"), QStringLiteral("trigertime"), QStringLiteral("fncode"),
-                                     QStringLiteral("fnname"), QStringLiteral("$kind"), QStringLiteral("$label")},
-                                    QStringLiteral("sessionid = ") + quoted(chosen)))
-                       .arg(TimelineLimit);
-    if (!d->run(queries, &results))
-        return false;
-    results.insert(results.begin(), sessionRows);
+    if (most >= 0) {
+        std::vector<QJsonArray> timeline;
+        if (!d->run({QStringLiteral("SELECT seq, trigertime, fncode, fnname, kind, label FROM %1 ORDER BY seq LIMIT %2")
+                         .arg(d->from({QStringLiteral("seq"), QStringLiteral("trigertime"), QStringLiteral("fncode"),
+                                       QStringLiteral("fnname"), QStringLiteral("$kind"), QStringLiteral("$label")},
+                                      QStringLiteral("sessionid = ") + quoted(chosen)))
+                         .arg(TimelineLimit)},
+                    &timeline))
+            return false;
+        results.push_back(timeline[0]);
+    }
 
     Aggregates a;
     for (const QJsonValue &v : results[0]) {
@@ -341,20 +353,16 @@ bool ClickHouseSource::read(Aggregates *out)
     for (const QJsonValue &v : results[5]) {
         const QJsonArray r = v.toArray();
         DayAgg &day = a.days[toStd(r[0])];
-        day.records = toInt(r[1]);
-        day.actions = toInt(r[2]);
-        day.sessions = toInt(r[3]);
-    }
-
-    for (const QJsonValue &v : results[6]) {
-        const QJsonArray r = v.toArray();
-        SessionAgg &session = a.sessions[toStd(r[0])];
-        session.actions = toInt(r[1]);
-        session.shortcuts = toInt(r[2]);
+        day.records += toInt(r[2]);
+        day.actions += toInt(r[3]);
+        ++day.sessions;
+        SessionAgg &session = a.sessions[toStd(r[1])];
+        session.actions += toInt(r[3]);
+        session.shortcuts += toInt(r[4]);
     }
     if (most >= 0) {
         a.timelineSession = chosen;
-        for (const QJsonValue &v : results[7]) {
+        for (const QJsonValue &v : results[6]) {
             const QJsonArray r = v.toArray();
             TimelineEvent e;
             e.seq = uint64_t(toInt(r[0]));
