@@ -62,3 +62,8 @@ void RuvUbc::addLogFilePath(const QString &path)
 {
     g_calls << QStringLiteral("mirror:") + path;
 }
+
+// The collection switch, read by the shipped helper.
+static bool g_collecting = true;
+void RuvUbc::setCollectionEnabled(bool enabled) { g_collecting = enabled; }
+bool RuvUbc::isCollectionEnabled() const { return g_collecting; }
