@@ -11,7 +11,7 @@ scripts/setup-debian.sh jq
 build=${BUILD_DIR:-build}
 reps=${REPS:-5}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON > /dev/null
-cmake --build "$build" -j"$(nproc)" --target bench_ruvubc bench_watcher bench_namedevents bench_actions > /dev/null
+cmake --build "$build" -j"$(nproc)" --target bench_ruvubc bench_watcher bench_namedevents bench_actions bench_report > /dev/null
 
 # name -> median CPU ns (benchmarks) or median value (counters, as name.counter)
 declare -A ns
@@ -60,5 +60,10 @@ ratio "record log append (LogRecord)" BM_LogRecord 1.3 BM_RawWrite "plain write(
 ratio "action record (ActionExecute)" BM_ActionExecute 1.25 BM_DirectActionRecord "record to RuvUbc"
 ratio "coded send with helper (CodedSend)" BM_CodedSend 1.3 BM_HelperDirect "helper called"
 ratio "coded send, alternating blocks (send_ns)" BM_CodedSendPaired.send_ns 1.3 BM_CodedSendPaired.helper_ns "helper called"
+# ubc-report over a generated log of a million records (about 650 MB), wall time.
+report=$("$build/bin/bench/bench_report" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+    --benchmark_format=json 2>/dev/null)
+row "ubc-report, 1,000,000 records from a file (ms)" \
+    "$(jq -r '.benchmarks[] | select(.aggregate_name == "median") | .real_time' <<< "$report")" "< 3000 ms, wall" "v < 3000"
 echo "CPU time per call, median of $reps runs; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $failed
