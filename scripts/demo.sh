@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds KelUbc and plays the demo host's
-# scripted session headless. Extra arguments go to ubc-demo.
-# KELUBC_QT_MAJOR=6 plays it with the Qt 6 build (build-qt6/bin/ubc-demo-qt6).
+# scripted session headless, then writes the HTML report of that session.
+# Extra arguments go to ubc-demo. KELUBC_QT_MAJOR=6 plays it with the Qt 6
+# build (build-qt6/bin/ubc-demo-qt6).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
@@ -9,5 +10,9 @@ suffix=""
 [ "${KELUBC_QT_MAJOR:-5}" = 6 ] && suffix=-qt6
 build=${BUILD_DIR:-build$suffix}
 cmake -S . -B "$build" -DKELUBC_QT_MAJOR="${KELUBC_QT_MAJOR:-5}" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build "$build" -j"$(nproc)" --target ubc-demo sample_dictionary > /dev/null
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/ubc-demo$suffix" --scenario --out "$build/demo-output" "$@"
+cmake --build "$build" -j"$(nproc)" --target ubc-demo ubc-report sample_dictionary > /dev/null
+out="$build/demo-output"
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/ubc-demo$suffix" --scenario --out "$out" "$@"
+"$build/bin/ubc-report$suffix" --quiet "$out/records.jsonl" --coded "$out/coded-events.jsonl" \
+    --dict "$build/bin/KelUbc.db" --html "$out/report.html" --json "$out/report.json"
+echo "HTML report:      $(cd "$out" && pwd)/report.html"

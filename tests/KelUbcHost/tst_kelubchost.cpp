@@ -189,7 +189,7 @@ private slots:
         for (KelUbcTranslator::Language language : {KelUbcTranslator::Chinese, KelUbcTranslator::English}) {
             translator.setLanguage(language);
             for (int i = 0; i < KelUbcPrivate::LabelCount; ++i)
-                QCOMPARE(QCoreApplication::translate("KelUbc", KelUbcPrivate::labelSources[i], nullptr, -1),
+                QCOMPARE(QCoreApplication::translate("KelUbc", KelUbcPrivate::labelTexts[i].source, nullptr, -1),
                          QString::fromUtf8(labels[i][language]));
             // Not a label: the decoded text; other contexts and no text: null, so
             // that the application asks its other translators.
