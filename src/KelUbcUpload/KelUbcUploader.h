@@ -21,7 +21,7 @@ class KelUbcUploaderPrivate;
 //     uploader->start();
 //
 // Delivery is at least once: a cursor beside the log (log path + ".cursor":
-// the file's device, inode and byte offset) is saved atomically only after
+// the file's device, inode, byte offset and a checksum of its first 4 KiB) is saved atomically only after
 // the server confirmed a batch. A log file replaced or rotated is read from
 // its start once the old one is done. A line without its newline yet is never
 // sent. A batch the server refuses as malformed (HTTP 400) is split until the

@@ -15,6 +15,8 @@
 #include <QtNetwork/QNetworkReply>
 #include <QtNetwork/QNetworkRequest>
 
+#include <zlib.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -27,6 +29,9 @@ namespace {
 
 constexpr qint64 kScanChunk = 1 << 20;
 constexpr int kRequestTimeout = 30000;
+// A new file may get a removed one's inode: the cursor also holds a checksum
+// of the file's first bytes, which appending never changes.
+constexpr qint64 kPrefixBytes = 4096;
 
 QString cursorPath(const QString &logPath)
 {
@@ -117,15 +122,25 @@ void UploadWorker::openLog()
     QFile cursor(cursorPath(m_settings.logPath));
     if (cursor.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> parts = cursor.readAll().simplified().split(' ');
-        if (parts.size() == 3 && parts[0].toULongLong() == quint64(m_dev)
-            && parts[1].toULongLong() == quint64(m_ino) && parts[2].toLongLong() <= st.st_size)
-            m_confirmed = parts[2].toLongLong();
+        const qint64 offset = parts.value(2).toLongLong();
+        if (parts.size() == 4 && parts[0].toULongLong() == quint64(m_dev)
+            && parts[1].toULongLong() == quint64(m_ino) && offset <= st.st_size
+            && parts[3].toULong() == prefixChecksum(offset))
+            m_confirmed = offset;
         else
             qCInfo(lcUpload, "the log is not the file the cursor names; reading it from its start");
     }
     m_readOffset = m_scanOffset = m_completeEnd = m_confirmed;
     m_scannedLines = m_doneLines = 0;
     m_replaced = false;
+}
+
+quint32 UploadWorker::prefixChecksum(qint64 offset) const
+{
+    QByteArray prefix(int(qMin(offset, kPrefixBytes)), Qt::Uninitialized);
+    if (readAt(m_fd, prefix.data(), prefix.size(), 0) != prefix.size())
+        return 0;
+    return quint32(crc32(0, reinterpret_cast<const Bytef *>(prefix.constData()), uInt(prefix.size())));
 }
 
 void UploadWorker::closeLog()
@@ -381,7 +396,7 @@ bool UploadWorker::saveCursor(qint64 offset)
     QSaveFile file(cursorPath(m_settings.logPath));
     if (file.open(QIODevice::WriteOnly)) {
         file.write(QByteArray::number(quint64(m_dev)) + ' ' + QByteArray::number(quint64(m_ino)) + ' '
-                   + QByteArray::number(offset) + '\n');
+                   + QByteArray::number(offset) + ' ' + QByteArray::number(prefixChecksum(offset)) + '\n');
         if (file.commit())
             return true;
     }

@@ -61,6 +61,7 @@ private:
     void setAside(qint64 start, qint64 end, const QString &why);
     void resetFile();
     bool saveCursor(qint64 offset);
+    quint32 prefixChecksum(qint64 offset) const;
     void failed(const QString &error);
     void updateWaiting();
     void checkFinished();
