@@ -8,6 +8,7 @@
 
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QCoreApplication>
+#include <QtCore/QCryptographicHash>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
 #include <QtCore/QTimer>
@@ -17,8 +18,9 @@
 
 namespace {
 
-// Appends n records of one new session, the way RuvUbc writes them.
-bool generate(const QString &path, qint64 n)
+// Appends n records, the way RuvUbc writes them, from `machines` made-up
+// machines, one new session each.
+bool generate(const QString &path, qint64 n, int machines)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
@@ -29,11 +31,17 @@ bool generate(const QString &path, qint64 n)
         {"210302", "重做", "Ribbon快捷栏"}, {"210401", "计算工程量", "快捷键"}};
     UbcDataProtocol record;
     RuvUbc::instance()->initUbcDataProtocol(record);
-    record.sessionid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const qint64 perMachine = (n + machines - 1) / qMax(machines, 1);
     record.prjfullpath = QStringLiteral("/home/user/projects/demo.kelprj");
     record.projectid = QStringLiteral("demo");
     QByteArray chunk;
     for (qint64 i = 0; i < n; ++i) {
+        if (i % perMachine == 0) {
+            record.sessionid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+            if (machines > 1)
+                record.gid = record.hardwareid = QString::fromLatin1(
+                        QCryptographicHash::hash(QByteArray::number(i / perMachine), QCryptographicHash::Sha256).toHex());
+        }
         const auto &code = codes[i % 6];
         record.fncode = QString::fromUtf8(code[0]);
         record.fnname = QString::fromUtf8(code[1]);
@@ -44,7 +52,7 @@ bool generate(const QString &path, qint64 n)
                                     .arg(i % 1000, 3, 10, QLatin1Char('0'));
         record.attrs = {{QStringLiteral("location"), QString::fromUtf8(code[2])},
                         {QStringLiteral("layer"), QStringLiteral("结构")}};
-        chunk += RuvUbc::toJsonLine(record, quint64(i + 1));
+        chunk += RuvUbc::toJsonLine(record, quint64(i % perMachine + 1));
         if (chunk.size() > (1 << 22)) {
             if (file.write(chunk) != chunk.size())
                 return false;
@@ -68,6 +76,7 @@ int main(int argc, char **argv)
         {QStringLiteral("url"), QStringLiteral("The server's HTTP address."), QStringLiteral("url")},
         {QStringLiteral("user"), QStringLiteral("User name (password from UBC_UPLOAD_PASSWORD)."), QStringLiteral("name")},
         {QStringLiteral("generate"), QStringLiteral("First append N generated records of a new session."), QStringLiteral("n")},
+        {QStringLiteral("machines"), QStringLiteral("Generated records come from this many machines (default 1: this one)."), QStringLiteral("n"), QStringLiteral("1")},
         {QStringLiteral("batch-bytes"), QStringLiteral("Batch size in log bytes (default 8 MiB)."), QStringLiteral("n")},
         {QStringLiteral("no-gzip"), QStringLiteral("Send request bodies uncompressed.")},
         {QStringLiteral("no-consent"), QStringLiteral("Start without consent: nothing may be sent.")},
@@ -82,7 +91,7 @@ int main(int argc, char **argv)
         QElapsedTimer timer;
         timer.start();
         const qint64 n = parser.value(QStringLiteral("generate")).toLongLong();
-        if (!generate(log, n)) {
+        if (!generate(log, n, qMax(parser.value(QStringLiteral("machines")).toInt(), 1))) {
             std::fprintf(stderr, "ubc-upload: cannot write %s\n", qPrintable(log));
             return 1;
         }
