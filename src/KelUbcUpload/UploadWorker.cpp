@@ -453,6 +453,7 @@ void UploadWorker::updateWaiting()
 void UploadWorker::finishUp(QSemaphore *done)
 {
     m_finishDone = done;
+    scan();
     if (m_retryTimer->isActive()) { // the last attempt is now
         m_retryTimer->stop();
         if (!m_ranges.isEmpty() && allowed())
