@@ -32,3 +32,14 @@ foreach(code 990007 990001 990002)
     endif()
 endforeach()
 message(STATUS "Installed KelUbc works from a find_package consumer")
+
+# The installed demo finds its dictionary beside it: the wall drawn from the
+# ribbon carries its group from KelUbc.db, not the "null" of a missing one.
+if(EXISTS ${prefix}/bin/ubc-demo)
+    run(${prefix}/bin/ubc-demo --scenario --out ${WORK_DIR}/demo)
+    file(STRINGS ${WORK_DIR}/demo/records.jsonl lines ENCODING UTF-8 REGEX "\"fncode\":\"210101\"")
+    if(NOT lines OR NOT lines MATCHES "\"fngroup\":\"绘图\"")
+        message(FATAL_ERROR "The installed demo logged the wall without its dictionary group: ${lines}")
+    endif()
+    message(STATUS "The installed demo reads its dictionary")
+endif()

@@ -3,6 +3,9 @@
 #include <QtSql>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/stat.h>
+
 namespace {
 
 struct Run { int code; QByteArray out; QString err; };
@@ -125,6 +128,8 @@ private slots:
         QTest::newRow("truncated at end") << Header + "\n\xE4\xB8" << 3 << "byte 0xe4";
         QTest::newRow("overlong") << Header + "1,\xC0\x80,g,,0,0\n" << 2 << "byte 0xc0";
         QTest::newRow("surrogate") << Header + "1,\xED\xA0\x80,g,,0,0\n" << 2 << "byte 0xed";
+        // Qt's UTF-8 conversion of a QByteArray would end the file at the NUL.
+        QTest::newRow("NUL byte") << Header + "1,a,g,,0,0\n" + QByteArray(1, '\0') + "2,b,g,,0,0\n" << 3 << "NUL byte";
     }
 
     void badInputLeavesNothing()
@@ -146,7 +151,7 @@ private slots:
         }
     }
 
-    void writeFailureKeepsOldFile()
+    void replacingTheTarget()
     {
         QTemporaryDir dir;
         const QString db = dir.filePath("KelUbc.db");
@@ -157,6 +162,38 @@ private slots:
         DictionaryFile file(db);
         QVERIFY2(!file.write(rows) && file.errorString().contains("fncode \"1\""), qPrintable(file.errorString()));
         QVERIFY(readFile(db) == "the old dictionary" && entries(dir.path()) == QStringList{"KelUbc.db"});
+
+        // A read-only target is replaced and keeps its mode.
+        const QString csv = dir.filePath("f.csv");
+        writeFile(csv, Header + "5,e,g,,0,0\n");
+        QVERIFY(QFile::remove(db) && ubcDict({"build", SAMPLE_CSV, db}).code == 0 && ::chmod(qPrintable(db), 0444) == 0);
+        const Run r = ubcDict({"build", csv, db});
+        struct stat st;
+        QVERIFY2(r.code == 0 && ::stat(qPrintable(db), &st) == 0, qPrintable(r.err));
+        QCOMPARE(st.st_mode & 07777, mode_t(0444));
+        QCOMPARE(sql(db), QStringList{"'5'|'e'|'g'|NULL|0|0"});
+
+        // SIGINT or SIGTERM while the rows go in: no temporary file, no journal, old file intact.
+        std::signal(SIGINT, SIG_DFL); // a shell may have started us ignoring it, and the tool would inherit that
+        QByteArray big = Header;
+        for (int i = 0; i < 50000; ++i)
+            big += QByteArray::number(i) + ",name " + QByteArray::number(i) + ",group,a;b,0,1\n";
+        writeFile(csv, big);
+        const QStringList before = entries(dir.path());
+        for (int sig : {SIGINT, SIGTERM}) {
+            QProcess p;
+            p.start(QStringLiteral(UBC_DICT_EXE), {"build", csv, db});
+            QVERIFY(p.waitForStarted());
+            QDeadlineTimer deadline(30000);
+            while (!entries(dir.path()).filter(QStringLiteral("-journal")).size() && !deadline.hasExpired()
+                   && p.state() == QProcess::Running)
+                QThread::msleep(1);
+            QVERIFY2(p.state() == QProcess::Running, "the build ended before it could be interrupted");
+            QVERIFY(::kill(pid_t(p.processId()), sig) == 0 && p.waitForFinished(30000));
+            QVERIFY2(p.exitStatus() == QProcess::CrashExit && p.exitCode() == sig, p.readAllStandardError().constData());
+            QCOMPARE(entries(dir.path()), before);
+            QCOMPARE(sql(db), QStringList{"'5'|'e'|'g'|NULL|0|0"});
+        }
     }
 
     void checkCommand()
@@ -185,12 +222,21 @@ private slots:
         QVERIFY2(r.code == 1 && r.out.contains("f.db: row 1 (fncode \"7\"): error: fnAddRegion is empty")
                      && !r.out.contains("row 2"), r.out.constData());
 
+        // A NUL in a value would make dump write a CSV file that build refuses.
+        const QString nul = dir.filePath("nul.db");
+        sql(nul, "create table FuncDict (fncode, fnName, fnGroup, fnAttrName, fnAddLayer, fnAddRegion)");
+        sql(nul, "insert into FuncDict values ('1', 'a' || char(0) || 'b', 'g', '', 0, 0), ('2' || char(0), 'b', 'g', '', 0, 0)");
+        r = ubcDict({"check", nul});
+        QVERIFY2(r.code == 1 && r.out.contains("nul.db: row 1 (fncode \"1\"): error: fnName holds a NUL")
+                     && r.out.contains("nul.db: row 2 (fncode \"2\\0\"): error: fncode holds a NUL")
+                     && !r.out.contains('\0'), r.out.constData());
+
         QCOMPARE(ubcDict({"check", SAMPLE_CSV}).code, 0); // clean
         writeFile(dir.filePath("junk.db"), "not a database");
         writeFile(dir.filePath("bad.csv"), Header + "\"1,a,g,,0,0\n");
         for (const char *name : {"absent.db", "junk.db", "bad.csv"})
             QCOMPARE(ubcDict({"check", dir.filePath(name)}).code, 2);
-        QCOMPARE(entries(dir.path()), (QStringList{"bad.csv", "f.csv", "f.db", "junk.db"}));
+        QCOMPARE(entries(dir.path()), (QStringList{"bad.csv", "f.csv", "f.db", "junk.db", "nul.db"}));
     }
 };
 

@@ -88,11 +88,16 @@ bool CsvReader::parse(const QByteArray &data)
     d->errorString.clear();
     d->errorLine = 0;
 
-    const int bad = invalidUtf8Offset(data);
+    // A NUL is valid UTF-8 but no dictionary text, and QString::fromUtf8(QByteArray)
+    // would silently stop at it.
+    const int nul = data.indexOf('\0');
+    const int bad = invalidUtf8Offset(nul < 0 ? data : data.left(nul));
     if (bad >= 0)
         return d->fail(lineAt(data, bad), QStringLiteral("invalid UTF-8 (byte 0x%1)")
                                               .arg(uchar(data.at(bad)), 2, 16, QLatin1Char('0')));
-    QString text = QString::fromUtf8(data);
+    if (nul >= 0)
+        return d->fail(lineAt(data, nul), QStringLiteral("NUL byte (0x00); a dictionary holds text only"));
+    QString text = QString::fromUtf8(data.constData(), data.size());
     if (text.startsWith(QChar(0xFEFF)))
         text.remove(0, 1);
 

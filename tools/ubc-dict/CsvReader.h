@@ -9,8 +9,9 @@
 
 class CsvReaderPrivate;
 
-// RFC 4180 reader over bytes in memory. Input must be UTF-8 (a leading BOM is
-// dropped); records end at LF, CRLF or a lone CR; empty lines are skipped.
+// RFC 4180 reader over bytes in memory. Input must be UTF-8 without NUL bytes
+// (a leading BOM is dropped); records end at LF, CRLF or a lone CR; empty
+// lines are skipped.
 // An empty unquoted field reads as a null QString, a quoted empty field ("")
 // as an empty but non-null one, so callers can tell "nothing" from "empty".
 class CsvReader

@@ -12,6 +12,11 @@ QVector<DictionaryChecker::Finding> DictionaryChecker::check(const QVector<DictR
 
     for (int r = 0; r < rows.size(); ++r) {
         const DictRow &row = rows.at(r);
+        for (int column = 0; column < DictRow::ColumnCount; ++column) {
+            if (row.values[column].contains(QChar(0)))
+                add(Finding::Error, r, QStringLiteral("%1 holds a NUL character (U+0000); "
+                                                      "build refuses it in a CSV file").arg(DictRow::columnName(column)));
+        }
         const QString &code = row.values[DictRow::Code];
         if (code.isEmpty()) {
             add(Finding::Error, r, QStringLiteral("fncode is empty"));

@@ -1,5 +1,8 @@
 #include "DictionaryFile.h"
 
+#include "InterruptCleanup.h"
+#include "UbcDictLogging.h"
+
 #include <QAtomicInt>
 #include <QDir>
 #include <QFile>
@@ -16,6 +19,7 @@
 #else
 #include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -83,6 +87,28 @@ bool replaceFile(const QString &from, const QString &to, QString *error)
     *error = qt_error_string(errno);
 #endif
     return false;
+}
+
+// Gives the new file the mode of the file it replaces (0644 for a new one).
+void copyMode(const QString &target, const QString &file)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(target);
+    const bool ok = QFile::setPermissions(file, info.exists() ? info.permissions()
+                                                              : QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                    | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    const QString error = QStringLiteral("failed");
+#else
+    // Not QFileInfo::permissions(): it reports what this user may do, which
+    // makes a read-only file writable for root.
+    struct stat st;
+    const mode_t mode = ::stat(QFile::encodeName(target).constData(), &st) == 0 ? st.st_mode & 07777 : 0644;
+    const bool ok = ::chmod(QFile::encodeName(file).constData(), mode) == 0;
+    const QString error = qt_error_string(errno);
+#endif
+    if (!ok)
+        qCWarning(lcUbcDict, "cannot give %s the mode of %s: %s", qUtf8Printable(file), qUtf8Printable(target),
+                  qUtf8Printable(error));
 }
 
 const char CreateTable[] =
@@ -238,19 +264,19 @@ bool DictionaryFile::write(const QVector<DictRow> &rows)
     if (!dir.exists())
         return d->fail(QStringLiteral("directory %1 does not exist").arg(QDir::toNativeSeparators(dir.path())));
 
+    InterruptCleanup cleanup; // outlives the temporary file, which removes itself on failure
     QTemporaryFile temp(dir.filePath(QStringLiteral(".%1.XXXXXX.tmp").arg(target.fileName())));
     if (!temp.open())
         return d->fail(QStringLiteral("cannot create a temporary file in %1: %2")
                            .arg(QDir::toNativeSeparators(dir.path()), temp.errorString()));
-    temp.close(); // SQLite opens it by name; the object still removes it on failure
-    const QFileDevice::Permissions permissions = target.exists()
-        ? target.permissions()
-        : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser
-            | QFileDevice::ReadGroup | QFileDevice::ReadOther;
-    QFile::setPermissions(temp.fileName(), permissions);
+    cleanup.arm({temp.fileName(), temp.fileName() + QStringLiteral("-journal")});
+    qCDebug(lcUbcDict, "building %s", qUtf8Printable(temp.fileName()));
+    temp.close(); // SQLite opens it by name
 
     if (!d->fill(temp.fileName(), rows))
         return false;
+    // Only now: a read-only mode would have kept SQLite from filling the file.
+    copyMode(target.absoluteFilePath(), temp.fileName());
     QString error;
     if (!replaceFile(temp.fileName(), target.absoluteFilePath(), &error))
         return d->fail(QStringLiteral("cannot replace the file: %1").arg(error));

@@ -11,7 +11,9 @@ class DictionaryFilePrivate;
 
 // The SQLite dictionary file. Reading opens it read-only, so a missing file is
 // an error rather than a new empty database; writing builds a temporary file
-// beside the target and renames it over the target only once it is complete.
+// beside the target and renames it over the target only once it is complete,
+// with the target's mode. SIGINT, SIGTERM or SIGHUP during a write remove the
+// temporary file and its journal.
 class DictionaryFile
 {
 public:

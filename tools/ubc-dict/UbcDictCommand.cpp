@@ -33,7 +33,8 @@ const char Help[] =
     "  check FILE\n"
     "      Reports, with the CSV line or the database row of each: duplicate\n"
     "      codes, empty codes or names, codes with blanks around them, flags\n"
-    "      other than 0 or 1, attribute lists with an empty name in them.\n"
+    "      other than 0 or 1, attribute lists with an empty name in them,\n"
+    "      NUL characters in a database value (a CSV file cannot hold them).\n"
     "      FILE is a SQLite database or a .csv file.\n"
     "  show KelUbc.db CODE\n"
     "      Prints CODE's entry as the library reads it: attribute names split\n"
@@ -41,9 +42,10 @@ const char Help[] =
     "  dump KelUbc.db [-o FILE]\n"
     "      Writes the table as CSV in canonical form to stdout or FILE.\n"
     "\n"
-    "CSV format: UTF-8 (a BOM is ignored), RFC 4180 quoting, LF or CRLF line\n"
-    "ends, empty lines ignored. The header row names the six columns fncode,\n"
-    "fnName, fnGroup, fnAttrName, fnAddLayer, fnAddRegion in any order.\n"
+    "CSV format: UTF-8 without NUL bytes (a BOM is ignored), RFC 4180 quoting,\n"
+    "LF or CRLF line ends, empty lines ignored. The header row names the six\n"
+    "columns fncode, fnName, fnGroup, fnAttrName, fnAddLayer, fnAddRegion in\n"
+    "any order.\n"
     "fnAttrName lists attribute names separated by \";\". The flags are 0 or 1.\n"
     "An empty field is stored as NULL, a quoted empty field (\"\") as empty\n"
     "text; the library reads both as empty. Canonical form (what dump writes):\n"
@@ -179,6 +181,7 @@ void UbcDictCommandPrivate::report(QIODevice *device, const QString &file, const
                         .arg(where(file, rows.at(f.row)), isError ? QLatin1String("error") : QLatin1String("warning"),
                              f.message);
     }
+    text.replace(QChar(0), QLatin1String("\\0")); // a code or value quoted in a message stays printable
     print(device, text);
 }
 

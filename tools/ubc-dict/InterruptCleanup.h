@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QStringList>
+
+// Removes files if SIGINT, SIGTERM or SIGHUP ends the process while the object
+// lives, then lets the signal end the process as it would have. The signals
+// wait from construction until arm() names the files, so a file created in
+// between cannot be missed. One object at a time; signals the process ignores
+// stay ignored. A no-op where there are no POSIX signals.
+class InterruptCleanup
+{
+public:
+    InterruptCleanup();
+    ~InterruptCleanup();
+    InterruptCleanup(const InterruptCleanup &) = delete;
+    InterruptCleanup &operator=(const InterruptCleanup &) = delete;
+
+    // At most two paths; their encoded names are copied now, since a signal
+    // handler may not allocate.
+    void arm(const QStringList &paths);
+};

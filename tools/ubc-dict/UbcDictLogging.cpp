@@ -1,0 +1,3 @@
+#include "UbcDictLogging.h"
+
+Q_LOGGING_CATEGORY(lcUbcDict, "kelubc.dict", QtInfoMsg)
