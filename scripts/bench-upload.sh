@@ -17,6 +17,6 @@ trap 'scripts/clickhouse-server.sh stop "$scratch/server"; rm -rf "$scratch"' EX
 KELUBC_BENCH_CLICKHOUSE_URL=$(scripts/clickhouse-server.sh start "$scratch/server" --schema)
 export KELUBC_BENCH_CLICKHOUSE_URL
 "$build/bin/bench/bench_upload" --benchmark_filter=BM_UploadMillion 2>/dev/null
-"$build/bin/bench/bench_upload" --benchmark_filter='BM_Record|BM_RowWriter' \
+"$build/bin/bench/bench_upload" --benchmark_filter='BM_Record|BM_Row' \
     --benchmark_repetitions="${REPS:-5}" --benchmark_report_aggregates_only=true 2>/dev/null
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
