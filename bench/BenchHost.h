@@ -17,6 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <ctime>
 #include <functional>
 
 namespace BenchHost {
@@ -57,6 +58,14 @@ void timeDirectRecord(benchmark::State &state, const QString &code, const QStrin
         log->logUbcDataProtocol(r);
     }
     log->setFilterType(0);
+}
+
+// This thread's CPU time: time spent descheduled on a busy machine is not in it.
+inline qint64 threadCpuNs()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 inline void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}

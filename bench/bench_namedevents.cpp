@@ -15,8 +15,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <ctime>
-
 namespace {
 
 const QString kCode = QStringLiteral("213045");
@@ -59,13 +57,6 @@ void BM_NamedEventListCached(benchmark::State &state)
 }
 BENCHMARK(BM_NamedEventListCached);
 
-qint64 threadCpuNs()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
 // Blocks of the two, alternated so that a busy machine slows both alike; in
 // this thread's CPU time, so time spent descheduled counts for neither.
 void BM_CachedLookupUpperBound(benchmark::State &state)
@@ -75,17 +66,17 @@ void BM_CachedLookupUpperBound(benchmark::State &state)
     constexpr int block = 256;
     qint64 sendNs = 0, initNs = 0;
     for (auto _ : state) {
-        const qint64 t0 = threadCpuNs();
+        const qint64 t0 = BenchHost::threadCpuNs();
         for (int i = 0; i < block; ++i)
             ubc->send(kUnnamedCode);
-        const qint64 t1 = threadCpuNs();
+        const qint64 t1 = BenchHost::threadCpuNs();
         for (int i = 0; i < block; ++i) {
             UbcDataProtocol r;
             log->initUbcDataProtocol(r);
             r.attrs.clear();
             benchmark::DoNotOptimize(r);
         }
-        const qint64 t2 = threadCpuNs();
+        const qint64 t2 = BenchHost::threadCpuNs();
         sendNs += t1 - t0;
         initNs += t2 - t1;
     }

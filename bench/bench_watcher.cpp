@@ -1,6 +1,6 @@
 // The application event watcher runs for every event of the host's GUI
 // thread: events it does not handle must cost no more than a filter that
-// returns at once, and a mouse move, helper call included, under 1 us.
+// returns at once, and a mouse move, its time record included, under 250 ns CPU.
 
 #include "KelUbcPrivate.h"
 

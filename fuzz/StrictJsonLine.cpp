@@ -71,6 +71,9 @@ bool StrictJsonLine::readString(QString *out)
                         return fail("bad hex digit");
                     unit = unit << 4 | h;
                 }
+                // What jq and other strict readers refuse; the writer never needs it.
+                if (unit >= 0xd800 && unit <= 0xdfff)
+                    return fail("surrogate escape");
                 out->append(QChar(ushort(unit)));
                 break;
             }

@@ -9,8 +9,7 @@
 // A JSON reader for one record line, strict where lenient parsers are not:
 // the bytes must be valid UTF-8 (no overlong forms, no encoded surrogates),
 // control characters must be escaped, and only JSON's escapes are allowed.
-// A \uXXXX escape gives its UTF-16 unit as is, so a lone surrogate written
-// as an escape reads back as the same unit. Values are strings, or one level
+// A \uXXXX escape of a surrogate is refused, as jq refuses a lone one. Values are strings, or one level
 // of object holding strings (the record's "attrs").
 class StrictJsonLine
 {

@@ -1,7 +1,8 @@
 // The record line of the behaviour log: for any field and attribute text,
 // control characters, U+0000 and unpaired surrogates included, the line is
-// one line of valid JSON that reads back to the same record, both with a
-// strict reader and with QJsonDocument (what Qt hosts read it with).
+// one line of valid JSON that reads back to the same record (each unpaired
+// surrogate as U+FFFD), both with a strict reader and with QJsonDocument
+// (what Qt hosts read it with).
 
 #include "FuzzSupport.h"
 #include "StrictJsonLine.h"
@@ -12,6 +13,18 @@
 #include <QtCore/QJsonObject>
 
 namespace {
+
+// The text as it reads back: a surrogate without its partner becomes U+FFFD.
+QString readBack(QString s)
+{
+    for (int i = 0; i < s.size(); ++i) {
+        if (s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (s.at(i).isSurrogate())
+            s[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return s;
+}
 
 QStringList fieldValues(const UbcDataProtocol &r)
 {
@@ -62,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     StrictJsonLine::Members attrs;
     fuzz::check(reader.parse(json, &fields, &attrs) && reader.sawAttrs(), "strict reader",
                 reader.error() + QLatin1Char('\n') + QString::fromLatin1(json.toHex()));
-    const QStringList values = fieldValues(record);
+    QStringList values = fieldValues(record);
+    for (QString &value : values)
+        value = readBack(value);
     fuzz::check(fields.size() == names.size() + 1, "field count");
     for (int i = 0; i < names.size(); ++i) {
         fuzz::check(fields[i].first == names[i], "field order");
@@ -73,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     fuzz::check(attrs.size() == record.attrs.size(), "attribute count");
     int i = 0;
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it, ++i)
-        fuzz::check(attrs[i].first == it.key() && attrs[i].second == it.value(), "attribute");
+        fuzz::check(attrs[i].first == readBack(it.key()) && attrs[i].second == readBack(it.value()), "attribute");
 
     QJsonParseError error;
     const QJsonObject object = QJsonDocument::fromJson(json, &error).object();
@@ -86,6 +101,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     QMap<QString, QString> readAttrs;
     for (auto it = jsonAttrs.begin(); it != jsonAttrs.end(); ++it)
         readAttrs.insert(it.key(), it.value().toString());
-    fuzz::check(readAttrs == record.attrs, "QJsonDocument attributes");
+    // Keys that differ only in their lone surrogates read back as one.
+    QMap<QString, QString> expected;
+    for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it)
+        expected.insert(readBack(it.key()), readBack(it.value()));
+    fuzz::check(expected.size() < record.attrs.size() ? readAttrs.keys() == expected.keys() : readAttrs == expected,
+                "QJsonDocument attributes");
     return 0;
 }

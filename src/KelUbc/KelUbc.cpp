@@ -17,7 +17,7 @@ KelUbc::KelUbc()
     : d_ptr(new KelUbcPrivate)
 {
     if (QCoreApplication *app = QCoreApplication::instance())
-        app->installEventFilter(d_ptr);
+        d_ptr->watch(app);
     else
         qWarning("KelUbc: created before the application object; its events are not watched");
 }
@@ -41,19 +41,20 @@ void KelUbc::closeProject(const SOperation &op) { d_func()->closeProject(op); }
 
 void KelUbc::send(const QString &fncode)
 {
-    d_func()->send(fncode, QMap<QString, QString>());
+    const QMap<QString, QString> none;
+    d_func()->sendNamed(fncode, &none, QStringList());
 }
 void KelUbc::send(const QString &fncode, const QString &value)
 {
-    d_func()->send(fncode, QStringList(value));
+    d_func()->sendNamed(fncode, nullptr, QStringList(value));
 }
 void KelUbc::send(const QString &fncode, const QMap<QString, QString> &attrs)
 {
-    d_func()->send(fncode, attrs);
+    d_func()->sendNamed(fncode, &attrs, QStringList());
 }
 void KelUbc::send(const QString &fncode, const QStringList &values)
 {
-    d_func()->send(fncode, values);
+    d_func()->sendNamed(fncode, nullptr, values);
 }
 
 void KelUbc::send(quint64 code, QMap<QString, QString> &attributes)
@@ -65,7 +66,10 @@ void KelUbc::send(quint64 code, const QString &key, const QString &value, const 
     d_func()->send(code, key, value, addLayer);
 }
 void KelUbc::send(quint64 code, const bool &addLayer) { d_func()->send(code, addLayer); }
-void KelUbc::recordTime(quint64 code) { KelUbcPrivate::helperRecordTime(code); }
+void KelUbc::recordTime(quint64 code)
+{
+    d_func()->sendCoded(KelUbcHelperLink::RecordTime, code);
+}
 
 void KelUbc::sendActionExecute(const QString &fncode, const QString &fnname, bool byShortcut)
 {

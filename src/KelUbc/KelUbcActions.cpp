@@ -2,16 +2,12 @@
 
 #include "KelUbcPrivate.h"
 
-#include <RuvUbc.h>
-
-#include <QtCore/QMetaObject>
 #include <QtCore/QRegularExpression>
-#include <QtCore/QVariant>
 
 void KelUbcPrivate::send(quint64 code, QMap<QString, QString> &attributes)
 {
     applyLayerRule(attributes);
-    helperSendData(code, attributes);
+    sendCoded(KelUbcHelperLink::SendAttributes, code, &attributes);
 }
 
 // "layer" and "Layer" ask for the current layer; the caller's map keeps the change.
@@ -37,7 +33,7 @@ void KelUbcPrivate::send(quint64 code, const QString &key, const QString &value,
 void KelUbcPrivate::send(quint64 code, bool addLayer)
 {
     if (!addLayer) {
-        helperSendData(code);
+        sendCoded(KelUbcHelperLink::SendCode, code);
         return;
     }
     QMap<QString, QString> attributes;
@@ -45,49 +41,18 @@ void KelUbcPrivate::send(quint64 code, bool addLayer)
     send(code, attributes);
 }
 
-QObject *KelUbcPrivate::ubcHelper()
-{
-    const QCoreApplication *app = QCoreApplication::instance();
-    if (!app)
-        return nullptr;
-    return qobject_cast<QObject *>(qvariant_cast<QObject *>(app->property("RuvUbcHelper")));
-}
-
-void KelUbcPrivate::helperSendData(quint64 code)
-{
-    if (QObject *helper = ubcHelper())
-        QMetaObject::invokeMethod(helper, "sendData", Qt::AutoConnection,
-                                  QGenericArgument("quint64", &code));
-}
-
-void KelUbcPrivate::helperSendData(quint64 code, const QMap<QString, QString> &attributes)
-{
-    if (QObject *helper = ubcHelper())
-        QMetaObject::invokeMethod(helper, "sendData", Qt::AutoConnection,
-                                  QGenericArgument("quint64", &code),
-                                  QGenericArgument("const RuvUbcAttrType&", &attributes));
-}
-
-void KelUbcPrivate::helperRecordTime(quint64 code)
-{
-    if (QObject *helper = ubcHelper())
-        QMetaObject::invokeMethod(helper, "recordTime", Qt::AutoConnection,
-                                  QGenericArgument("quint64", &code));
-}
-
 void KelUbcPrivate::sendActionExecute(const QString &fncode, const QString &fnname, bool byShortcut)
 {
     if (fncode.isEmpty() || fncode == QLatin1String("213036"))
         return;
-    UbcDataProtocol record = newRecord();
-    const QString location = byShortcut ? label(LabelShortcut) : m_location;
-    record.fnname = fnname;
-    record.fncode = fncode;
-    const auto it = findFuncDictEntry(fncode);
-    if (it != m_funcDict.end())
-        record.fngroup = it->fnGroup;
-    record.attrs.insert(QStringLiteral("location"), location);
-    logRecord(record, false, false);
+    record([&](UbcDataProtocol &r) {
+        r.fnname = fnname;
+        r.fncode = fncode;
+        const auto it = findFuncDictEntry(fncode);
+        if (it != m_funcDict.end())
+            r.fngroup = it->fnGroup;
+        r.attrs.insert(QStringLiteral("location"), byShortcut ? label(LabelShortcut) : m_location);
+    });
 }
 
 QString KelUbcPrivate::cleanPropertyName(const QString &propName)
@@ -104,11 +69,11 @@ void KelUbcPrivate::sendElementPropValueModified(const QString &fncode, const QS
 {
     if (fncode.isEmpty())
         return;
-    UbcDataProtocol record = newRecord();
-    record.fncode = fncode;
-    const QString name = cleanPropertyName(propName);
-    const QString dash = QStringLiteral("-");
-    record.fnname = elementName + dash + label(LabelProperty) + dash + name;
-    record.attrs.insert(name, value);
-    logRecord(record, false, false);
+    record([&](UbcDataProtocol &r) {
+        r.fncode = fncode;
+        const QString name = cleanPropertyName(propName);
+        const QString dash = QStringLiteral("-");
+        r.fnname = elementName + dash + label(LabelProperty) + dash + name;
+        r.attrs.insert(name, value);
+    });
 }

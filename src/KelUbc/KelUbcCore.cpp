@@ -2,8 +2,6 @@
 
 #include "KelUbcPrivate.h"
 
-#include <RuvUbc.h>
-
 #include <QtCore/QDebug>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -32,34 +30,25 @@ QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const Q
     return m_funcDict.end();
 }
 
-void KelUbcPrivate::send(const QString &fncode, const QMap<QString, QString> &attrs)
+void KelUbcPrivate::sendNamed(const QString &fncode, const QMap<QString, QString> *attrs,
+                              const QStringList &values)
 {
     const auto it = findFuncDictEntry(fncode);
     if (it == m_funcDict.end())
         return;
-    UbcDataProtocol record = newRecord();
-    record.fncode = fncode;
-    record.fnname = it->fnName;
-    record.fngroup = it->fnGroup;
-    record.attrs = attrs;
-    logRecord(record, it->fnAddLayer, it->fnAddRegion);
-}
-
-void KelUbcPrivate::send(const QString &fncode, const QStringList &values)
-{
-    const auto it = findFuncDictEntry(fncode);
-    if (it == m_funcDict.end())
-        return;
-    UbcDataProtocol record = newRecord();
-    record.fncode = fncode;
-    record.fnname = it->fnName;
-    record.fngroup = it->fnGroup;
-    if (!values.isEmpty()) {
-        // Empty parts stay: "a;;b" names a, "" and b; a later equal name wins.
-        const QStringList names = it->fnAttrName.split(QLatin1Char(';'), Qt::KeepEmptyParts);
-        const int n = qMin(names.size(), values.size());
-        for (int i = 0; i < n; ++i)
-            record.attrs.insert(names.at(i), values.at(i));
-    }
-    logRecord(record, it->fnAddLayer, it->fnAddRegion);
+    const FuncDictEntry &entry = *it;
+    record([&](UbcDataProtocol &r) {
+        r.fncode = fncode;
+        r.fnname = entry.fnName;
+        r.fngroup = entry.fnGroup;
+        if (attrs) {
+            r.attrs = *attrs;
+        } else if (!values.isEmpty()) {
+            // Empty parts stay: "a;;b" names a, "" and b; a later equal name wins.
+            const QStringList names = entry.fnAttrName.split(QLatin1Char(';'), Qt::KeepEmptyParts);
+            const int n = qMin(names.size(), values.size());
+            for (int i = 0; i < n; ++i)
+                r.attrs.insert(names.at(i), values.at(i));
+        }
+    }, entry.fnAddLayer, entry.fnAddRegion);
 }

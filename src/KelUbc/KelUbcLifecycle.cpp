@@ -3,7 +3,6 @@
 #include "KelUbcPrivate.h"
 
 #include <KelTimeTracker.h>
-#include <RuvUbc.h>
 
 #include <QtCore/QDebug>
 #include <QtCore/QEvent>
@@ -17,78 +16,80 @@ const qint64 IdleSeconds = 600;
 
 } // namespace
 
-static UbcDataProtocol lifecycleRecord(const char *fncode, KelUbcPrivate::Label name)
+// A lifecycle record's code, label name and the special-function group.
+static void lifecycle(UbcDataProtocol &r, const char *fncode, KelUbcPrivate::Label name)
 {
-    UbcDataProtocol record = KelUbcPrivate::newRecord();
-    record.fncode = QLatin1String(fncode);
-    record.fnname = KelUbcPrivate::label(name);
-    record.fngroup = KelUbcPrivate::label(KelUbcPrivate::LabelSpecialFunction);
-    return record;
+    r.fncode = QLatin1String(fncode);
+    r.fnname = KelUbcPrivate::label(name);
+    r.fngroup = KelUbcPrivate::label(KelUbcPrivate::LabelSpecialFunction);
 }
 
 void KelUbcPrivate::openApp()
 {
-    UbcDataProtocol record = lifecycleRecord("990007", LabelOpenApp);
-    logRecord(record, false, false);
+    record([](UbcDataProtocol &r) { lifecycle(r, "990007", LabelOpenApp); });
 }
 
 void KelUbcPrivate::startApp()
 {
     m_appStartTime = now();
-    UbcDataProtocol record = lifecycleRecord("990001", LabelStartApp);
-    logRecord(record, false, false);
+    record([](UbcDataProtocol &r) { lifecycle(r, "990001", LabelStartApp); });
 }
 
 void KelUbcPrivate::closeApp()
 {
     const qint64 seconds = m_appStartTime.secsTo(now()); // 0 before any startApp
-    UbcDataProtocol record = lifecycleRecord("990002", LabelCloseApp);
-    record.duration = QString::number(seconds);
-    logRecord(record, false, false);
+    record([seconds](UbcDataProtocol &r) {
+        lifecycle(r, "990002", LabelCloseApp);
+        r.duration = QString::number(seconds);
+    });
 }
 
 void KelUbcPrivate::newProject(const SOperation &op, const QMap<QString, QString> &attributes)
 {
     m_projectOpenTime = now();
-    UbcDataProtocol record = lifecycleRecord("990003", LabelNewProject);
-    record.projectid = op.projectId;
-    record.prjfullpath = op.prjFullPath;
-    record.attrs = attributes;
-    logRecord(record, false, false);
+    record([&op, &attributes](UbcDataProtocol &r) {
+        lifecycle(r, "990003", LabelNewProject);
+        r.projectid = op.projectId;
+        r.prjfullpath = op.prjFullPath;
+        r.attrs = attributes;
+    });
     m_projectId = op.projectId;
 }
 
 void KelUbcPrivate::openProject(const SOperation &op)
 {
     m_projectOpenTime = now();
-    UbcDataProtocol record = lifecycleRecord("990004", LabelOpenProject);
-    record.projectid = op.projectId;
-    logRecord(record, false, false);
+    record([&op](UbcDataProtocol &r) {
+        lifecycle(r, "990004", LabelOpenProject);
+        r.projectid = op.projectId;
+    });
     m_projectId = op.projectId;
 }
 
 void KelUbcPrivate::saveProject(const SOperation &op)
 {
     const QString editCount = QString::number(op.prjEdoCnt);
-    UbcDataProtocol record = lifecycleRecord("990005", LabelSaveProject);
-    record.projectid = op.projectId;
-    record.prjedocnt = editCount;
-    record.prjsize = QString::number(op.prjSize / 1000);
-    logRecord(record, false, false);
+    record([&op, &editCount](UbcDataProtocol &r) {
+        lifecycle(r, "990005", LabelSaveProject);
+        r.projectid = op.projectId;
+        r.prjedocnt = editCount;
+        r.prjsize = QString::number(op.prjSize / 1000);
+    });
     // Sent whether or not the record was logged.
-    if (KelUbc *q = KelUbc::instance())
-        q->send(EditCountCode, QStringLiteral("prjedocnt"), editCount, true);
+    if (KelUbcPrivate *s = singleton())
+        s->send(EditCountCode, QStringLiteral("prjedocnt"), editCount, true);
 }
 
 void KelUbcPrivate::closeProject(const SOperation &op)
 {
     const qint64 seconds = m_projectOpenTime.secsTo(now());
-    UbcDataProtocol record = lifecycleRecord("990006", LabelCloseProject);
-    record.prjsize = QString::number(op.prjSize / 1000);
-    record.projectid = op.projectId;
-    record.prjedocnt = QString::number(op.prjEdoCnt);
-    record.duration = QString::number(seconds);
-    logRecord(record, false, false);
+    record([&op, seconds](UbcDataProtocol &r) {
+        lifecycle(r, "990006", LabelCloseProject);
+        r.prjsize = QString::number(op.prjSize / 1000);
+        r.projectid = op.projectId;
+        r.prjedocnt = QString::number(op.prjEdoCnt);
+        r.duration = QString::number(seconds);
+    });
     commitMDOnProjectClose();
     // The current project's tracking ends, whatever op.projectId says.
     const std::string key = m_projectId.toStdString();
@@ -108,9 +109,21 @@ void KelUbcPrivate::setProjRuningTime(qint64 time)
     KelTimeTracker::getInstance()->startTrackWork(key, time);
 }
 
+void KelUbcPrivate::watch(QCoreApplication *app)
+{
+    app->installEventFilter(this);
+    m_helperLink.watch(app);
+}
+
 bool KelUbcPrivate::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::DynamicPropertyChange:
+        // Another helper, or none: found anew at the next coded event.
+        if (watched == QCoreApplication::instance()
+            && static_cast<QDynamicPropertyChangeEvent *>(event)->propertyName() == "RuvUbcHelper")
+            m_helperLink.reset();
+        break;
     case QEvent::MouseMove:
         handleMouseMove();
         break;
@@ -118,8 +131,8 @@ bool KelUbcPrivate::eventFilter(QObject *watched, QEvent *event)
         handleMousePress(watched);
         break;
     case QEvent::Quit:
-        if (KelUbc *q = KelUbc::instance())
-            q->closeApp();
+        if (KelUbcPrivate *s = singleton())
+            s->closeApp();
         QMessageLogger().debug("Tavo>> quit application");
         break;
     default:
@@ -156,13 +169,12 @@ void KelUbcPrivate::handleMouseMove()
 {
     const QDateTime current = now();
     const qint64 idle = m_lastActivity.secsTo(current);
-    KelUbc *q = KelUbc::instance();
-    if (q) {
+    if (KelUbcPrivate *s = singleton()) {
         if (idle > IdleSeconds) {
-            q->send(IdleCode, false);
-            q->send(ActiveCode, false);
+            s->sendCoded(KelUbcHelperLink::SendCode, IdleCode);
+            s->sendCoded(KelUbcHelperLink::SendCode, ActiveCode);
         }
-        q->recordTime(ActiveCode);
+        s->sendCoded(KelUbcHelperLink::RecordTime, ActiveCode);
     }
     m_lastActivity = current;
 }

@@ -67,14 +67,16 @@ void KelUbcPrivate::commitMD(quint64 code, const QString &key, const QString &va
         // Integer division truncates toward zero: -1500 ms is -1 s, -999 ms is 0 s.
         it->attrs.insert(QStringLiteral("tjsc"), QString::number(elapsed / 1000));
     }
-    // The stored attributes take the coded send's "layer" rule before the
-    // helper runs, and keep whatever the helper adds to the record meanwhile.
-    // The helper gets a copy, since it may call back into the facade and drop
-    // or replace this record; the record is looked up again afterwards.
-    if (KelUbc *q = KelUbc::instance()) {
-        KelUbcPrivate::get(q)->applyLayerRule(it->attrs);
-        QMap<QString, QString> attributes = it->attrs;
-        q->send(code, attributes);
+    // The stored attributes take the coded road's "layer" rule, through the
+    // singleton as every coded report, and keep whatever the helper adds to
+    // the record meanwhile. The helper gets a copy, since it may call back into
+    // the facade and drop or replace this record; the record is looked up
+    // again afterwards. A statistic committed while collection is off is
+    // marked all the same: it never goes out later.
+    if (KelUbcPrivate *s = singleton()) {
+        s->applyLayerRule(it->attrs);
+        const QMap<QString, QString> attributes = it->attrs;
+        s->sendCoded(KelUbcHelperLink::SendAttributes, code, &attributes);
     }
     markCommitted(toKey(code));
 }
@@ -97,7 +99,7 @@ void KelUbcPrivate::commitMDOnProjectClose()
             continue;
         const quint64 code = it->code;
         const QMap<QString, QString> attributes = it->attrs;
-        helperSendData(code, attributes);
+        sendCoded(KelUbcHelperLink::SendAttributes, code, &attributes);
         markCommitted(key);
     }
 }

@@ -1,7 +1,5 @@
 #include "KelUbcPrivate.h"
 
-#include <RuvUbc.h>
-
 #include <QtCore/QDebug>
 #include <QtSql/QSqlError>
 
@@ -23,6 +21,24 @@ KelUbcPrivate::KelUbcPrivate()
 }
 
 KelUbcPrivate::~KelUbcPrivate() = default;
+
+KelUbcPrivate *KelUbcPrivate::singleton()
+{
+    KelUbc *q = KelUbc::instance();
+    return q ? get(q) : nullptr;
+}
+
+bool KelUbcPrivate::collecting()
+{
+    return RuvUbc::instance()->isCollectionEnabled();
+}
+
+void KelUbcPrivate::sendCoded(KelUbcHelperLink::Method method, quint64 code,
+                              const QMap<QString, QString> *attributes)
+{
+    if (collecting())
+        m_helperLink.invoke(method, code, attributes);
+}
 
 UbcDataProtocol KelUbcPrivate::newRecord()
 {
@@ -50,7 +66,25 @@ void KelUbcPrivate::logRecord(UbcDataProtocol &record, bool addLayer, bool addRe
     m_location = QLatin1String("");
 }
 
+// True when QDebug would write text between its quotes unchanged.
+static bool printsPlain(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.isSurrogate() || !c.isPrint() || c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            return false;
+    }
+    return true;
+}
+
 void KelUbcPrivate::writeLog(const UbcDataProtocol &record)
 {
-    QMessageLogger("src/KelUbc/KelUbc", 302, "KelUbcPrivate::writeLog").info() << record.fnname;
+    static const char file[] = "src/KelUbc/KelUbc";
+    static const char function[] = "KelUbcPrivate::writeLog";
+    // The line QDebug would make, without its stream, for the common names.
+    if (printsPlain(record.fnname)) {
+        const QMessageLogContext context(file, 302, function, "default");
+        qt_message_output(QtInfoMsg, context, QLatin1Char('"') + record.fnname + QLatin1Char('"'));
+        return;
+    }
+    QMessageLogger(file, 302, function).info() << record.fnname;
 }

@@ -8,14 +8,16 @@
 //
 
 #include "KelUbc.h"
+#include "KelUbcHelperLink.h"
+
+#include <KelUbcLabels.h>
+#include <RuvUbc.h>
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
 #include <QtCore/QHash>
 #include <QtCore/QObject>
 #include <QtSql/QSqlDatabase>
-
-struct UbcDataProtocol;
 
 // One cached row of the function dictionary.
 struct FuncDictEntry
@@ -29,40 +31,17 @@ struct FuncDictEntry
 
 // Owns all state of the library and watches the application's events.
 // No Q_OBJECT: it needs no signals, slots or meta-object of its own.
-class KelUbcPrivate : public QObject
+class KelUbcPrivate : public QObject, public KelUbcLabels
 {
 public:
     KelUbcPrivate();
     ~KelUbcPrivate() override;
 
     static KelUbcPrivate *get(KelUbc *q) { return q->d_func(); }
+    // The singleton's private object, through which every facade reports
+    // quits, idle codes, saved counts and committed statistics; null after unload.
+    static KelUbcPrivate *singleton();
 
-    // The labels that records and locations carry, as GBK source texts.
-    enum Label {
-        LabelSpecialFunction, LabelStartApp, LabelOpenApp, LabelCloseApp,
-        LabelOpenProject, LabelNewProject, LabelSaveProject, LabelCloseProject,
-        LabelRibbonToolbar, LabelContextMenu, LabelViewPanel, LabelShortcut,
-        LabelRibbonQuickBar, LabelProperty,
-        LabelCount
-    };
-    // Handed to translate() as they stand; the host's translator decodes them.
-    static constexpr const char *labelSources[LabelCount] = {
-        "\xcc\xd8\xca\xe2\xb9\xa6\xc4\xdc", // 特殊功能
-        "\xc6\xf4\xb6\xaf\xc8\xed\xbc\xfe", // 启动软件
-        "\xb4\xf2\xbf\xaa\xc8\xed\xbc\xfe", // 打开软件
-        "\xb9\xd8\xb1\xd5\xc8\xed\xbc\xfe", // 关闭软件
-        "\xb4\xf2\xbf\xaa\xb9\xa4\xb3\xcc", // 打开工程
-        "\xd0\xc2\xbd\xa8\xb9\xa4\xb3\xcc", // 新建工程
-        "\xb1\xa3\xb4\xe6\xb9\xa4\xb3\xcc", // 保存工程
-        "\xb9\xd8\xb1\xd5\xb9\xa4\xb3\xcc", // 关闭工程
-        "Ribbon\xb9\xa4\xbe\xdf\xc0\xb8", // Ribbon工具栏
-        "\xd3\xd2\xbc\xfc", // 右键
-        "\xca\xd3\xcd\xbc\xc3\xe6\xb0\xe5", // 视图面板
-        "\xbf\xec\xbd\xdd\xbc\xfc", // 快捷键
-        "Ribbon\xbf\xec\xbd\xdd\xc0\xb8", // Ribbon快捷栏
-        "\xca\xf4\xd0\xd4", // 属性
-    };
-    static const char *labelSource(Label label) { return labelSources[label]; }
     static QString label(Label label)
     {
         return QCoreApplication::translate("KelUbc", labelSource(label), nullptr, -1);
@@ -72,26 +51,38 @@ public:
     // in local time, and reading the local zone costs microseconds per call.
     static QDateTime now() { return QDateTime::currentDateTimeUtc(); }
 
-    // A fresh record as the behaviour log initialises it, attributes emptied.
-    static UbcDataProtocol newRecord();
-    // Common logging steps and the info line (KelUbcPrivate.cpp)
-    void logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion);
-    void writeLog(const UbcDataProtocol &record);
+    // RuvUbc's collection switch, read by both outlets.
+    static bool collecting();
+
+    // The record road's one outlet: a fresh record from RuvUbc, filled by fill,
+    // logged in the filter bracket with the info line when it has a code and a
+    // name; the location label is cleared in every case. With collection off
+    // nothing is built or logged.
+    template <typename Fill>
+    void record(Fill &&fill, bool addLayer = false, bool addRegion = false)
+    {
+        if (collecting()) {
+            UbcDataProtocol record = newRecord();
+            fill(record);
+            logRecord(record, addLayer, addRegion);
+        }
+        m_location = QLatin1String("");
+    }
+    // The coded road's one outlet: the helper's method, unless collection is off.
+    void sendCoded(KelUbcHelperLink::Method method, quint64 code,
+                   const QMap<QString, QString> *attributes = nullptr);
 
     // Function dictionary and named events (KelUbcCore.cpp)
     QHash<QString, FuncDictEntry>::iterator findFuncDictEntry(const QString &fncode);
-    void send(const QString &fncode, const QMap<QString, QString> &attrs);
-    void send(const QString &fncode, const QStringList &values);
+    // The record carries attrs, or, when attrs is null, values paired with the
+    // entry's attribute names.
+    void sendNamed(const QString &fncode, const QMap<QString, QString> *attrs, const QStringList &values);
 
     // Coded events, executed actions and property edits (KelUbcActions.cpp)
     void send(quint64 code, QMap<QString, QString> &attributes);
     void applyLayerRule(QMap<QString, QString> &attributes) const;
     void send(quint64 code, const QString &key, const QString &value, bool addLayer);
     void send(quint64 code, bool addLayer);
-    static QObject *ubcHelper();
-    static void helperSendData(quint64 code);
-    static void helperSendData(quint64 code, const QMap<QString, QString> &attributes);
-    static void helperRecordTime(quint64 code);
     void sendActionExecute(const QString &fncode, const QString &fnname, bool byShortcut);
     void sendElementPropValueModified(const QString &fncode, const QString &propName,
                                       const QString &elementName, const QString &value);
@@ -107,6 +98,7 @@ public:
     void closeProject(const SOperation &op);
     qint64 getProjRuningTime();
     void setProjRuningTime(qint64 time);
+    void watch(QCoreApplication *app);
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Model-data statistics (KelUbcModelData.cpp)
@@ -131,8 +123,13 @@ public:
     QMap<qint64, UBCMDStateInfo> m_mdStates;
 
 private:
+    static UbcDataProtocol newRecord();
+    void logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion);
+    void writeLog(const UbcDataProtocol &record);
     void handleMousePress(QObject *watched);
     void handleMouseMove();
+
+    KelUbcHelperLink m_helperLink;
 };
 
 #endif // KELUBCPRIVATE_H

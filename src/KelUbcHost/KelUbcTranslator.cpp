@@ -2,35 +2,10 @@
 
 #include "KelUbcConsentTexts.h"
 
+#include <KelUbcLabels.h>
+
 #include <QtCore/QAtomicInt>
 #include <QtCore/QTextCodec>
-
-namespace {
-
-struct LabelText
-{
-    const char16_t *chinese;
-    const char *english;
-};
-
-const LabelText labelTexts[] = {
-    {u"特殊功能", "Special function"},
-    {u"启动软件", "Start software"},
-    {u"打开软件", "Open software"},
-    {u"关闭软件", "Close software"},
-    {u"打开工程", "Open project"},
-    {u"新建工程", "New project"},
-    {u"保存工程", "Save project"},
-    {u"关闭工程", "Close project"},
-    {u"Ribbon工具栏", "Ribbon toolbar"},
-    {u"右键", "Right-click menu"},
-    {u"视图面板", "View panel"},
-    {u"快捷键", "Shortcut key"},
-    {u"Ribbon快捷栏", "Ribbon quick-access bar"},
-    {u"属性", "Property"},
-};
-
-} // namespace
 
 class KelUbcTranslatorPrivate
 {
@@ -74,13 +49,12 @@ QString KelUbcTranslator::translate(const char *context, const char *sourceText,
     // A null answer lets the application ask its other translators.
     if (!sourceText || !d->gbk || qstrcmp(context, "KelUbc") != 0)
         return QString();
-    QString chinese = d->gbk->toUnicode(sourceText); // not const: returned by move
     if (language() == English) {
-        for (const LabelText &label : labelTexts)
-            if (chinese == QStringView(label.chinese))
+        for (const KelUbcLabels::Text &label : KelUbcLabels::labelTexts)
+            if (qstrcmp(sourceText, label.source) == 0)
                 return QString::fromLatin1(label.english);
     }
-    return chinese;
+    return d->gbk->toUnicode(sourceText);
 }
 
 bool KelUbcTranslator::isEmpty() const

@@ -1,16 +1,19 @@
 #include "RuvUbcHelper.h"
 
 #include <JsonString.h>
+#include <LogSink.h>
+#include <RuvUbc.h>
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
-#include <QtCore/QDir>
-#include <QtCore/QFile>
-#include <QtCore/QFileInfo>
-#include <QtCore/QList>
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QMutex>
 #include <QtCore/QThread>
 #include <QtCore/QVariant>
+
+#include <memory>
+
+Q_LOGGING_CATEGORY(lcHost, "kelubc.host")
 
 namespace {
 
@@ -44,84 +47,50 @@ QByteArray journalLine(quint64 code, const RuvUbcAttrType *attributes)
     return line;
 }
 
+// The person's choice, read on every call: off, nothing about their work
+// reaches the journal, the counts or the signals.
+bool collecting()
+{
+    return RuvUbc::instance()->isCollectionEnabled();
+}
+
+void emitNotes(const SinkNotes &notes)
+{
+    LogSink::emitNotes(notes, lcHost(), "RuvUbcHelper: journal: ");
+}
+
 } // namespace
 
 class RuvUbcHelperPrivate
 {
 public:
-    void journal(const QByteArray &line);
-    // Appends what waits to the journal; false when the file failed.
-    bool drain();
-    void warnOnce(const QString &reason);
+    // The journal's file writer: the record log's, with all its rules.
+    void setPath(const QString &path);
+    void journal(const QByteArray &line, SinkNotes &notes);
 
     mutable QMutex mutex;
-    QString journalPath;
-    QList<QByteArray> pending; // lines not yet in the journal, oldest first
-    bool torn = false;         // a partial line ends the journal
-    bool failing = false;      // warned; until a line is written again
-    int dropped = 0;           // lines lost to the bound in this outage
+    std::unique_ptr<LogSink> sink; // none: no journal
     int eventCount = 0;
     int timeRecordCount = 0;
     QMap<quint64, int> timeRecords;
 };
 
-void RuvUbcHelperPrivate::journal(const QByteArray &line)
+void RuvUbcHelperPrivate::setPath(const QString &path)
 {
-    if (journalPath.isEmpty())
-        return;
-    if (pending.size() >= RuvUbcHelper::MaxPendingLines && !drain()) {
-        // The newest go: the file gets an unbroken run of the oldest.
-        if (dropped++ == 0)
-            qWarning("RuvUbcHelper: %d lines wait for the journal %s; dropping new ones",
-                     pending.size(), qUtf8Printable(journalPath));
+    if (path.isEmpty()) {
+        sink.reset();
         return;
     }
-    pending.append(line);
-    drain();
+    auto next = std::make_unique<LogSink>(path, RuvUbcHelper::MaxPendingLines);
+    if (sink)
+        next->adoptQueue(*sink);
+    sink = std::move(next);
 }
 
-bool RuvUbcHelperPrivate::drain()
+void RuvUbcHelperPrivate::journal(const QByteArray &line, SinkNotes &notes)
 {
-    if (pending.isEmpty())
-        return true;
-    // Opened for each batch: a journal moved or removed between events is
-    // created anew instead of swallowing lines into an unlinked file.
-    QFile file(journalPath);
-    const QFileInfo info(file);
-    if (!info.absoluteDir().exists() && !QDir().mkpath(info.absolutePath())) {
-        warnOnce(QStringLiteral("cannot create the folder %1").arg(info.absolutePath()));
-        return false;
-    }
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        warnOnce(file.errorString());
-        return false;
-    }
-    while (!pending.isEmpty()) {
-        // Unbuffered: one write(2) per line on an O_APPEND descriptor.
-        const QByteArray line = torn ? QByteArray(1, '\n') + pending.constFirst()
-                                     : pending.constFirst();
-        const qint64 written = file.write(line);
-        if (written != line.size()) {
-            if (written > 0)
-                torn = true; // the next line starts on a line of its own
-            warnOnce(file.errorString());
-            return false;
-        }
-        torn = false;
-        pending.removeFirst();
-    }
-    failing = false;
-    dropped = 0;
-    return true;
-}
-
-void RuvUbcHelperPrivate::warnOnce(const QString &reason)
-{
-    if (failing)
-        return;
-    failing = true;
-    qWarning("RuvUbcHelper: cannot write the journal %s (%s); %d line(s) kept for a later try",
-             qUtf8Printable(journalPath), qUtf8Printable(reason), pending.size());
+    if (sink)
+        sink->append(line.constData(), line.size(), true, LogSink::nowMs(), notes);
 }
 
 RuvUbcHelper::RuvUbcHelper(QObject *parent)
@@ -133,11 +102,19 @@ RuvUbcHelper::RuvUbcHelper(QObject *parent)
 RuvUbcHelper::RuvUbcHelper(const QString &journalPath, QObject *parent)
     : RuvUbcHelper(parent)
 {
-    d->journalPath = journalPath;
+    d->setPath(journalPath);
 }
 
 RuvUbcHelper::~RuvUbcHelper()
 {
+    // One more try for what waits; what still cannot go is told, not lost in silence.
+    if (d->sink && d->sink->queued()) {
+        SinkNotes notes;
+        if (!d->sink->flush(LogSink::nowMs(), notes))
+            notes.append({QtWarningMsg, QStringLiteral("%1 lines could not be written to %2")
+                                            .arg(d->sink->queued()).arg(d->sink->path())});
+        emitNotes(notes);
+    }
     // A published pointer must not outlive the helper: the library would
     // invoke a deleted object.
     if (QCoreApplication *app = QCoreApplication::instance()) {
@@ -161,7 +138,7 @@ RuvUbcHelper *RuvUbcHelper::publish(RuvUbcHelper *helper)
 {
     QCoreApplication *app = QCoreApplication::instance();
     if (!app) {
-        qWarning("RuvUbcHelper::publish: no application object to publish on");
+        qCWarning(lcHost, "RuvUbcHelper::publish: no application object to publish on");
         return helper;
     }
     app->setProperty(HelperProperty, helper ? QVariant::fromValue(helper) : QVariant());
@@ -177,22 +154,22 @@ void RuvUbcHelper::registerMetaTypes()
 QString RuvUbcHelper::journalPath() const
 {
     QMutexLocker lock(&d->mutex);
-    return d->journalPath;
+    return d->sink ? d->sink->path() : QString();
 }
 
 void RuvUbcHelper::setJournalPath(const QString &path)
 {
-    QMutexLocker lock(&d->mutex);
-    if (path == d->journalPath)
-        return;
-    // Lines that wait for the old journal go to the new one.
-    d->journalPath = path;
-    d->torn = false;
-    d->failing = false;
-    if (path.isEmpty())
-        d->pending.clear();
-    else
-        d->drain();
+    SinkNotes notes;
+    {
+        QMutexLocker lock(&d->mutex);
+        if (path == (d->sink ? d->sink->path() : QString()))
+            return;
+        // Lines that wait for the old journal go to the new one.
+        d->setPath(path);
+        if (d->sink)
+            d->sink->flush(LogSink::nowMs(), notes);
+    }
+    emitNotes(notes);
 }
 
 int RuvUbcHelper::eventCount() const
@@ -216,38 +193,55 @@ QMap<quint64, int> RuvUbcHelper::timeRecords() const
 int RuvUbcHelper::pendingLines() const
 {
     QMutexLocker lock(&d->mutex);
-    return d->pending.size();
+    return d->sink ? d->sink->queued() : 0;
 }
 
 bool RuvUbcHelper::flushJournal()
 {
-    QMutexLocker lock(&d->mutex);
-    return d->drain();
+    SinkNotes notes;
+    bool empty = true;
+    {
+        QMutexLocker lock(&d->mutex);
+        if (d->sink)
+            empty = d->sink->flush(LogSink::nowMs(), notes);
+    }
+    emitNotes(notes);
+    return empty;
 }
 
 void RuvUbcHelper::sendData(quint64 code)
 {
+    if (!collecting())
+        return;
+    SinkNotes notes;
     {
         QMutexLocker lock(&d->mutex);
         ++d->eventCount;
-        d->journal(journalLine(code, nullptr));
+        d->journal(journalLine(code, nullptr), notes);
     }
+    emitNotes(notes);
     Q_EMIT dataSent(code, RuvUbcAttrType(), false);
 }
 
 // By value as the invokable's declaration has it; QMap copies are shared.
 void RuvUbcHelper::sendData(quint64 code, RuvUbcAttrType attributes) // NOLINT(performance-unnecessary-value-param)
 {
+    if (!collecting())
+        return;
+    SinkNotes notes;
     {
         QMutexLocker lock(&d->mutex);
         ++d->eventCount;
-        d->journal(journalLine(code, &attributes));
+        d->journal(journalLine(code, &attributes), notes);
     }
+    emitNotes(notes);
     Q_EMIT dataSent(code, attributes, true);
 }
 
 void RuvUbcHelper::recordTime(quint64 code)
 {
+    if (!collecting())
+        return;
     {
         QMutexLocker lock(&d->mutex);
         ++d->timeRecordCount;

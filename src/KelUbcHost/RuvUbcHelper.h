@@ -25,11 +25,18 @@ class RuvUbcHelperPrivate;
 //
 // Journal lines: "time" is UTC ISO 8601 with milliseconds; "code" is the
 // decimal code as a JSON string, exact for every quint64; "attrs" is the map
-// as an object, or null for the one-argument sendData. Each line is appended
-// with one write and is in the file when sendData returns; missing folders are
-// created. A journal that cannot be written gets one warning per outage and
-// its lines wait in memory (at most MaxPendingLines) for the next event,
-// flushJournal() or a new path. recordTime only counts; it writes nothing.
+// as an object, or null for the one-argument sendData. The journal is written
+// by the behaviour log's own file writer, under the same rules: each line
+// appended with one write and in the file when sendData returns; a new file is
+// 0600 in folders made 0700; a symbolic link, FIFO, device or another user's
+// file at the path is refused; a cut-short last line is left on a line of its
+// own. A journal that cannot be written gets one warning per outage and its
+// lines wait in memory (at most MaxPendingLines and 4 MiB), retried at most
+// once a second on the next event, or at once by flushJournal() or a new path;
+// what still cannot be written when the helper is destroyed is counted in one
+// warning. recordTime only counts; it writes nothing. While
+// RuvUbc::instance()->isCollectionEnabled() is false, sendData and recordTime
+// do nothing at all. Warnings use the logging category "kelubc.host".
 // A destroyed helper withdraws itself from the application property.
 class KELUBCHOST_EXPORT RuvUbcHelper : public QObject
 {

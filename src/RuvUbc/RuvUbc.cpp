@@ -3,14 +3,52 @@
 #include "JsonLineWriter.h"
 #include "RuvUbcPrivate.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QStandardPaths>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<RuvUbcPrivate *> g_made{nullptr};
+
+// The library's teardown at exit: the last try for what still waits.
+struct ExitFlush
+{
+    ~ExitFlush()
+    {
+        if (RuvUbcPrivate *d = g_made.load())
+            d->flushAtExit();
+    }
+};
+
+// Run by every application object as it is made (or at once, if one
+// exists when the library loads): a quit tries every queue once more.
+void hookApplicationQuit()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
+        if (RuvUbcPrivate *d = g_made.load())
+            d->flushAtExit();
+    });
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(hookApplicationQuit)
 
 RuvUbc *RuvUbc::instance()
 {
     // Never destroyed: other libraries may still log from their own teardown
     // at exit, and every line is already in the kernel, so nothing is lost.
-    static RuvUbc *const self = new RuvUbc;
+    static RuvUbc *const self = [] {
+        auto *log = new RuvUbc;
+        lcRuvUbc(); // made before the teardown below, so it outlives it
+        g_made.store(log->d);
+        static ExitFlush exitFlush;
+        return log;
+    }();
     return self;
 }
 
@@ -27,8 +65,8 @@ RuvUbc::~RuvUbc()
 void RuvUbc::initUbcDataProtocol(UbcDataProtocol &record) { d->initRecord(record); }
 void RuvUbc::logUbcDataProtocol(UbcDataProtocol &record) { d->log(record); }
 
-void RuvUbc::setFilterType(int type) { d->filter.store(type, std::memory_order_relaxed); }
-int RuvUbc::filterType() const { return d->filter.load(std::memory_order_relaxed); }
+void RuvUbc::setFilterType(int type) { RuvUbcPrivate::threadFilter() = type; }
+int RuvUbc::filterType() const { return RuvUbcPrivate::threadFilter(); }
 
 void RuvUbc::setCollectionEnabled(bool enabled) { d->enabled.store(enabled, std::memory_order_relaxed); }
 bool RuvUbc::isCollectionEnabled() const { return d->enabled.load(std::memory_order_relaxed); }
@@ -53,6 +91,8 @@ QString RuvUbc::defaultLogFilePath()
 int RuvUbc::queuedRecords() const { return d->queued(); }
 quint64 RuvUbc::droppedRecords() const { return d->dropped(); }
 bool RuvUbc::flush() { return d->flush(); }
+void RuvUbc::setMaxQueuedBytes(qint64 bytes) { d->setMaxQueuedBytes(bytes); }
+qint64 RuvUbc::maxQueuedBytes() const { return d->maxQueuedBytes(); }
 
 int RuvUbc::addListener(Listener listener) { return d->addListener(std::move(listener)); }
 void RuvUbc::removeListener(int id) { d->removeListener(id); }

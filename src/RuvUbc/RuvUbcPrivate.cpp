@@ -9,10 +9,14 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QSysInfo>
 #include <QtCore/QUuid>
+#include <QtCore/QVarLengthArray>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+
+Q_LOGGING_CATEGORY(lcRuvUbc, "kelubc.ruvubc")
 
 namespace {
 
@@ -47,14 +51,6 @@ QString isoLocalNow()
                                 tm.tm_sec, int(ms % 1000), offsetMin < 0 ? '-' : '+', absMin / 60,
                                 absMin % 60);
     return QString::fromLatin1(buf, qBound(0, n, int(sizeof(buf)) - 1));
-}
-
-qint64 monotonicMs()
-{
-    // The coarse clock is enough for once-a-second retries and costs no syscall.
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 } // namespace
@@ -95,10 +91,22 @@ void RuvUbcPrivate::initRecord(UbcDataProtocol &record) const
     record.sessionid = sessionId;
 }
 
+int &RuvUbcPrivate::threadFilter()
+{
+    thread_local int filter = RuvUbc::FilterPrimary | RuvUbc::FilterMirrors | RuvUbc::FilterListeners
+                              | RuvUbc::FilterRetry;
+    return filter;
+}
+
+std::unique_ptr<LogSink> RuvUbcPrivate::makeSink(const QString &path) const
+{
+    return std::make_unique<LogSink>(path, RuvUbc::MaxQueuedRecords, m_maxQueuedBytes);
+}
+
 LogSink *RuvUbcPrivate::primarySink()
 {
     if (!m_primary)
-        m_primary = std::make_unique<LogSink>(configuredPrimaryPath(), RuvUbc::MaxQueuedRecords);
+        m_primary = makeSink(configuredPrimaryPath());
     return m_primary.get();
 }
 
@@ -118,11 +126,36 @@ void RuvUbcPrivate::forEachSink(Visit visit) const
 
 void RuvUbcPrivate::emitNotes(const SinkNotes &notes)
 {
-    for (const SinkNote &note : notes) {
-        if (note.type == QtWarningMsg)
-            qWarning("%s", qUtf8Printable(note.text));
-        else
-            qInfo("%s", qUtf8Printable(note.text));
+    LogSink::emitNotes(notes, lcRuvUbc(), "RuvUbc: ");
+}
+
+void RuvUbcPrivate::writeToFiles(const QByteArray &line, int filterBits, SinkNotes &notes)
+{
+    QMutexLocker lock(&m_mutex);
+    const bool keep = filterBits & RuvUbc::FilterRetry;
+    const qint64 now = LogSink::nowMs();
+    // Files already written, by device and inode: a mirror that reaches one
+    // of them through another path would double its lines.
+    QVarLengthArray<FileId, 8> written;
+    FileId id;
+    LogSink *primary = nullptr;
+    if (filterBits & RuvUbc::FilterPrimary) {
+        primary = primarySink();
+        primary->append(line.constData(), line.size(), keep, now, notes);
+        if (!m_mirrors.empty() && primary->fileId(now, &id, notes))
+            written.append(id);
+    }
+    if (!(filterBits & RuvUbc::FilterMirrors))
+        return;
+    for (const auto &mirror : m_mirrors) {
+        if (primary && mirror->path() == primary->path())
+            continue;
+        const bool open = mirror->fileId(now, &id, notes);
+        if (open && std::find(written.cbegin(), written.cend(), id) != written.cend())
+            continue;
+        mirror->append(line.constData(), line.size(), keep, now, notes);
+        if (open)
+            written.append(id);
     }
 }
 
@@ -130,34 +163,18 @@ void RuvUbcPrivate::log(const UbcDataProtocol &record)
 {
     if (!enabled.load(std::memory_order_relaxed))
         return;
-    const int filterBits = filter.load(std::memory_order_relaxed);
+    const int filterBits = threadFilter();
 
     if (filterBits & (RuvUbc::FilterPrimary | RuvUbc::FilterMirrors)) {
         // Built outside the lock, in a buffer each thread reuses.
         thread_local QByteArray line;
         const quint64 seq = nextSeq.fetch_add(1, std::memory_order_relaxed);
         if (!JsonLineWriter::write(line, record, seq)) {
-            qWarning("RuvUbc: a record of function %s is too large for one line; dropped",
+            qCWarning(lcRuvUbc, "RuvUbc: a record of function %s is too large for one line; dropped",
                      qUtf8Printable(record.fncode.left(64)));
         } else {
             SinkNotes notes;
-            {
-                QMutexLocker lock(&m_mutex);
-                const bool keep = filterBits & RuvUbc::FilterRetry;
-                const qint64 now = monotonicMs();
-                LogSink *primary = nullptr;
-                if (filterBits & RuvUbc::FilterPrimary) {
-                    primary = primarySink();
-                    primary->append(line.constData(), line.size(), keep, now, notes);
-                }
-                if (filterBits & RuvUbc::FilterMirrors) {
-                    for (const auto &mirror : m_mirrors) {
-                        // A mirror naming the primary file would double its lines.
-                        if (!primary || mirror->path() != primary->path())
-                            mirror->append(line.constData(), line.size(), keep, now, notes);
-                    }
-                }
-            }
+            writeToFiles(line, filterBits, notes);
             emitNotes(notes);
         }
     }
@@ -185,7 +202,7 @@ void RuvUbcPrivate::setPrimaryPath(const QString &path)
     const QString target = configuredPrimaryPath();
     if (target == m_primary->path())
         return;
-    auto sink = std::make_unique<LogSink>(target, RuvUbc::MaxQueuedRecords);
+    auto sink = makeSink(target);
     sink->adoptQueue(*m_primary);
     m_primary = std::move(sink);
 }
@@ -200,7 +217,7 @@ void RuvUbcPrivate::addMirrorPath(const QString &path)
         if (mirror->path() == absolute)
             return;
     }
-    m_mirrors.push_back(std::make_unique<LogSink>(absolute, RuvUbc::MaxQueuedRecords));
+    m_mirrors.push_back(makeSink(absolute));
 }
 
 QString RuvUbcPrivate::primaryPath() const
@@ -242,11 +259,54 @@ bool RuvUbcPrivate::flush()
     bool empty = true;
     {
         QMutexLocker lock(&m_mutex);
-        const qint64 now = monotonicMs();
+        const qint64 now = LogSink::nowMs();
         forEachSink([&](LogSink &sink) { empty = sink.flush(now, notes) && empty; });
     }
     emitNotes(notes);
     return empty;
+}
+
+void RuvUbcPrivate::setMaxQueuedBytes(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_maxQueuedBytes = qMax<qint64>(0, bytes);
+    forEachSink([this](LogSink &sink) { sink.setMaxQueuedBytes(m_maxQueuedBytes); });
+}
+
+qint64 RuvUbcPrivate::maxQueuedBytes() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_maxQueuedBytes;
+}
+
+void RuvUbcPrivate::flushAtExit()
+{
+    SinkNotes notes;
+    QStringList paths;
+    int waiting = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        const bool writing = enabled.load(std::memory_order_relaxed);
+        const qint64 now = LogSink::nowMs();
+        // Only queues: a file removed at exit with nothing waiting for it is no news.
+        forEachSink([&](LogSink &sink) {
+            if (sink.queued() && writing)
+                sink.flush(now, notes);
+            if (sink.queued()) {
+                waiting += sink.queued();
+                paths << sink.path();
+            }
+        });
+        // Once per count: the teardown after a quit repeats only news.
+        if (waiting == m_reportedAtExit)
+            waiting = 0;
+        else
+            m_reportedAtExit = waiting;
+    }
+    emitNotes(notes);
+    if (waiting)
+        qCWarning(lcRuvUbc, "RuvUbc: at exit, %d records could not be written (still waiting for %s)", waiting,
+                  qUtf8Printable(paths.join(QStringLiteral(", "))));
 }
 
 void RuvUbcPrivate::setProductCode(const QString &code)

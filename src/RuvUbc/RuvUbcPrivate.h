@@ -5,12 +5,15 @@
 
 #include "LogSink.h"
 
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QMutex>
 
 #include <atomic>
 #include <memory>
 #include <utility>
 #include <vector>
+
+Q_DECLARE_LOGGING_CATEGORY(lcRuvUbc)
 
 class RuvUbcPrivate
 {
@@ -28,6 +31,12 @@ public:
     int queued() const;
     quint64 dropped() const;
     bool flush();
+    void setMaxQueuedBytes(qint64 bytes);
+    qint64 maxQueuedBytes() const;
+    // One more try of every queue that waits, whatever the retry gap, then
+    // one warning counting what still cannot be written;
+    // at application quit and at the library's teardown.
+    void flushAtExit();
 
     void setProductCode(const QString &code);
     QString productCode() const;
@@ -37,9 +46,9 @@ public:
 
     static QString absolutePath(const QString &path);
 
+    // Each thread's own: one thread's set/log/reset never swallows another's records.
+    static int &threadFilter();
     // Read without a lock on every record.
-    std::atomic<int> filter{RuvUbc::FilterPrimary | RuvUbc::FilterMirrors
-                            | RuvUbc::FilterListeners | RuvUbc::FilterRetry};
     std::atomic<bool> enabled{true};
     // The "seq" of the next record written to the files; one per record, not per file.
     std::atomic<quint64> nextSeq{1};
@@ -47,12 +56,15 @@ public:
 
 private:
     LogSink *primarySink();
+    std::unique_ptr<LogSink> makeSink(const QString &path) const;
     // The primary file's path as set, or the default; m_mutex held.
     QString configuredPrimaryPath() const;
     // The primary, if made, then the mirrors; m_mutex held.
     template <typename Visit>
     void forEachSink(Visit visit) const;
     static void emitNotes(const SinkNotes &notes);
+    // Appends the line to the files the filter selects, each file once.
+    void writeToFiles(const QByteArray &line, int filterBits, SinkNotes &notes);
 
     // Context fields: all fixed per process but the product code and its digest.
     const QByteArray m_machineId;
@@ -67,6 +79,8 @@ private:
     QString m_primaryPath; // empty: the default
     std::unique_ptr<LogSink> m_primary;
     std::vector<std::unique_ptr<LogSink>> m_mirrors;
+    qint64 m_maxQueuedBytes = RuvUbc::DefaultMaxQueuedBytes;
+    int m_reportedAtExit = 0; // records the exit warning counted
 
     // Copied on change, so a call can run the list without holding the lock.
     using ListenerList = std::vector<std::pair<int, RuvUbc::Listener>>;

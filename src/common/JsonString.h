@@ -2,8 +2,7 @@
 #define KELUBC_JSONSTRING_H
 
 // JSON string content as the package's JSON lines write it: UTF-8, control
-// characters, quote and backslash escaped, and escapes for what has no UTF-8
-// form. Private to the libraries that include it; header-only so that each
+// characters, quote and backslash escaped, U+FFFD for a lone surrogate. Private to the libraries that include it; header-only so that each
 // keeps its own hidden copy.
 
 #include <QtCore/QByteArray>
@@ -53,10 +52,18 @@ inline bool isPairAt(const ushort *u, int i, int n)
     return u[i] >= 0xd800 && u[i] < 0xdc00 && i + 1 < n && u[i + 1] >= 0xdc00 && u[i + 1] <= 0xdfff;
 }
 
-// Three raw bytes, or an escape for a lone surrogate (no UTF-8 form; the
-// escape keeps the line valid and lets a lenient parser restore the unit)
-// and for U+FEFF (Qt's JSON reader drops it raw at a string's start).
-inline bool needsUnitEscape(ushort c) { return c == 0xfeff || (c >= 0xd800 && c <= 0xdfff); }
+// Units other than three raw bytes: a surrogate (a pair is four bytes, a lone
+// one has no UTF-8 form and strict readers refuse its \u escape, so it becomes
+// U+FFFD) and U+FEFF, escaped (Qt's JSON reader drops it raw at a string's start).
+inline bool isSpecialUnit(ushort c) { return c == 0xfeff || (c >= 0xd800 && c <= 0xdfff); }
+
+inline char *putReplacement(char *p)
+{
+    *p++ = char(0xef);
+    *p++ = char(0xbf);
+    *p++ = char(0xbd);
+    return p;
+}
 
 } // namespace detail
 
@@ -81,7 +88,7 @@ inline char *put(char *p, const QString &s)
         } else if (c < 0x800) {
             *p++ = char(0xc0 | (c >> 6));
             *p++ = char(0x80 | (c & 0x3f));
-        } else if (!needsUnitEscape(c)) {
+        } else if (!isSpecialUnit(c)) {
             *p++ = char(0xe0 | (c >> 12));
             *p++ = char(0x80 | ((c >> 6) & 0x3f));
             *p++ = char(0x80 | (c & 0x3f));
@@ -92,8 +99,10 @@ inline char *put(char *p, const QString &s)
             *p++ = char(0x80 | ((cp >> 12) & 0x3f));
             *p++ = char(0x80 | ((cp >> 6) & 0x3f));
             *p++ = char(0x80 | (cp & 0x3f));
-        } else {
+        } else if (c == 0xfeff) {
             p = putUnitEscape(p, c);
+        } else {
+            p = putReplacement(p);
         }
     }
     return p;
@@ -112,12 +121,12 @@ inline qint64 measure(const QString &s)
             size += !kEscape.e[c] ? 1 : kEscape.e[c] == 'u' ? 6 : 2;
         else if (c < 0x800)
             size += 2;
-        else if (!needsUnitEscape(c))
+        else if (!isSpecialUnit(c))
             size += 3;
         else if (isPairAt(u, i, n))
             size += 4, ++i;
         else
-            size += 6;
+            size += c == 0xfeff ? 6 : 3;
     }
     return size;
 }

@@ -54,15 +54,24 @@ class RuvUbcPrivate;
 //
 // Each line goes out with one write(2) on an O_APPEND descriptor, so it is in
 // the file when logUbcDataProtocol returns and lines of concurrent writers
-// never mix. A path that cannot be written gets one qWarning per outage; its
-// records wait in memory (at most MaxQueuedRecords per path) and are written,
-// oldest first, on a later call once the path works (tried at most once a
-// second, or at once by flush()). A line cut short (disk full) stays in the
-// file as a fragment: the next line written there starts with "\n", so the
-// fragment is a line of its own that readers skip, and the record itself is
-// written again in full. The same holds for a file found ending in a fragment
-// when it is opened (a writer killed mid-line, in any process). A file moved or removed while open is noticed within
-// a second (or by flush()) and opened anew at its path.
+// never mix. Only a regular file owned by the process's user is written,
+// opened without following a symbolic link at the path; a new file is 0600
+// and new folders are 0700 whatever the umask. A path that cannot be written,
+// or holds a link, FIFO, device or another user's file, gets one warning per
+// outage; its records wait in memory (at most MaxQueuedRecords and
+// maxQueuedBytes() per path) and are written, oldest first, on a later call
+// once the path works (tried at most once a second, or at once by flush(),
+// at application quit and at exit; what is still waiting then is counted in
+// one warning). A line cut short (disk full) stays in the file as a fragment:
+// the next line written there starts with "\n", so the fragment is a line of
+// its own that readers skip, and the record itself is written again in full.
+// The same holds for a file found ending in a fragment when it is opened (a
+// writer killed mid-line, in any process). A file moved, removed or replaced
+// while open is noticed within a second (or by flush()) and opened anew at its
+// path; records written into a removed file in that second are counted in
+// droppedRecords() and warned about. A mirror that is the primary file or an
+// earlier mirror (same device and inode, by whatever path) is not written twice.
+// Warnings and notes use the logging category "kelubc.ruvubc".
 class RUVUBC_EXPORT RuvUbc
 {
 public:
@@ -75,8 +84,10 @@ public:
     void addLogFilePath(const QString &path);
 
     // Filter bits: which outputs take a record handed to logUbcDataProtocol,
-    // read when the call starts. Initially 15 (all). KelUbc sets 15 before and
-    // 0 after each of its records, and its lock()/unLock() set 0/15. Without
+    // read when the call starts. Each thread has its own filter, initially 15
+    // (all), so one thread's setFilterType never affects another's records.
+    // KelUbc sets 15 before and 0 after each of its records, and its
+    // lock()/unLock() set 0/15, in the thread that calls it. Without
     // FilterRetry a record for a failing path is not kept.
     enum FilterBit {
         FilterPrimary = 1,   // the primary log file
@@ -103,11 +114,16 @@ public:
     QStringList mirrorPaths() const;  // addLogFilePath ignores duplicates
     static QString defaultLogFilePath();
 
-    // Records waiting for a failing path, and records lost to the queue bound
-    // (the newest are dropped). Both count one per path.
+    // Records waiting for a failing path, and records lost: to the queue
+    // bound (the newest are dropped) or written into a file removed while
+    // open. Both count one per path.
     int queuedRecords() const;
     quint64 droppedRecords() const;
     static constexpr int MaxQueuedRecords = 10000;
+    // The bound of each path's queue in bytes of JSON lines, besides the count.
+    static constexpr qint64 DefaultMaxQueuedBytes = qint64(4) << 20;
+    void setMaxQueuedBytes(qint64 bytes);
+    qint64 maxQueuedBytes() const;
     // Tries the waiting records again now and reopens files that were moved or
     // removed; true when nothing waits any more.
     bool flush();

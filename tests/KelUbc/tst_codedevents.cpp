@@ -1,6 +1,7 @@
 // Coded events to the host's helper object: its lookup, the layer markers,
 // direct and queued delivery, and the quiet cases.
 
+#include "HelperProbe.h"
 #include "KelUbcPrivate.h"
 #include "MessageCapture.h"
 #include "TestSupport.h"
@@ -43,6 +44,7 @@ private slots:
     void sameThread();
     void helperInAnotherThread();
     void quietWithoutHelper();
+    void helperChanges();
 
 private:
     static KelUbc *ubc() { return KelUbc::instance(); }
@@ -160,6 +162,34 @@ void tst_CodedEvents::quietWithoutHelper()
                      .filter(QStringLiteral("QMetaObject::invokeMethod: No such method QObject::")).size(), h.second);
     }
     QVERIFY(seen.isEmpty()); // no cached helper either
+}
+
+// The helper is found once, and anew when the property changes or the
+// helper is destroyed; a destroyed one is never called again.
+void tst_CodedEvents::helperChanges()
+{
+    MessageCapture::messages().clear();
+    ubc()->setCurLayer(QStringLiteral("L5"));
+    HelperProbe first;
+    auto *second = new HelperProbe;
+    const auto publish = [](QObject *h) { qApp->setProperty("RuvUbcHelper", QVariant::fromValue(h)); };
+    const auto sendAll = [](quint64 code) {
+        Attrs given = attrs("k=v");
+        ubc()->send(code, given);
+        ubc()->send(code, false);
+        ubc()->recordTime(code);
+    };
+    publish(&first);
+    sendAll(1);
+    publish(second);
+    sendAll(2);
+    delete second; // the property still names it
+    sendAll(3);
+    publish(&first);
+    sendAll(4);
+    QCOMPARE(first.got.join(QLatin1Char('|')), QStringLiteral("1 {k=v}|1|time 1|4 {k=v}|4|time 4"));
+    QCOMPARE(MessageCapture::texts(QtWarningMsg), QStringList());
+    QVERIFY(seen.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_CodedEvents)

@@ -32,7 +32,6 @@ private slots:
         const QString dictionary = QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db");
         QFile::remove(dictionary);
         QCoreApplication::installTranslator(&translator);
-        const QDateTime beforeConstruction = QDateTime::currentDateTimeUtc();
 
         KelUbc *first = KelUbc::instance();
         QVERIFY(first && KelUbc::instance() == first);
@@ -43,14 +42,6 @@ private slots:
         QVERIFY2(debug.size() == 1 && debug.first().startsWith(QStringLiteral("QSqlError(")),
                  qPrintable(joined(debug)));
         QVERIFY(!QFile::exists(dictionary));
-
-        // A fresh private object: null versus empty strings, null times.
-        KelUbcPrivate *p = d();
-        QVERIFY(p->m_projectId.isNull() && p->m_location.isNull());
-        for (const QString *text : {&p->m_major, &p->m_layer, &p->m_region})
-            QVERIFY(!text->isNull() && text->isEmpty());
-        QVERIFY(p->m_appStartTime.isNull() && p->m_projectOpenTime.isNull());
-        QVERIFY(p->m_lastActivity >= beforeConstruction && p->m_lastActivity <= QDateTime::currentDateTimeUtc());
     }
 
     void applicationRecords()
@@ -144,6 +135,24 @@ private slots:
         ubc()->startApp();
         const UbcDataProtocol r = RecordingLog::records().constLast();
         QVERIFY(r.major.isEmpty() && !r.attrs.values().contains(QStringLiteral("Structure")));
+    }
+
+    void infoLineText()
+    {
+        // Each record's info line is its name as QDebug writes a QString,
+        // escapes and all, in the fixed context.
+        const QString names[] = {QStringLiteral("墙"), QStringLiteral("a\"b"), QStringLiteral("back\\slash"),
+                                 QStringLiteral("tab\tnl\n"), QString::fromUtf8("\xc2\xa0nbsp \xc3\xa9"),
+                                 QString::fromUtf8("\xf0\x9f\x98\x80"), QString(QChar(0xd800)), QStringLiteral("x\u200by")};
+        for (const QString &name : names) {
+            MessageCapture::messages().clear();
+            ubc()->sendElementPropValueModified(QStringLiteral("E"), QStringLiteral("P"), name, QStringLiteral("v"));
+            QMessageLogger().info() << RecordingLog::records().constLast().fnname;
+            const QList<MessageCapture::Message> lines = MessageCapture::messages();
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(lines.at(0).text, lines.at(1).text);
+            QCOMPARE(lines.at(0).line, 302);
+        }
     }
 };
 

@@ -5,9 +5,12 @@
 #include "MessageCapture.h"
 
 #include <KelUbcTranslator.h>
+#include <RuvUbc.h>
 #include <RuvUbcHelper.h>
 
 #include <QtTest/QtTest>
+
+#include <sys/stat.h>
 
 static QList<QByteArray> lines(const QString &path)
 {
@@ -31,7 +34,8 @@ private slots:
         RuvUbcHelper helper(path);
         const quint64 largest = std::numeric_limits<quint64>::max(), beyondDouble = (quint64(1) << 53) + 1;
         const RuvUbcAttrType tricky{{QStringLiteral("layer"), QStringLiteral("\"q\" \\ \n\t\x01 层")},
-                                   {QStringLiteral("键"), QString::fromUtf8("\xf0\x9f\x98\x80")}};
+                                   {QStringLiteral("键"), QString::fromUtf8("\xf0\x9f\x98\x80")},
+                                   {QStringLiteral("lone"), QString(QChar(0xdc00)) + QChar(0xd800)}};
         const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
         helper.sendData(0);
         helper.sendData(largest, tricky);
@@ -46,11 +50,13 @@ private slots:
         // Codes as strings, exact beyond a double's 53 bits; attrs null without a map.
         const QPair<quint64, QJsonValue> expected[] = {
             {0, QJsonValue::Null},
-            {largest, QJsonObject{{QStringLiteral("layer"), tricky.first()}, {QStringLiteral("键"), tricky.last()}}},
+            {largest, QJsonObject{{QStringLiteral("layer"), tricky.first()}, {QStringLiteral("键"), tricky.last()},
+                                  {QStringLiteral("lone"), QStringLiteral("\ufffd\ufffd")}}},
             {beyondDouble, QJsonObject()},
             {9, QJsonValue::Null}};
         const QList<QByteArray> written = lines(path);
         QCOMPARE(written.size(), 5); // the last one empty: complete lines
+        QVERIFY(written[1].contains("\xEF\xBF\xBD\xEF\xBF\xBD") && !written[1].contains("\\ud"));
         for (int i = 0; i < 4; ++i) {
             QJsonObject line = QJsonDocument::fromJson(written[i]).object();
             const QDateTime time = QDateTime::fromString(line.take(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
@@ -75,8 +81,8 @@ private slots:
 
         // Nothing is lost once the folder can be made, and the order holds.
         QVERIFY(QFile::remove(blocker));
-        helper.sendData(3);
-        QCOMPARE(helper.pendingLines(), 0);
+        helper.sendData(3); // within the retry gap: waits
+        QVERIFY(helper.pendingLines() == 3 && helper.flushJournal());
         // Waiting lines follow a new path; an empty path turns the journal off.
         helper.setJournalPath(QStringLiteral("/dev/null/events.jsonl"));
         helper.sendData(4);
@@ -89,6 +95,54 @@ private slots:
         for (const QByteArray &line : lines(path))
             codes << QJsonDocument::fromJson(line).object().value(QStringLiteral("code")).toString();
         QCOMPARE(codes, (QStringList{"1", "2", "3", "4", ""}));
+    }
+
+    // The record log's rules: 0600 in 0700 folders whatever the umask, no
+    // link followed, a cut-short last line left alone, a warning for what
+    // cannot be written by the end; the collection switch silences it all.
+    void journalRules()
+    {
+        const mode_t saved = umask(0);
+        const QString path = dir.filePath(QStringLiteral("rules/events.jsonl"));
+        {
+            RuvUbcHelper helper(path);
+            helper.sendData(1);
+            umask(saved);
+            QFileInfo info(path);
+            QCOMPARE((QList<int>{int(QFileInfo(info.path()).permissions()) & 0x7777, int(info.permissions()) & 0x7777}),
+                     (QList<int>{0x7700, 0x6600}));
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append) && file.write("{\"time\":\"cut") > 0);
+        file.close();
+        RuvUbc::instance()->setCollectionEnabled(false);
+        {
+            RuvUbcHelper helper(path);
+            QSignalSpy spy(&helper, &RuvUbcHelper::dataSent);
+            helper.sendData(7);
+            helper.sendData(7, RuvUbcAttrType{{QStringLiteral("k"), QStringLiteral("v")}});
+            helper.recordTime(7);
+            QVERIFY(helper.eventCount() == 0 && helper.timeRecordCount() == 0 && spy.isEmpty());
+            RuvUbc::instance()->setCollectionEnabled(true);
+            helper.sendData(2);
+        }
+        QList<QByteArray> got = lines(path);
+        QCOMPARE(got.size(), 4);
+        QVERIFY(got[1] == "{\"time\":\"cut" && QJsonDocument::fromJson(got[2]).object().value("code") == "2");
+
+        // A link at the path is refused; what waits at the end is counted.
+        const QString target = dir.filePath(QStringLiteral("target"));
+        QVERIFY(QFile(target).open(QIODevice::WriteOnly) && QFile::link(target, dir.filePath(QStringLiteral("link"))));
+        MessageCapture::messages().clear();
+        {
+            RuvUbcHelper helper(dir.filePath(QStringLiteral("link")));
+            helper.sendData(3);
+            helper.sendData(4);
+        }
+        const QStringList warnings = MessageCapture::texts(QtWarningMsg);
+        QVERIFY2(warnings.size() == 2 && warnings[0].contains(QStringLiteral("symbolic link"))
+                     && warnings[1].contains(QStringLiteral("2 lines could not be written")), qPrintable(warnings.join('\n')));
+        QCOMPARE(QFileInfo(target).size(), 0);
     }
 
     void publication()
@@ -130,7 +184,7 @@ private slots:
         for (KelUbcTranslator::Language language : {KelUbcTranslator::Chinese, KelUbcTranslator::English}) {
             translator.setLanguage(language);
             for (int i = 0; i < KelUbcPrivate::LabelCount; ++i)
-                QCOMPARE(QCoreApplication::translate("KelUbc", KelUbcPrivate::labelSources[i], nullptr, -1),
+                QCOMPARE(QCoreApplication::translate("KelUbc", KelUbcPrivate::labelTexts[i].source, nullptr, -1),
                          QString::fromUtf8(labels[i][language]));
             // Not a label: the decoded text; other contexts and no text: null, so
             // that the application asks its other translators.

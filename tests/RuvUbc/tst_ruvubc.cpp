@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -29,16 +32,27 @@ QStringList values(const UbcDataProtocol &r)
             r.regionrule, r.major, r.duration, r.sessionid};
 }
 
-// Logs records with this code, numbered from first in fnname.
-void logRecords(const QString &code, int count = 1, int first = 0)
+// Logs records with this code, numbered from first in fnname; bracket sets
+// the filter to 15 before and 0 after each, as KelUbc does.
+void logRecords(const QString &code, int count = 1, int first = 0, bool bracket = false)
 {
     for (int i = first; i < first + count; ++i) {
         UbcDataProtocol r;
         RuvUbc::instance()->initUbcDataProtocol(r);
         r.fncode = code;
         r.fnname = QString::number(i);
+        if (bracket)
+            RuvUbc::instance()->setFilterType(15);
         RuvUbc::instance()->logUbcDataProtocol(r);
+        if (bracket)
+            RuvUbc::instance()->setFilterType(0);
     }
+}
+
+int mode(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 // One key's values over the lines (those whose fncode is code, if given).
@@ -132,7 +146,15 @@ private slots:
         QCOMPARE(both, (QList<QByteArray>{RuvUbc::toJsonLine(a, seq).chopped(1), RuvUbc::toJsonLine(other, seq + 1).chopped(1)}));
         const QList<QByteArray> lines = both.mid(0, 1);
         QVERIFY(std::all_of(lines[0].begin(), lines[0].end(), [](char c) { return uchar(c) >= 0x20; }));
-        QVERIFY(lines[0].contains("\xF0\x9F\x98\x80") && lines[0].contains("\\ud800x\\udc00\\udbff"));
+        // Lone surrogates become U+FFFD: strict readers refuse their \u escapes.
+        QVERIFY(lines[0].contains("\xF0\x9F\x98\x80") && lines[0].contains("\xEF\xBF\xBDx\xEF\xBF\xBD\xEF\xBF\xBD")
+                && !lines[0].contains("\\ud"));
+        QTextCodec::ConverterState state;
+        QTextCodec::codecForName("UTF-8")->toUnicode(lines[0].constData(), lines[0].size(), &state);
+        QCOMPARE(state.invalidChars, 0);
+        const QChar bad(0xfffd);
+        a.fngroup = QString(bad) + QLatin1Char('x') + bad + bad;
+        a.attrs[QStringLiteral("k\"\n")] = bad;
 
         // Keys as they stand in the line, values as they parse back.
         const QStringList names = QStringLiteral("pcode fncode fnname fngroup trigertime gid vername ver ver2 debug usetype "
@@ -188,16 +210,18 @@ private slots:
         log->setFilterType(RuvUbc::FilterPrimary); // not kept without the retry bit
         logRecords(QStringLiteral("lost"), 1, -1);
         log->setFilterType(15);
+        log->setMaxQueuedBytes(qint64(64) << 20); // the record count binds here
         logRecords(QStringLiteral("kept"), RuvUbc::MaxQueuedRecords + 5);
         // No test before drops any.
         QVERIFY(!log->flush() && log->queuedRecords() == RuvUbc::MaxQueuedRecords && log->droppedRecords() == 5);
         // The failure, then the overflow.
         QVERIFY2(g_warnings.size() == 2 && g_warnings[0].contains(target), qPrintable(g_warnings.join('\n')));
         QVERIFY(QFile::remove(path(".blocker")) && log->flush());
+        log->setMaxQueuedBytes(RuvUbc::DefaultMaxQueuedBytes);
         QCOMPARE(column(readLines(target)), sequence(0, RuvUbc::MaxQueuedRecords));
 
-        // A new failure after recovery warns again: the file becomes a full disk.
-        QVERIFY(QFile::remove(target) && QFile::link(QStringLiteral("/dev/full"), target) && log->flush());
+        // A new failure after recovery warns again: a device at the path is refused.
+        QVERIFY(log->flush() && QFile::remove(target) && QFile::link(QStringLiteral("/dev/full"), target) && log->flush());
         logRecords(QStringLiteral("full"), 1, 6);
         QVERIFY(log->queuedRecords() == 1 && g_warnings.size() == 3);
         QVERIFY(QFile::remove(target) && log->flush());
@@ -217,15 +241,129 @@ private slots:
         QCOMPARE(column(readLines(target)), QStringList({"6", "", "7"}));
     }
 
+    // A link, FIFO or someone else's file at the path is refused with one
+    // warning, never written through; the records wait for the real file.
+    void onlyOwnRegularFilesAreWritten()
+    {
+        const QString target = path(".target"), fifo = path(".fifo");
+        QVERIFY(QFile(target).open(QIODevice::WriteOnly));
+        const auto refused = [&](const QString &stage) {
+            logRecords(stage, 2);
+            QVERIFY2(log->queuedRecords() == 2 && g_warnings.size() == 1 && g_warnings[0].contains(m_primary),
+                     qPrintable(stage + g_warnings.join('\n')));
+            QVERIFY(QFile::remove(m_primary) && log->flush() && g_warnings.size() == 1);
+            QCOMPARE(column(readLines(m_primary), "fncode"), QStringList({stage, stage}));
+            QVERIFY(QFile::remove(m_primary) && log->flush());
+            g_warnings.clear();
+        };
+        // Planted before the first open: a link to a file, a dangling one.
+        QVERIFY(QFile::link(target, m_primary));
+        refused(QStringLiteral("planted"));
+        QVERIFY(QFile::link(path(".nothing"), m_primary));
+        refused(QStringLiteral("dangling"));
+        QVERIFY(!QFile::exists(path(".nothing")));
+        // Swapped in while the file is open: noticed at the next check.
+        logRecords(QStringLiteral("open"));
+        QVERIFY(QFile::rename(m_primary, path(".old")) && QFile::link(target, m_primary) && log->flush());
+        refused(QStringLiteral("swapped"));
+        QCOMPARE(QFileInfo(target).size(), 0);
+        // A FIFO with a reader (without one it cannot even be opened).
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0 && QFile::rename(fifo, m_primary));
+        refused(QStringLiteral("fifo"));
+        char byte;
+        QCOMPARE(::read(reader, &byte, 1), ssize_t(0));
+        ::close(reader);
+        if (geteuid() == 0) { // another user's file
+            QVERIFY(QFile(m_primary).open(QIODevice::WriteOnly) && ::chown(QFile::encodeName(m_primary).constData(), 65534, 65534) == 0);
+            refused(QStringLiteral("foreign"));
+        }
+
+        // New folders are 0700 and the file 0600, whatever the umask.
+        const mode_t saved = ::umask(0);
+        log->setLogFilePath(path(".new/a/records.jsonl"));
+        logRecords(QStringLiteral("umask"));
+        ::umask(saved);
+        QCOMPARE((QList<int>{mode(path(".new")), mode(path(".new/a")), mode(path(".new/a/records.jsonl"))}),
+                 (QList<int>{0700, 0700, 0600}));
+
+        // Mirrors reaching the primary or the first mirror through a linked
+        // folder: one line per record in each file.
+        log->setLogFilePath(m_primary);
+        QVERIFY(QFile::link(m_root.path(), path(".alias")));
+        log->addLogFilePath(path(".alias/") + QFileInfo(m_primary).fileName());
+        log->addLogFilePath(path(".alias/mirror.jsonl"));
+        logRecords(QStringLiteral("alias"), 3);
+        QCOMPARE(column(readLines(m_primary), "fnname", "alias"), sequence(0, 3));
+        QCOMPARE(column(mirrored(), "fnname", "alias"), sequence(0, 3));
+    }
+
+    // Long, heavily escaped records: a failing path's queue stays under its
+    // byte bound, and what it drops is counted.
+    void queueBoundedInBytes()
+    {
+        QVERIFY(QFile(path(".blocker")).open(QIODevice::WriteOnly));
+        log->setLogFilePath(path(".blocker/records.jsonl"));
+        log->setFilterType(RuvUbc::FilterPrimary | RuvUbc::FilterRetry);
+        const quint64 droppedBefore = log->droppedRecords();
+        UbcDataProtocol r;
+        r.fnname = QString(10000, QChar(1)); // 60,000 bytes escaped
+        const qint64 lineSize = RuvUbc::toJsonLine(r, 1).size();
+        for (int i = 0; i < 200; ++i)
+            log->logUbcDataProtocol(r);
+        const int queued = log->queuedRecords();
+        QVERIFY2(queued > 0 && queued * lineSize <= RuvUbc::DefaultMaxQueuedBytes, qPrintable(QString::number(queued)));
+        QCOMPARE(log->droppedRecords() - droppedBefore, quint64(200 - queued));
+        QCOMPARE(g_warnings.size(), 2); // the failure, then the overflow
+        log->setMaxQueuedBytes(3 * lineSize + 100); // a lower bound drops the newest at once
+        QCOMPARE(log->queuedRecords(), 3);
+        log->setMaxQueuedBytes(RuvUbc::DefaultMaxQueuedBytes);
+        QVERIFY(QFile::remove(path(".blocker")) && log->flush());
+        QCOMPARE(readLines(path(".blocker/records.jsonl")).size(), 3);
+    }
+
+    // Records written into a removed file before the check notices are
+    // counted and warned about; the next record goes to a new file.
+    void removedFileCounted()
+    {
+        logRecords(QStringLiteral("before"));
+        QVERIFY(log->flush());
+        const quint64 droppedBefore = log->droppedRecords();
+        QVERIFY(QFile::remove(m_primary));
+        logRecords(QStringLiteral("gone"), 5); // within the check's second
+        QVERIFY(log->flush());
+        QCOMPARE(log->droppedRecords() - droppedBefore, quint64(5));
+        QVERIFY2(g_warnings.size() == 1 && g_warnings[0].contains(QStringLiteral("removed")), qPrintable(g_warnings.join('\n')));
+        logRecords(QStringLiteral("after"));
+        QCOMPARE(column(readLines(m_primary), "fncode"), QStringList{"after"});
+    }
+
     void concurrentWritersNeverTearLines()
     {
         // Lines of two threads never mix, and each thread's arrive in order.
         // Other processes on one file, killed or not: tst_logfaults.
-        std::thread a(logRecords, QStringLiteral("t0"), 2000, 0), b(logRecords, QStringLiteral("t1"), 2000, 0);
+        std::thread a(logRecords, QStringLiteral("t0"), 2000, 0, false), b(logRecords, QStringLiteral("t1"), 2000, 0, false);
         a.join();
         b.join();
         for (const char *code : {"t0", "t1"})
             QCOMPARE(column(readLines(m_primary), "fnname", code), sequence(0, 2000));
+
+        // Each thread has its own filter: a thread that never set one logs
+        // while this one holds 0, and brackets never swallow each other's records.
+        log->setFilterType(0);
+        std::thread fresh(logRecords, QStringLiteral("fresh"), 10, 0, false);
+        fresh.join();
+        logRecords(QStringLiteral("held"));
+        std::thread c(logRecords, QStringLiteral("b0"), 3000, 0, true), d(logRecords, QStringLiteral("b1"), 3000, 0, true);
+        c.join();
+        d.join();
+        QCOMPARE(log->filterType(), 0);
+        const QList<QByteArray> lines = readLines(m_primary);
+        QCOMPARE(column(lines, "fnname", "fresh"), sequence(0, 10));
+        QCOMPARE(column(lines, "fnname", "held"), QStringList());
+        for (const char *code : {"b0", "b1"})
+            QCOMPARE(column(lines, "fnname", code), sequence(0, 3000));
     }
 };
 

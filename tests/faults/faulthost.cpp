@@ -9,12 +9,21 @@
 //                                       a list event and an action, and prints
 //                                       the slowest call's milliseconds;
 //                                       "quit" ends
+//   faulthost exit LOG quit|return repair|broken
+//                                       logs 50 records while LOG's folder is
+//                                       a file, repairs it (or not), logs one
+//                                       more within the retry gap, then quits
+//                                       the event loop or returns; messages go
+//                                       to stderr
 // KelUbc.db is read from this executable's folder.
 
 #include <KelUbc.h>
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -64,6 +73,22 @@ int dictionary(KelUbc *ubc)
     return 3;
 }
 
+int exitWithWaiting(QCoreApplication &app, KelUbc *ubc, const QString &log, bool quit, bool repair)
+{
+    QFile blocker(QFileInfo(log).path());
+    if (!blocker.open(QIODevice::WriteOnly))
+        return 2;
+    for (int i = 0; i < 51; ++i) {
+        if (i == 50 && repair && !blocker.remove())
+            return 2;
+        ubc->sendElementPropValueModified(QStringLiteral("X"), QStringLiteral("p"), QString::number(i), QString());
+    }
+    if (!quit)
+        return 0;
+    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -79,5 +104,9 @@ int main(int argc, char *argv[])
         return burst(ubc, args[3], args[4].toInt(), args[5].toInt());
     if (args[1] == QLatin1String("dict"))
         return dictionary(ubc);
+    if (args[1] == QLatin1String("exit") && args.size() == 5) {
+        qInstallMessageHandler(nullptr);
+        return exitWithWaiting(app, ubc, args[2], args[3] == QLatin1String("quit"), args[4] == QLatin1String("repair"));
+    }
     return 2;
 }

@@ -3,6 +3,7 @@
 namespace {
 QStringList g_calls;
 QList<UbcDataProtocol> g_records;
+bool g_collecting = true;
 } // namespace
 
 namespace RecordingLog {
@@ -12,6 +13,7 @@ Q_DECL_EXPORT void reset()
 {
     g_calls.clear();
     g_records.clear();
+    g_collecting = true;
 }
 Q_DECL_EXPORT UbcDataProtocol initialRecord()
 {
@@ -62,3 +64,8 @@ void RuvUbc::addLogFilePath(const QString &path)
 {
     g_calls << QStringLiteral("mirror:") + path;
 }
+
+// The collection switch, read on every road of the facade and by the
+// shipped helper; not noted in calls, so that the other calls read as before.
+void RuvUbc::setCollectionEnabled(bool enabled) { g_collecting = enabled; }
+bool RuvUbc::isCollectionEnabled() const { return g_collecting; }

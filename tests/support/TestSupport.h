@@ -16,7 +16,8 @@ namespace RecordingLog {
 // "init", "filter:15", "log", "filter:0", "path:<p>", "mirror:<p>" in call order.
 Q_DECL_IMPORT QStringList &calls();
 Q_DECL_IMPORT QList<UbcDataProtocol> &records();
-// Clears calls and records.
+// Clears calls and records; collection is on again
+// (RuvUbc::setCollectionEnabled turns it off).
 Q_DECL_IMPORT void reset();
 // What initUbcDataProtocol leaves in every fresh record.
 Q_DECL_IMPORT UbcDataProtocol initialRecord();

@@ -1,0 +1,98 @@
+#ifndef LOGSINK_H
+#define LOGSINK_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QString>
+#include <QtCore/QVector>
+
+#include <deque>
+#include <sys/types.h>
+
+// Messages a sink wants to log; emitted by the caller once its lock is free,
+// so a message handler that logs records cannot deadlock.
+struct SinkNote
+{
+    QtMsgType type;
+    QString text;
+};
+using SinkNotes = QVector<SinkNote>;
+
+class QLoggingCategory;
+
+// Device and inode: two paths name one file when these agree.
+struct FileId
+{
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const FileId &o) const { return dev == o.dev && ino == o.ino; }
+};
+
+// One log file: an O_APPEND descriptor kept open, and the lines waiting while
+// the file cannot be written. Only a regular file owned by this process's user
+// is written: a symbolic link at the path, a FIFO, a device or another user's
+// file counts as a failing path. Folders it creates are 0700, the file 0600.
+// Not thread-safe; the owner locks.
+class LogSink
+{
+public:
+    static constexpr qint64 DefaultMaxQueuedBytes = qint64(4) << 20;
+
+    LogSink(const QString &path, int maxQueued, qint64 maxQueuedBytes = DefaultMaxQueuedBytes);
+    ~LogSink();
+
+    QString path() const { return m_path; }
+    int queued() const { return int(m_queue.size()); }
+    // Lines lost: to the queue bound, or written into a file that was removed
+    // before the once-a-second check noticed.
+    quint64 dropped() const { return m_dropped; }
+    void setMaxQueuedBytes(qint64 bytes);
+
+    // Appends one line (newline included) with one write(2). When the file
+    // fails and keep is set, the line waits for a later call.
+    void append(const char *line, int size, bool keep, qint64 nowMs, SinkNotes &notes);
+    // Checks the path, then writes what waits, whatever the retry gap; true
+    // when nothing waits.
+    bool flush(qint64 nowMs, SinkNotes &notes);
+    // Takes over another sink's waiting lines, ahead of its own.
+    void adoptQueue(LogSink &other);
+    // The file the path names now (opened if it may be tried); false when
+    // there is none open.
+    bool fileId(qint64 nowMs, FileId *id, SinkNotes &notes);
+
+    // A monotonic clock in milliseconds, cheap enough for every line.
+    static qint64 nowMs();
+    // Logs the notes in the category, each text after the prefix.
+    static void emitNotes(const SinkNotes &notes, const QLoggingCategory &category, const char *prefix);
+
+private:
+    bool ensureOpen();
+    bool refuse(int fd, const char *why);
+    bool endsWithNewline(off_t size) const;
+    bool writeLine(const char *line, int size);
+    bool writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes);
+    bool drain(qint64 nowMs, SinkNotes &notes);
+    void keep(const char *line, int size, SinkNotes &notes);
+    void trimQueue();
+    void revalidate(qint64 nowMs, SinkNotes &notes);
+    void closeFile();
+
+    const QString m_path;
+    const QByteArray m_nativePath;
+    const int m_maxQueued;
+    qint64 m_maxQueuedBytes;
+    int m_fd = -1;
+    FileId m_id;
+    std::deque<QByteArray> m_queue;
+    qint64 m_queuedBytes = 0;
+    quint64 m_dropped = 0;
+    quint64 m_sinceCheck = 0; // lines written since the path was last seen to hold the file
+    int m_lastError = 0;
+    const char *m_refusal = nullptr; // why an opened file was not taken, if it was not
+    qint64 m_nextRetryMs = 0;
+    qint64 m_nextCheckMs = 0;
+    bool m_failing = false;     // warned; until a line is written again
+    bool m_overflowing = false; // warned about dropping; until recovery
+    bool m_torn = false;        // a partial line ends the file
+};
+
+#endif // LOGSINK_H

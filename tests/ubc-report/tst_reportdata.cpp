@@ -1,0 +1,75 @@
+#include "ReportData.h"
+#include "SeqSet.h"
+
+#include <QtTest>
+
+using namespace UbcReport;
+
+class TestReportData : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void seqSetCountsEachNumberOnceInAnyOrder()
+    {
+        SeqSet s;
+        for (uint64_t n : {1, 2, 3, 4})
+            QVERIFY(s.insert(n));
+        QCOMPARE(s.runCount(), size_t(1));
+        QVERIFY(!s.insert(3));
+        QVERIFY(s.insert(10));
+        QVERIFY(s.insert(8));
+        QCOMPARE(s.runCount(), size_t(3));
+        QVERIFY(s.insert(9)); // joins 8 and 10
+        QVERIFY(s.insert(6));
+        QVERIFY(s.insert(5)); // joins 1-4 and 6
+        QVERIFY(s.insert(7)); // everything is one run again
+        QCOMPARE(s.runCount(), size_t(1));
+        for (uint64_t n = 1; n <= 10; ++n)
+            QVERIFY(!s.insert(n));
+        QVERIFY(!s.contains(11));
+        QVERIFY(s.contains(7));
+    }
+
+    void timesNumbersAndKinds()
+    {
+        int64_t ms = 0;
+        QVERIFY(parseTrigerTime("2026-12-05T22:13:33.175+00:00", &ms));
+        QCOMPARE(ms, int64_t(1796508813175));
+        QVERIFY(parseTrigerTime("2026-12-06T06:13:33.175+08:00", &ms));
+        QCOMPARE(ms, int64_t(1796508813175));
+        QVERIFY(parseTrigerTime("2026-12-05T17:13:33.1-0500", &ms));
+        QCOMPARE(ms, int64_t(1796508813100));
+        QVERIFY(parseTrigerTime("1969-12-31T23:59:59Z", &ms));
+        QCOMPARE(secondsOf(ms), int64_t(-1));
+        for (const char *bad : {"", "2026-12-05", "2026-13-05T00:00:00", "2026-12-05T22:13:33+8", "2026-12-05T22:13:33 x"})
+            QVERIFY2(!parseTrigerTime(bad, &ms), bad);
+
+        QCOMPARE(toInt64OrZero("120"), int64_t(120));
+        QCOMPARE(toInt64OrZero("-5"), int64_t(-5));
+        QCOMPARE(toInt64OrZero("+5"), int64_t(5));
+        for (const char *zero : {"", "-", "1.5", " 5", "5 ", "12345678901234567890"})
+            QCOMPARE(toInt64OrZero(zero), int64_t(0));
+
+        QCOMPARE(classify("990006", "关闭工程", false, 0, {}), Lifecycle);
+        QCOMPARE(classify("990008", "x", false, 0, {}), NamedEvent);
+        QCOMPARE(classify("210101", "绘制墙", true, 1, "location"), Action);
+        QCOMPARE(classify("210210", "墙1-属性-厚度", false, 1, "厚度"), PropertyEdit);
+        QCOMPARE(classify("210210", "-Property-", false, 1, ""), PropertyEdit);
+        QCOMPARE(classify("210210", "墙1-属性-厚度", false, 2, "厚度"), NamedEvent);
+        QCOMPARE(classify("210210", "墙1属性-厚度", false, 1, "厚度"), NamedEvent);
+        QCOMPARE(classify("210210", "墙1-属性-高度", false, 1, "厚度"), NamedEvent);
+
+        int language = -2;
+        QCOMPARE(locationOf("Ribbon quick-access bar", &language), QuickAccess);
+        QCOMPARE(language, 1);
+        QCOMPARE(locationOf("右键", &language), ContextMenu);
+        QCOMPARE(language, 0);
+        QCOMPARE(locationOf("", &language), NoLocation);
+        QCOMPARE(locationOf("Toolbar", &language), OtherLocation);
+        QCOMPARE(language, -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReportData)
+#include "tst_reportdata.moc"
