@@ -4,7 +4,7 @@
 # Skips apt-get entirely when everything is already there.
 set -euo pipefail
 
-packages=(build-essential cmake libbenchmark-dev libsimdjson-dev)
+packages=(build-essential cmake libbenchmark-dev libsimdjson-dev zlib1g-dev)
 case ${KELUBC_QT_MAJOR:-5} in
     5) packages+=(qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite) ;;
     # qt6-base-dev brings the OpenGL headers and the platform plugins (offscreen).

@@ -6,6 +6,8 @@
 #                         (default folder: build-asan, or build-asan-qt6)
 #   KELUBC_COMPARE_DEMO   ubc-demo of a build against the other Qt version: the
 #                         test demo_same_across_qt plays the scenario with both
+#   CLICKHOUSE=0|1        run the tests labelled clickhouse (real server on
+#                         loopback); default 1, and 0 under SANITIZE=1
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +16,9 @@ suffix=""
 [ "$major" = 6 ] && suffix=-qt6
 extra=()
 [ "${SANITIZE:-0}" = 1 ] && extra+=(clang libclang-rt-dev)
+clickhouse=${CLICKHOUSE:-$([ "${SANITIZE:-0}" = 1 ] && echo 0 || echo 1)}
+select=()
+if [ "$clickhouse" = 1 ]; then extra+=(clickhouse-server clickhouse-client); else select=(-LE clickhouse); fi
 scripts/setup-debian.sh "${extra[@]}"
 
 jobs=$(nproc)
@@ -28,4 +33,4 @@ else
     cmake -S . -B "$build" "${common[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON
 fi
 cmake --build "$build" -j"$jobs"
-ctest --test-dir "$build" --output-on-failure -j"$jobs"
+ctest --test-dir "$build" --output-on-failure -j"$jobs" "${select[@]}"
