@@ -11,11 +11,11 @@ scripts/setup-debian.sh jq
 build=${BUILD_DIR:-build}
 reps=${REPS:-5}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON > /dev/null
-cmake --build "$build" -j"$(nproc)" --target bench_ruvubc bench_watcher bench_namedevents bench_actions bench_report > /dev/null
+cmake --build "$build" -j"$(nproc)" --target bench_ruvubc bench_watcher bench_namedevents bench_actions bench_report bench_upload > /dev/null
 
 # name -> median CPU ns (benchmarks) or median value (counters, as name.counter)
 declare -A ns
-for bench in bench_ruvubc bench_watcher bench_namedevents bench_actions; do
+for bench in bench_ruvubc bench_watcher bench_namedevents bench_actions bench_upload; do
     out=$(QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/bench/$bench" \
         --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
         --benchmark_min_time=0.2 --benchmark_format=json 2>/dev/null)
@@ -37,7 +37,8 @@ need() { [ -n "${ns[$1]:-}" ] || { echo "missing result: $1" >&2; exit 1; }; }
 for k in BM_TrivialFilter BM_WatcherOtherEvent BM_DeliveryTrivialFilter BM_DeliveryWatcher \
          BM_WatcherMouseMove BM_DirectRecord BM_NamedEventCached BM_NamedEventListCached \
          BM_CachedLookupUpperBound.lookup_ns BM_LogRecord BM_RawWrite BM_DirectActionRecord \
-         BM_ActionExecute BM_HelperDirect BM_CodedSend BM_CodedSendPaired.send_ns BM_CodedSendPaired.helper_ns; do
+         BM_ActionExecute BM_HelperDirect BM_CodedSend BM_CodedSendPaired.send_ns BM_CodedSendPaired.helper_ns \
+         BM_RecordUploadOn BM_RecordUploadOff; do
     need "$k"
 done
 
@@ -60,6 +61,7 @@ ratio "record log append (LogRecord)" BM_LogRecord 1.3 BM_RawWrite "plain write(
 ratio "action record (ActionExecute)" BM_ActionExecute 1.25 BM_DirectActionRecord "record to RuvUbc"
 ratio "coded send with helper (CodedSend)" BM_CodedSend 1.3 BM_HelperDirect "helper called"
 ratio "coded send, alternating blocks (send_ns)" BM_CodedSendPaired.send_ns 1.3 BM_CodedSendPaired.helper_ns "helper called"
+ratio "record with upload on (RecordUploadOn)" BM_RecordUploadOn 1.1 BM_RecordUploadOff "upload off"
 # ubc-report over a generated log of a million records (about 650 MB), wall time.
 report=$("$build/bin/bench/bench_report" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
     --benchmark_format=json 2>/dev/null)

@@ -6,7 +6,10 @@
 #       installs clickhouse-server if missing, starts it on 127.0.0.1 with free
 #       ports, waits until it answers, loads server/clickhouse/schema.sql with
 #       --schema, prints the HTTP URL and writes DIR/pid, DIR/http_port and
-#       DIR/tcp_port
+#       DIR/tcp_port. Ports already in DIR/http_port and DIR/tcp_port are
+#       taken again when free (a restarted server keeps its address), and XML
+#       files in DIR/config.d/ are merged into the configuration (a cluster's
+#       remote_servers, say).
 #   scripts/clickhouse-server.sh stop DIR
 #       stops the server started in DIR by its process id
 set -euo pipefail
@@ -49,15 +52,24 @@ start() {
     "$root/scripts/setup-debian.sh" clickhouse-server clickhouse-client >&2
     stop
     mkdir -p "$dir/data" "$dir/tmp" "$dir/user_files" "$dir/format_schemas"
+    # ClickHouse merges config.d/ found beside its configuration file.
+    rm -rf "$dir/conf"
+    mkdir -p "$dir/conf/config.d"
+    cp "$root/server/clickhouse/config.xml" "$root/server/clickhouse/users.xml" "$dir/conf/"
+    if [ -d "$dir/config.d" ]; then cp "$dir"/config.d/*.xml "$dir/conf/config.d/" 2>/dev/null || true; fi
     for attempt in 1 2 3; do
         local http tcp pid
-        http=$(free_port)
-        tcp=$(free_port)
+        http=$(cat "$dir/http_port" 2>/dev/null || true)
+        tcp=$(cat "$dir/tcp_port" 2>/dev/null || true)
+        if [ "$attempt" != 1 ] || [ -z "$http" ] || [ -z "$tcp" ] || ! port_free "$http" || ! port_free "$tcp"; then
+            http=$(free_port)
+            tcp=$(free_port)
+        fi
         [ "$http" != "$tcp" ] || continue
         echo "$http" > "$dir/http_port"
         echo "$tcp" > "$dir/tcp_port"
         (cd "$dir" && exec /usr/sbin/clickhouse-server \
-            --config-file="$root/server/clickhouse/config.xml" -- \
+            --config-file="$dir/conf/config.xml" -- \
             --listen_host=127.0.0.1 --http_port="$http" --tcp_port="$tcp" \
             --path="$dir/data/" --tmp_path="$dir/tmp/" \
             --user_files_path="$dir/user_files/" --format_schema_path="$dir/format_schemas/" \

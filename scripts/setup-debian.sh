@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
-          libbenchmark-dev libsimdjson-dev)
+          libbenchmark-dev libsimdjson-dev zlib1g-dev)
 packages+=("$@")
 
 missing=()

@@ -1,19 +1,30 @@
 #include "RecordDock.h"
 
+#include <KelUbcUploader.h>
 #include <RuvUbc.h>
 
 #include <QtCore/QPointer>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QPlainTextEdit>
+#include <QtWidgets/QVBoxLayout>
 
 RecordDock::RecordDock(const QString &title, QWidget *parent)
     : QDockWidget(title, parent),
-      m_view(new QPlainTextEdit(this))
+      m_upload(new QLabel),
+      m_view(new QPlainTextEdit)
 {
     setObjectName(QStringLiteral("recordDock"));
     m_view->setReadOnly(true);
     m_view->setMaximumBlockCount(2000);
     m_view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    setWidget(m_view);
+    m_upload->setObjectName(QStringLiteral("uploadStatus"));
+    m_upload->hide();
+    auto *box = new QWidget(this);
+    auto *layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_upload);
+    layout->addWidget(m_view);
+    setWidget(box);
     // The log calls listeners in the thread that logs; the dock is touched
     // in its own thread only.
     QPointer<RecordDock> self(this);
@@ -27,6 +38,26 @@ RecordDock::RecordDock(const QString &title, QWidget *parent)
 RecordDock::~RecordDock()
 {
     RuvUbc::instance()->removeListener(m_listener);
+}
+
+void RecordDock::showUpload(KelUbcUploader *uploader)
+{
+    m_upload->show();
+    setUploadStatus(uploader->confirmedLines(), uploader->waitingLines(), uploader->lastError());
+    connect(uploader, &KelUbcUploader::statusChanged, this, &RecordDock::setUploadStatus);
+}
+
+QString RecordDock::uploadStatus() const
+{
+    return m_upload->text();
+}
+
+void RecordDock::setUploadStatus(quint64 confirmed, quint64 waiting, const QString &error)
+{
+    QString text = QStringLiteral("Upload: %1 confirmed, %2 waiting").arg(confirmed).arg(waiting);
+    if (!error.isEmpty())
+        text += QStringLiteral("; last error: ") + error;
+    m_upload->setText(text);
 }
 
 void RecordDock::append(const QString &line)

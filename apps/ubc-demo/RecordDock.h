@@ -3,10 +3,12 @@
 
 #include <QtWidgets/QDockWidget>
 
+class KelUbcUploader;
+class QLabel;
 class QPlainTextEdit;
 struct UbcDataProtocol;
 
-// Shows each behaviour record as the log writes it.
+// Shows each behaviour record as the log writes it, and the upload's progress.
 class RecordDock : public QDockWidget
 {
     Q_OBJECT
@@ -15,11 +17,17 @@ public:
     ~RecordDock() override;
 
     int recordCount() const { return m_count; }
+    // Shows the upload's figures above the records while the uploader lives.
+    void showUpload(KelUbcUploader *uploader);
+    QString uploadStatus() const;
 
 private:
     void append(const QString &line);
     static QString describe(const UbcDataProtocol &record);
 
+    void setUploadStatus(quint64 confirmed, quint64 waiting, const QString &error);
+
+    QLabel *m_upload;
     QPlainTextEdit *m_view;
     int m_listener;
     int m_count = 0;

@@ -2,13 +2,17 @@
 //   ubc-demo                      opens the window for a person to use
 //   ubc-demo --scenario           plays a scripted session headless and
 //                                 prints what the two logs hold
+//   --upload-url URL              also ships the records to a ClickHouse
+//                                 server (consent given on the command line)
 
 #include "MainWindow.h"
+#include "RecordDock.h"
 #include "Scenario.h"
 #include "Summary.h"
 
 #include <KelUbc.h>
 #include <KelUbcTranslator.h>
+#include <KelUbcUploader.h>
 #include <RuvUbc.h>
 #include <RuvUbcHelper.h>
 
@@ -76,6 +80,12 @@ int main(int argc, char **argv)
                       QStringLiteral("dir"), QStringLiteral("ubc-demo-output")});
     parser.addOption({QStringLiteral("lang"), QStringLiteral("Language of the labels: zh or en (default: zh)."),
                       QStringLiteral("lang"), QStringLiteral("zh")});
+    parser.addOption({QStringLiteral("upload-url"), QStringLiteral("Upload the records to this ClickHouse HTTP address."),
+                      QStringLiteral("url")});
+    parser.addOption({QStringLiteral("upload-consent"), QStringLiteral("The person's consent to the upload: yes or no (default: yes with --upload-url)."),
+                      QStringLiteral("yes|no"), QStringLiteral("yes")});
+    parser.addOption({QStringLiteral("upload-user"), QStringLiteral("User for the upload; the password is read from UBC_UPLOAD_PASSWORD."),
+                      QStringLiteral("name")});
     parser.process(app);
 
     const QString lang = parser.value(QStringLiteral("lang"));
@@ -89,11 +99,17 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "ubc-demo: cannot create %s\n", qPrintable(outDir));
         return 2;
     }
+    const QString consent = parser.value(QStringLiteral("upload-consent"));
+    if (consent != QLatin1String("yes") && consent != QLatin1String("no")) {
+        std::fprintf(stderr, "ubc-demo: --upload-consent takes yes or no, not \"%s\"\n", qPrintable(consent));
+        return 2;
+    }
     const QString recordsPath = outDir + QStringLiteral("/records.jsonl");
     const QString eventsPath = outDir + QStringLiteral("/coded-events.jsonl");
     const QString projectPath = outDir + QStringLiteral("/demo.kelprj");
     // The files hold exactly this session.
-    for (const QString &path : {recordsPath, eventsPath, projectPath}) {
+    for (const QString &path : {recordsPath, eventsPath, projectPath, recordsPath + QStringLiteral(".cursor"),
+                                recordsPath + QStringLiteral(".rejected")}) {
         if (QFile::exists(path) && !QFile::remove(path)) {
             std::fprintf(stderr, "ubc-demo: cannot remove %s\n", qPrintable(path));
             return 2;
@@ -117,6 +133,21 @@ int main(int argc, char **argv)
     ubc->openApp();
 
     MainWindow window(projectPath, language);
+    // Upload: the consent is the command line's, for this run only.
+    KelUbcUploader uploader;
+    if (parser.isSet(QStringLiteral("upload-url"))) {
+        uploader.setUrl(QUrl(parser.value(QStringLiteral("upload-url"))));
+        if (parser.isSet(QStringLiteral("upload-user")))
+            uploader.setCredentials(parser.value(QStringLiteral("upload-user")),
+                                    qEnvironmentVariable("UBC_UPLOAD_PASSWORD"));
+        uploader.setLogFilePath(recordsPath);
+        uploader.setMaxBatchAge(1000);
+        uploader.setPollInterval(250);
+        uploader.setConsentGiven(consent == QLatin1String("yes"));
+        if (RecordDock *dock = window.findChild<RecordDock *>())
+            dock->showUpload(&uploader);
+        uploader.start();
+    }
     window.show();
     ubc->startApp();
 
@@ -127,6 +158,14 @@ int main(int argc, char **argv)
     }
     // The window's close ends the loop through the application's Quit event.
     int result = app.exec();
+    if (uploader.isRunning()) {
+        // One last attempt, bounded; what stays waits in the log for the next run.
+        uploader.finish();
+        std::printf("upload: %llu records confirmed, %llu waiting, %llu set aside%s%s\n",
+                    uploader.confirmedLines(), uploader.waitingLines(), uploader.rejectedLines(),
+                    uploader.lastError().isEmpty() ? "" : "; last error: ", qPrintable(uploader.lastError()));
+        std::fflush(stdout);
+    }
     if (!session)
         return result;
 

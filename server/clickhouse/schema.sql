@@ -1,6 +1,7 @@
--- The fleet's record store. One row per behaviour record; (sessionid, seq)
--- names a record, so a batch delivered twice collapses into one row when
--- parts merge, and queries read with FINAL to count each record once before.
+-- The fleet's record store on one server. One row per behaviour record;
+-- (sessionid, seq) names a record, so a batch delivered twice collapses into
+-- one row when parts merge, and queries read with FINAL to count each record
+-- once before. cluster.sql is the same over two shards.
 CREATE DATABASE IF NOT EXISTS ubc;
 
 CREATE TABLE IF NOT EXISTS ubc.records

@@ -1,5 +1,7 @@
 #include "KelUbcTranslator.h"
 
+#include "KelUbcConsentTexts.h"
+
 #include <KelUbcLabels.h>
 
 #include <QtCore/QAtomicInt>
@@ -41,6 +43,9 @@ QString KelUbcTranslator::translate(const char *context, const char *sourceText,
 {
     Q_UNUSED(disambiguation)
     Q_UNUSED(n)
+    // The consent prompt's source texts are English.
+    if (sourceText && qstrcmp(context, KelUbcConsentTexts::Context) == 0)
+        return language() == English ? QString() : KelUbcConsentTexts::chinese(sourceText);
     // A null answer lets the application ask its other translators.
     if (!sourceText || !d->gbk || qstrcmp(context, "KelUbc") != 0)
         return QString();

@@ -1,0 +1,12 @@
+#ifndef KELUBCUPLOADGLOBAL_H
+#define KELUBCUPLOADGLOBAL_H
+
+#include <QtCore/qglobal.h>
+
+#if defined(KELUBCUPLOAD_LIBRARY)
+#  define KELUBCUPLOAD_EXPORT Q_DECL_EXPORT
+#else
+#  define KELUBCUPLOAD_EXPORT Q_DECL_IMPORT
+#endif
+
+#endif // KELUBCUPLOADGLOBAL_H

@@ -1,0 +1,36 @@
+#ifndef RECORDROWWRITER_H
+#define RECORDROWWRITER_H
+
+#include <QtCore/QByteArray>
+
+#include <memory>
+
+// Turns record lines of the behaviour log into JSONEachRow rows for
+// ubc.records: the protocol's fields and seq, attrs as the arrays "attrs.key"
+// and "attrs.value", and "time",
+// trigertime in UTC as "YYYY-MM-DD hh:mm:ss". Fields the table does not know
+// are left out, so a newer writer's lines still insert.
+class RecordRowWriter
+{
+public:
+    RecordRowWriter();
+    ~RecordRowWriter();
+
+    // Bytes readable after a line's end that the parser may touch.
+    static constexpr int Padding = 64;
+
+    // Appends the row for line [data, data + size) and a newline to out; the
+    // Padding bytes after the line must be readable. False, and out unchanged,
+    // for a line that is not a record object (a fragment, garbage).
+    bool append(const char *data, int size, QByteArray &out);
+
+    // "2026-12-05T16:02:11.347+08:00" -> "2026-12-05 08:02:11"; false when
+    // the text is not such a time.
+    static bool utcTime(const char *text, int size, char result[19]);
+
+private:
+    struct Parser;
+    std::unique_ptr<Parser> m_parser;
+};
+
+#endif // RECORDROWWRITER_H

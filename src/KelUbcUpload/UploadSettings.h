@@ -1,0 +1,50 @@
+#ifndef UPLOADSETTINGS_H
+#define UPLOADSETTINGS_H
+
+#include <QtCore/QAtomicInteger>
+#include <QtCore/QByteArray>
+#include <QtCore/QMutex>
+#include <QtCore/QString>
+#include <QtCore/QUrl>
+
+// What the uploader's thread is told at start.
+struct UploadSettings
+{
+    QUrl url;
+    QByteArray authorization;           // "Basic ..." or empty
+    QByteArray headerName, headerValue; // an extra header or empty
+    QString logPath;
+    int maxBatchBytes = 8 << 20;
+    int maxBatchAge = 30000;
+    int pollInterval = 1000;
+    int firstRetryDelay = 1000;
+    int maxRetryDelay = 300000;
+    bool gzip = true;
+};
+
+// Shared between the uploader's thread and the host's.
+struct UploadStatus
+{
+    QAtomicInteger<quint64> confirmed;
+    QAtomicInteger<quint64> waiting;
+    QAtomicInteger<quint64> rejected;
+    QAtomicInt consent;
+    mutable QMutex mutex;
+    QString lastError; // guarded by mutex
+
+    QString error() const
+    {
+        QMutexLocker lock(&mutex);
+        return lastError;
+    }
+    bool setError(const QString &error)
+    {
+        QMutexLocker lock(&mutex);
+        if (lastError == error)
+            return false;
+        lastError = error;
+        return true;
+    }
+};
+
+#endif // UPLOADSETTINGS_H

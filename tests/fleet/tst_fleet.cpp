@@ -1,0 +1,251 @@
+// End to end against a real clickhouse-server on 127.0.0.1, started and
+// stopped here with scripts/clickhouse-server.sh: the demo's session arrives
+// whole; a server stopped mid-upload and a host killed mid-upload lose and
+// double nothing; a server that is down, or consent withheld, sends nothing
+// and keeps the log; a refused line is set aside and the rest delivered.
+
+#include <RuvUbc.h>
+
+#include <QtTest/QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString password = QStringLiteral("ubc-desktop-secret"); // server/clickhouse/users.xml
+
+QByteArray run(const QString &program, const QStringList &arguments, int *exitCode = nullptr, int msecs = 120000)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, arguments);
+    if (!process.waitForFinished(msecs))
+        process.kill();
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return process.readAllStandardOutput();
+}
+
+// n records of one new session, as RuvUbc writes them.
+QByteArray session(int n, QString *id)
+{
+    UbcDataProtocol record;
+    RuvUbc::instance()->initUbcDataProtocol(record);
+    *id = record.sessionid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record.fncode = QStringLiteral("210101");
+    record.fnname = QStringLiteral("绘制墙");
+    record.trigertime = QStringLiteral("2026-12-05T16:02:11.347+08:00");
+    record.attrs = {{QStringLiteral("location"), QStringLiteral("Ribbon工具栏")}};
+    QByteArray text;
+    for (int seq = 1; seq <= n; ++seq)
+        text += RuvUbc::toJsonLine(record, quint64(seq));
+    return text;
+}
+
+bool write(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(text) == text.size();
+}
+
+// The server writes thousands of small files; tmpfs removes them fast.
+QString scratchTemplate()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return (shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath()) + QStringLiteral("/tst_fleet-XXXXXX");
+}
+
+} // namespace
+
+class tst_Fleet : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir{scratchTemplate()};
+    QString server, url;
+
+    bool startServer(bool schema)
+    {
+        QStringList arguments{QStringLiteral("start"), server};
+        if (schema)
+            arguments << QStringLiteral("--schema");
+        int code = 0;
+        url = QString::fromUtf8(run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), arguments, &code).trimmed());
+        return code == 0 && url.startsWith(QLatin1String("http://127.0.0.1:"));
+    }
+    void stopServer()
+    {
+        run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), {QStringLiteral("stop"), server});
+    }
+    QByteArray query(const QString &sql)
+    {
+        QFile port(server + QStringLiteral("/tcp_port"));
+        port.open(QIODevice::ReadOnly);
+        return run(QStringLiteral("clickhouse-client"),
+                   {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                    QString::fromLatin1(port.readAll().trimmed()), QStringLiteral("--query"), sql}).trimmed();
+    }
+    // Each record of the session once, and how many rows it has before merging.
+    QByteArray counts(const QString &sessionId)
+    {
+        return query(QStringLiteral("SELECT count(), uniqExact(seq), min(seq), max(seq) FROM ubc.records FINAL WHERE sessionid = '%1'")
+                             .arg(sessionId));
+    }
+    QProcess *upload(const QString &log, const QStringList &extra = {})
+    {
+        auto *process = new QProcess(this);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("UBC_UPLOAD_PASSWORD"), password);
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(QStringLiteral(UBC_UPLOAD_PATH),
+                       QStringList{QStringLiteral("--url"), url, QStringLiteral("--user"), QStringLiteral("ubc_desktop"),
+                                   QStringLiteral("--timeout"), QStringLiteral("60")} + extra + QStringList{log});
+        return process;
+    }
+    QByteArray demo(const QString &out, const QStringList &extra)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("UBC_UPLOAD_PASSWORD"), password);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(UBC_DEMO_PATH),
+                      QStringList{QStringLiteral("--scenario"), QStringLiteral("--out"), out,
+                                  QStringLiteral("--upload-user"), QStringLiteral("ubc_desktop")} + extra);
+        if (!process.waitForFinished(60000) || process.exitCode() != 0)
+            return QByteArray();
+        return process.readAllStandardOutput();
+    }
+    static QList<QJsonObject> records(const QString &path)
+    {
+        QFile file(path);
+        QList<QJsonObject> result;
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (!line.isEmpty())
+                    result << QJsonDocument::fromJson(line).object();
+        return result;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        server = dir.filePath(QStringLiteral("server"));
+        QVERIFY2(startServer(true), "clickhouse-server did not start");
+    }
+
+    void cleanupTestCase() { stopServer(); }
+
+    void demoSessionArrivesWhole()
+    {
+        const QString out = dir.filePath(QStringLiteral("demo"));
+        const QByteArray output = demo(out, {QStringLiteral("--upload-url"), url});
+        QVERIFY(output.contains("0 waiting, 0 set aside"));
+        const QList<QJsonObject> local = records(out + QStringLiteral("/records.jsonl"));
+        QVERIFY(local.size() > 10);
+        const QString sessionId = local.first().value(QStringLiteral("sessionid")).toString();
+        QMap<int, QJsonObject> rows;
+        const QByteArray text = query(QStringLiteral("SELECT * FROM ubc.records WHERE sessionid = '%1' FORMAT JSONEachRow").arg(sessionId));
+        for (const QByteArray &line : text.split('\n')) {
+            const QJsonObject row = QJsonDocument::fromJson(line).object();
+            // The server quotes 64-bit integers.
+            const int seq = row.value(QStringLiteral("seq")).toVariant().toInt();
+            QVERIFY2(!rows.contains(seq), "a record arrived twice");
+            rows.insert(seq, row);
+        }
+        QCOMPARE(rows.size(), local.size());
+        for (const QJsonObject &record : local) {
+            QJsonObject row = rows.value(record.value(QStringLiteral("seq")).toInt());
+            for (const QString &field : RuvUbc::fieldNames())
+                QCOMPARE(row.value(field), record.value(field));
+            const QJsonObject attrs = record.value(QStringLiteral("attrs")).toObject();
+            QCOMPARE(row.value(QStringLiteral("attrs.key")).toArray(), QJsonArray::fromStringList(attrs.keys()));
+            QJsonArray values;
+            for (const QJsonValue &value : attrs)
+                values << value;
+            QCOMPARE(row.value(QStringLiteral("attrs.value")).toArray(), values);
+            const QDateTime time = QDateTime::fromString(record.value(QStringLiteral("trigertime")).toString(), Qt::ISODateWithMs);
+            QCOMPARE(row.value(QStringLiteral("time")).toString(), time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        }
+    }
+
+    void nothingSentWithoutServerOrConsent()
+    {
+        // Consent withheld: nothing of the session reaches the server.
+        const QString refused = dir.filePath(QStringLiteral("refused"));
+        QVERIFY(demo(refused, {QStringLiteral("--upload-url"), url, QStringLiteral("--upload-consent"), QStringLiteral("no")})
+                        .contains("upload: 0 records confirmed"));
+        const QList<QJsonObject> local = records(refused + QStringLiteral("/records.jsonl"));
+        QVERIFY(local.size() > 10);
+        QCOMPARE(counts(local.first().value(QStringLiteral("sessionid")).toString()), QByteArray("0\t0\t0\t0"));
+
+        // No server the whole session: the log is whole, the cursor never moved.
+        const QString down = dir.filePath(QStringLiteral("down"));
+        const QByteArray output = demo(down, {QStringLiteral("--upload-url"), QStringLiteral("http://127.0.0.1:1/")});
+        const QList<QJsonObject> kept = records(down + QStringLiteral("/records.jsonl"));
+        QCOMPARE(kept.size(), local.size());
+        for (int i = 0; i < kept.size(); ++i)
+            QCOMPARE(kept[i].value(QStringLiteral("seq")).toInt(), i + 1);
+        QVERIFY(output.contains(QStringLiteral("upload: 0 records confirmed, %1 waiting").arg(kept.size()).toUtf8()));
+        QVERIFY(!QFile::exists(down + QStringLiteral("/records.jsonl.cursor")));
+    }
+
+    void serverStoppedAndHostKilled()
+    {
+        const int n = 20000;
+        const QStringList small{QStringLiteral("--batch-bytes"), QStringLiteral("262144")};
+        // The server dies while batches are in flight, and comes back.
+        QString first;
+        const QString log1 = dir.filePath(QStringLiteral("stopped.jsonl"));
+        QVERIFY(write(log1, session(n, &first)));
+        QProcess *uploader = upload(log1, small);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log1 + QStringLiteral(".cursor")), 30000);
+        QFile pid(server + QStringLiteral("/pid"));
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        QCOMPARE(::kill(pid_t(pid.readAll().trimmed().toInt()), SIGKILL), 0);
+        QTest::qWait(300);
+        QVERIFY(startServer(false)); // at the same address
+        QVERIFY(uploader->waitForFinished(60000));
+        QCOMPARE(uploader->exitCode(), 0);
+        QCOMPARE(counts(first), QStringLiteral("%1\t%1\t1\t%1").arg(n).toUtf8());
+
+        // The host is killed mid-upload and starts again.
+        QString second;
+        const QString log2 = dir.filePath(QStringLiteral("killed.jsonl"));
+        QVERIFY(write(log2, session(n, &second)));
+        uploader = upload(log2, small);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log2 + QStringLiteral(".cursor")), 30000);
+        ::kill(pid_t(uploader->processId()), SIGKILL);
+        QVERIFY(uploader->waitForFinished(10000));
+        const QByteArray before = counts(second);
+        QVERIFY(before.split('\t').first().toInt() < n); // killed before the end
+        uploader = upload(log2, small);
+        QVERIFY(uploader->waitForFinished(60000));
+        QCOMPARE(uploader->exitCode(), 0);
+        QCOMPARE(counts(second), QStringLiteral("%1\t%1\t1\t%1").arg(n).toUtf8());
+    }
+
+    void poisonLineSetAside()
+    {
+        QString id;
+        const QByteArray good = session(100, &id);
+        const QByteArray poison = "{\"fncode\":123,\"sessionid\":\"" + id.toUtf8() + "\",\"seq\":1000}\n";
+        const QString log = dir.filePath(QStringLiteral("poison.jsonl"));
+        QVERIFY(write(log, good.left(good.size() / 2 + good.indexOf('\n', good.size() / 2) - good.size() / 2 + 1)));
+        QVERIFY(write(log, poison + "{\"pcode\":\"cut sh\n"));
+        QVERIFY(write(log, good.mid(good.indexOf('\n', good.size() / 2) + 1)));
+        QProcess *uploader = upload(log);
+        QVERIFY(uploader->waitForFinished(60000));
+        QVERIFY(uploader->readAllStandardOutput().contains("confirmed 100 records"));
+        QCOMPARE(counts(id), QByteArray("100\t100\t1\t100"));
+        QFile rejected(log + QStringLiteral(".rejected"));
+        QVERIFY(rejected.open(QIODevice::ReadOnly));
+        const QByteArray aside = rejected.readAll();
+        QVERIFY(aside.contains(poison) && aside.contains("{\"pcode\":\"cut sh\n"));
+        QCOMPARE(aside.count('\n'), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Fleet)
+#include "tst_fleet.moc"
