@@ -1,9 +1,7 @@
 #ifndef HELPERPROBE_H
 #define HELPERPROBE_H
 
-#include <QtCore/QMap>
-#include <QtCore/QObject>
-#include <QtCore/QStringList>
+#include "Facade.h"
 
 // A bare helper object that keeps what reaches its methods: "code",
 // "code {k=v;...}", "time code". It never withdraws itself when destroyed.
@@ -15,10 +13,7 @@ public:
     Q_INVOKABLE void sendData(quint64 code) { got << QString::number(code); }
     Q_INVOKABLE void sendData(quint64 code, const QMap<QString, QString> &attrs)
     {
-        QStringList pairs;
-        for (auto it = attrs.cbegin(); it != attrs.cend(); ++it)
-            pairs << it.key() + QLatin1Char('=') + it.value();
-        got << QStringLiteral("%1 {%2}").arg(code).arg(pairs.join(QLatin1Char(';')));
+        got << QStringLiteral("%1 {%2}").arg(code).arg(pairs(attrs));
     }
     Q_INVOKABLE void recordTime(quint64 code) { got << QStringLiteral("time %1").arg(code); }
 };

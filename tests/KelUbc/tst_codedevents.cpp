@@ -2,7 +2,6 @@
 // direct and queued delivery, and the quiet cases.
 
 #include "HelperProbe.h"
-#include "KelUbcPrivate.h"
 #include "MessageCapture.h"
 #include "TestSupport.h"
 
@@ -13,24 +12,10 @@
 
 typedef QMap<QString, QString> Attrs;
 
-// "k=v;l=w" as a map.
-static Attrs attrs(const char *text)
-{
-    Attrs out;
-    for (const QString &pair : QString::fromUtf8(text).split(QLatin1Char(';'), Qt::SkipEmptyParts))
-        out.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
-    return out;
-}
-
 // "code" for the one-argument sendData, "code {k=v;...}" for the other.
 static QString describe(quint64 code, const Attrs *attrs)
 {
-    if (!attrs)
-        return QString::number(code);
-    QStringList pairs;
-    for (auto it = attrs->cbegin(); it != attrs->cend(); ++it)
-        pairs << it.key() + QLatin1Char('=') + it.value();
-    return QStringLiteral("%1 {%2}").arg(code).arg(pairs.join(QLatin1Char(';')));
+    return attrs ? QStringLiteral("%1 {%2}").arg(code).arg(pairs(*attrs)) : QString::number(code);
 }
 
 class tst_CodedEvents : public QObject
@@ -47,7 +32,6 @@ private slots:
     void helperChanges();
 
 private:
-    static KelUbc *ubc() { return KelUbc::instance(); }
     // Notes what the helper gets in the thread of context: "code",
     // "code {k=v;...}" or "time code".
     void watch(RuvUbcHelper *h, QObject *context)
@@ -98,7 +82,7 @@ void tst_CodedEvents::sameThread()
                                    {"layer=mine;Layer=x;k=v", "3 {k=v;layer=L}"},
                                    {"LAYER=a; layer=b;layer =c", "4 { layer=b;LAYER=a;layer =c}"}};
     for (quint64 code = 1; code <= 4; ++code) {
-        Attrs given = attrs(maps[code - 1][0]);
+        Attrs given = attrsFrom(QString::fromUtf8(maps[code - 1][0]));
         ubc()->send(code, given);
         QCOMPARE(seen.constLast(), QString::fromUtf8(maps[code - 1][1]));
         QCOMPARE(describe(code, &given), seen.constLast());
@@ -127,7 +111,7 @@ void tst_CodedEvents::helperInAnotherThread()
     watch(remote, this); // through Qt's queue: the helper emits in its own thread
     ubc()->setCurLayer(QStringLiteral("L3"));
 
-    Attrs given = attrs("Layer=;k=v");
+    Attrs given = attrsFrom(QStringLiteral("Layer=;k=v"));
     ubc()->send(11, given);
     ubc()->send(12, false);
     ubc()->recordTime(13);
@@ -152,11 +136,11 @@ void tst_CodedEvents::quietWithoutHelper()
         qApp->setProperty("RuvUbcHelper", h.first);
         MessageCapture::messages().clear();
         // Each way to the helper once; the caller's map is still normalised.
-        Attrs given = attrs("Layer=x");
+        Attrs given = attrsFrom(QStringLiteral("Layer=x"));
         ubc()->send(1, given);
         ubc()->send(2, false);
         ubc()->recordTime(3);
-        QCOMPARE(given, attrs("layer=L4"));
+        QCOMPARE(given, attrsFrom(QStringLiteral("layer=L4")));
         QCOMPARE(MessageCapture::messages().size(), h.second);
         QCOMPARE(MessageCapture::texts(QtWarningMsg)
                      .filter(QStringLiteral("QMetaObject::invokeMethod: No such method QObject::")).size(), h.second);
@@ -174,7 +158,7 @@ void tst_CodedEvents::helperChanges()
     auto *second = new HelperProbe;
     const auto publish = [](QObject *h) { qApp->setProperty("RuvUbcHelper", QVariant::fromValue(h)); };
     const auto sendAll = [](quint64 code) {
-        Attrs given = attrs("k=v");
+        Attrs given = attrsFrom(QStringLiteral("k=v"));
         ubc()->send(code, given);
         ubc()->send(code, false);
         ubc()->recordTime(code);

@@ -3,7 +3,6 @@
 // again, everything flows.
 
 #include "HelperProbe.h"
-#include "KelUbcPrivate.h"
 #include "MessageCapture.h"
 #include "TestSupport.h"
 
@@ -23,8 +22,6 @@ private slots:
 private:
     // Every road once, and the state it leaves whatever the switch.
     void drive(bool collecting);
-    static KelUbc *ubc() { return KelUbc::instance(); }
-    static KelUbcPrivate *d() { return KelUbcPrivate::get(KelUbc::instance()); }
     QScopedPointer<MessageCapture> capture;
     HelperProbe probe;
 };

@@ -1,7 +1,7 @@
 // The facade, its private state, the behaviour-log bracket and the
 // application records, against the recording behaviour log.
 
-#include "KelUbcPrivate.h"
+#include "Facade.h"
 #include "MessageCapture.h"
 #include "RecordingTranslator.h"
 #include "TestSupport.h"
@@ -9,14 +9,6 @@
 #include <QtCore/QFile>
 #include <QtSql/QSqlDatabase>
 #include <QtTest/QtTest>
-
-namespace {
-
-KelUbc *ubc() { return KelUbc::instance(); }
-KelUbcPrivate *d() { return KelUbcPrivate::get(KelUbc::instance()); }
-QString joined(const QStringList &list) { return list.join(QLatin1Char(' ')); }
-
-} // namespace
 
 class tst_Facade : public QObject
 {

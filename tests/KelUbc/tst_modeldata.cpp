@@ -2,7 +2,7 @@
 // with their two commit roads, against the recording behaviour log, a tracker
 // whose time the test sets and a helper object that journals what reaches it.
 
-#include "KelUbcPrivate.h"
+#include "Facade.h"
 #include "RecordingTranslator.h"
 #include "TestSupport.h"
 
@@ -14,18 +14,6 @@
 typedef QMap<QString, QString> RuvUbcAttrType; // the helper's parameter type, by name
 
 namespace {
-
-KelUbc *ubc() { return KelUbc::instance(); }
-KelUbcPrivate *d() { return KelUbcPrivate::get(KelUbc::instance()); }
-
-// "key=value,key=value" in key order.
-QString text(const RuvUbcAttrType &attrs)
-{
-    QStringList pairs;
-    for (auto it = attrs.cbegin(); it != attrs.cend(); ++it)
-        pairs << it.key() + QLatin1Char('=') + it.value();
-    return pairs.join(QLatin1Char(','));
-}
 
 UBCMDStateInfo record(quint64 code, int state, int committed = 0, qint64 startTime = -1,
                       const RuvUbcAttrType &attrs = {})
@@ -43,7 +31,7 @@ UBCMDStateInfo record(quint64 code, int state, int committed = 0, qint64 startTi
 QString fields(const UBCMDStateInfo &info)
 {
     return QStringLiteral("%1/%2/%3/%4/%5;").arg(info.code).arg(info.state).arg(info.committed).arg(info.startTime)
-        .arg(text(info.attrs));
+        .arg(pairs(info.attrs, QLatin1Char(',')));
 }
 
 UBCMDStateInfo stored(quint64 code) { return d()->m_mdStates.value(qint64(code)); }
@@ -78,10 +66,8 @@ SOperation operation(const QString &id, int count = 0, qint64 size = 0)
 QString projectFields(const UbcDataProtocol &r)
 {
     return QStringList{r.fncode, r.fngroup, r.fnname, r.projectid, r.prjfullpath, r.prjedocnt, r.prjsize,
-                       r.duration, text(r.attrs)}.join(QLatin1Char('|'));
+                       r.duration, pairs(r.attrs, QLatin1Char(','))}.join(QLatin1Char('|'));
 }
-
-QString joined(const QStringList &list) { return list.join(QLatin1Char(' ')); }
 
 const quint64 Top = quint64(1) << 63;
 const quint64 Max = std::numeric_limits<quint64>::max();
@@ -102,7 +88,7 @@ public:
 
     Q_INVOKABLE void sendData(quint64 code, RuvUbcAttrType attributes)
     {
-        sent << QStringLiteral("%1:%2").arg(code).arg(text(attributes));
+        sent << QStringLiteral("%1:%2").arg(code).arg(pairs(attributes, QLatin1Char(',')));
         context << QStringLiteral("%1/%2/%3").arg(RecordingLog::calls().size())
                        .arg(ManualTracker::calls().size()).arg(d()->m_location);
         if (reaction)

@@ -2,7 +2,7 @@
 // property edits, against a real SQLite dictionary beside the executable and
 // the recording behaviour log.
 
-#include "KelUbcPrivate.h"
+#include "Facade.h"
 #include "RecordingTranslator.h"
 #include "TestSupport.h"
 
@@ -28,17 +28,11 @@ QStringList logged(const QString &fnname)
             QLatin1Char('"') + fnname + QLatin1Char('"')};
 }
 
-KelUbc *ubc() { return KelUbc::instance(); }
-KelUbcPrivate *d() { return KelUbcPrivate::get(KelUbc::instance()); }
-
 // The last record logged as "code|name|group|k=v;...", "|||" when none.
 QString last()
 {
     const UbcDataProtocol r = RecordingLog::records().value(RecordingLog::records().size() - 1);
-    QStringList pairs;
-    for (auto it = r.attrs.cbegin(); it != r.attrs.cend(); ++it)
-        pairs << it.key() + QLatin1Char('=') + it.value();
-    return QStringList{r.fncode, r.fnname, r.fngroup, pairs.join(QLatin1Char(';'))}.join(QLatin1Char('|'));
+    return QStringList{r.fncode, r.fnname, r.fngroup, pairs(r.attrs)}.join(QLatin1Char('|'));
 }
 
 // Sends code with "a;b" as a list of values, or "k=v;..." or "" as a map, on
@@ -47,14 +41,10 @@ QString sent(const char *code, const char *values)
 {
     RecordingLog::reset();
     const QString fncode = QString::fromUtf8(code), text = QString::fromUtf8(values);
-    if (text.isEmpty() || text.contains(QLatin1Char('='))) {
-        QMap<QString, QString> attrs;
-        for (const QString &pair : text.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-            attrs.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
-        ubc()->send(fncode, attrs);
-    } else {
+    if (text.isEmpty() || text.contains(QLatin1Char('=')))
+        ubc()->send(fncode, attrsFrom(text));
+    else
         ubc()->send(fncode, text.split(QLatin1Char(';')));
-    }
     return last();
 }
 

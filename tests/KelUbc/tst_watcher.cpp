@@ -2,7 +2,7 @@
 // labels from presses, the idle rule on mouse moves, quits, and that every
 // event still reaches its receiver.
 
-#include "KelUbcPrivate.h"
+#include "Facade.h"
 #include "MessageCapture.h"
 #include "TestSupport.h"
 
@@ -53,7 +53,6 @@ private slots:
     void quit();
 
 private:
-    KelUbcPrivate *d() { return KelUbcPrivate::get(KelUbc::instance()); }
     QScopedPointer<MessageCapture> capture;
     KelUbcTranslator translator{KelUbcTranslator::English};
     RuvUbcHelper helper;
