@@ -8,6 +8,7 @@
 #                         test demo_same_across_qt plays the scenario with both
 #   CLICKHOUSE=0|1        run the tests labelled clickhouse (real server on
 #                         loopback); default 1, and 0 under SANITIZE=1
+#   KELUBC_BUILD_BENCH    ON (default) or OFF: build the benchmarks too
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +31,7 @@ if [ "${SANITIZE:-0}" = 1 ]; then
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 else
     build=${BUILD_DIR:-build$suffix}
-    cmake -S . -B "$build" "${common[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON
+    cmake -S . -B "$build" "${common[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH="${KELUBC_BUILD_BENCH:-ON}"
 fi
 cmake --build "$build" -j"$jobs"
 ctest --test-dir "$build" --output-on-failure -j"$jobs" "${select[@]}"
