@@ -148,7 +148,7 @@ bool RecordRowWriter::utcTime(const char *t, int n, char result[19])
         return false;
     }
     qint64 seconds = daysFromCivil(year, unsigned(month), unsigned(day)) * 86400
-                     + hour * 3600 + minute * 60 + second - offsetMinutes * 60;
+                     + qint64(hour) * 3600 + qint64(minute) * 60 + second - qint64(offsetMinutes) * 60;
     qint64 days = seconds / 86400;
     qint64 rest = seconds % 86400;
     if (rest < 0) {

@@ -26,7 +26,7 @@ public:
 
     // "2026-12-05T16:02:11.347+08:00" -> "2026-12-05 08:02:11"; false when
     // the text is not such a time.
-    static bool utcTime(const char *text, int size, char result[19]);
+    static bool utcTime(const char *t, int n, char result[19]);
 
 private:
     struct Parser;

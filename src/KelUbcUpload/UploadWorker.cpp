@@ -436,7 +436,8 @@ void UploadWorker::failed(const QString &error)
     const qint64 delay = qMin<qint64>(qint64(m_settings.firstRetryDelay) << qMin(m_failures - 1, 20),
                                       m_settings.maxRetryDelay);
     // Half fixed, half random: desktops that lost the server together do not return together.
-    m_retryTimer->start(int(delay / 2 + QRandomGenerator::global()->bounded(double(delay / 2 + 1))));
+    const qint64 half = delay / 2;
+    m_retryTimer->start(int(half + QRandomGenerator::global()->bounded(double(half + 1))));
     if (m_finishDone) {
         m_finishDone->release();
         m_finishDone = nullptr;
