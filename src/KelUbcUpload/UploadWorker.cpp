@@ -22,6 +22,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#endif
 
 Q_LOGGING_CATEGORY(lcUpload, "kelubc.upload")
 
@@ -83,6 +87,16 @@ UploadWorker::~UploadWorker()
 
 void UploadWorker::begin()
 {
+#ifdef Q_OS_LINUX
+    // QThread::LowPriority means nothing to Linux's default scheduler; a
+    // higher nice value for this thread alone does, so that on a busy machine
+    // the host's threads run first and the upload takes what is left.
+    const auto tid = id_t(syscall(SYS_gettid));
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, tid);
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, tid, qMin(nice + 10, 19));
+#endif
     m_net = new QNetworkAccessManager(this);
     m_pollTimer = new QTimer(this);
     m_pollTimer->setInterval(m_settings.pollInterval);
