@@ -71,7 +71,8 @@ inline char *putReplacement(char *p)
 inline char *put(char *p, const QString &s)
 {
     using namespace detail;
-    const ushort *u = s.utf16();
+    // constData(), not utf16(): Qt 6 copies a literal's data on utf16() to end it with a NUL.
+    const auto *u = reinterpret_cast<const ushort *>(s.constData());
     const int n = s.size();
     for (int i = 0; i < n; ++i) {
         const ushort c = u[i];
@@ -112,7 +113,8 @@ inline char *put(char *p, const QString &s)
 inline qint64 measure(const QString &s)
 {
     using namespace detail;
-    const ushort *u = s.utf16();
+    // constData(), not utf16(): Qt 6 copies a literal's data on utf16() to end it with a NUL.
+    const auto *u = reinterpret_cast<const ushort *>(s.constData());
     const int n = s.size();
     qint64 size = 0;
     for (int i = 0; i < n; ++i) {
