@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (RelWithDebInfo, -DKELUBC_BUILD_BENCH=ON) and prints
 # one table: the median CPU time of each hot path over REPS runs, its target,
-# and whether it meets it. Run it on a quiet machine; not part of CI.
+# and whether it meets it. Repetitions of a program's benchmarks run in random
+# order, so that a drift of the machine falls on a pair alike. Run it on a
+# quiet machine; not part of CI.
 #   KELUBC_QT_MAJOR  5 (default) or 6: the Qt to build against
 #   BUILD_DIR  build folder (default: build, or build-qt6 for Qt 6)
 #   REPS       repetitions per benchmark (default: 5)
@@ -21,7 +23,8 @@ declare -A ns
 for bench in bench_ruvubc bench_watcher bench_namedevents bench_actions bench_upload; do
     out=$(QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/bench/$bench" \
         --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
-        --benchmark_min_time=0.2 --benchmark_format=json 2>/dev/null)
+        --benchmark_min_time=0.2 --benchmark_enable_random_interleaving=true \
+        --benchmark_format=json 2>/dev/null)
     while read -r name value; do
         ns[$name]=$value
     done < <(jq -r '.benchmarks[] | select(.aggregate_name == "median") | . as $b
