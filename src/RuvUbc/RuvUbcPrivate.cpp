@@ -12,7 +12,6 @@
 #include <QtCore/QVarLengthArray>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -35,22 +34,46 @@ QString machineDigest(const QByteArray &machineId, const QString &productCode)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-// Local time like 2026-12-05T15:50:24.123+08:00.
+// Writes value as exactly width decimal digits at p; returns the end.
+char *putDigits(char *p, long value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        p[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    return p + width;
+}
+
+// Local time like 2026-12-05T15:50:24.123+08:00. Digits by hand: snprintf
+// was a tenth of a record's cost.
 QString isoLocalNow()
 {
     const qint64 ms = QDateTime::currentMSecsSinceEpoch();
     const time_t secs = time_t(ms / 1000);
     struct tm tm;
-    if (!localtime_r(&secs, &tm))
+    if (!localtime_r(&secs, &tm) || tm.tm_year + 1900 < 0 || tm.tm_year + 1900 > 9999)
         return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
     const long offsetMin = tm.tm_gmtoff / 60;
     const long absMin = std::labs(offsetMin);
-    char buf[64];
-    const int n = std::snprintf(buf, sizeof(buf), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld",
-                                tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                                tm.tm_sec, int(ms % 1000), offsetMin < 0 ? '-' : '+', absMin / 60,
-                                absMin % 60);
-    return QString::fromLatin1(buf, qBound(0, n, int(sizeof(buf)) - 1));
+    char buf[29];
+    char *p = putDigits(buf, tm.tm_year + 1900, 4);
+    *p++ = '-';
+    p = putDigits(p, tm.tm_mon + 1, 2);
+    *p++ = '-';
+    p = putDigits(p, tm.tm_mday, 2);
+    *p++ = 'T';
+    p = putDigits(p, tm.tm_hour, 2);
+    *p++ = ':';
+    p = putDigits(p, tm.tm_min, 2);
+    *p++ = ':';
+    p = putDigits(p, tm.tm_sec, 2);
+    *p++ = '.';
+    p = putDigits(p, long(ms % 1000), 3);
+    *p++ = offsetMin < 0 ? '-' : '+';
+    p = putDigits(p, absMin / 60 % 100, 2);
+    *p++ = ':';
+    p = putDigits(p, absMin % 60, 2);
+    return QString::fromLatin1(buf, int(p - buf));
 }
 
 } // namespace
