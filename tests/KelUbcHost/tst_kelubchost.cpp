@@ -41,8 +41,8 @@ private slots:
         helper.sendData(7);
         helper.sendData(7, tricky);
         helper.recordTime(7);
-        QVERIFY(helper.eventCount() == 0 && helper.timeRecordCount() == 0 && spy.isEmpty());
         RuvUbc::instance()->setCollectionEnabled(true);
+        QVERIFY(helper.eventCount() == 0 && helper.timeRecordCount() == 0 && spy.isEmpty());
 
         const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
         helper.sendData(0);
