@@ -1,21 +1,17 @@
 // A small host for the fault tests: it logs through the facade, like a real
-// host, and tells its parent over stdout what has returned.
+// host, and tells its parent over stdout what has returned. KelUbc.db is read
+// from this executable's folder.
 //
-//   faulthost burst LOG TAG COUNT PAD   logs COUNT property edits of code TAG,
-//                                       element "<i>", value of PAD bytes, and
-//                                       prints "<i>" once each call returned
-//   faulthost dict LOG                  reads commands from stdin:
-//                                       "send CODE" sends CODE as a named event,
-//                                       a list event and an action, and prints
-//                                       the slowest call's milliseconds;
-//                                       "quit" ends
-//   faulthost exit LOG quit|return repair|broken
-//                                       logs 50 records while LOG's folder is
-//                                       a file, repairs it (or not), logs one
-//                                       more within the retry gap, then quits
-//                                       the event loop or returns; messages go
-//                                       to stderr
-// KelUbc.db is read from this executable's folder.
+//   burst LOG TAG COUNT PAD  COUNT property edits of code TAG, element "<i>",
+//                            value of PAD bytes; prints "<i>" as each returns
+//   dict LOG                 sends each code read from stdin as a named event,
+//                            a list event and an action; prints the slowest
+//                            call's milliseconds; ends at end of input
+//   exit LOG quit|return repair|broken
+//                            logs 50 records while LOG's folder is a file,
+//                            repairs it (or not), logs one more within the
+//                            retry gap, then quits the event loop or returns;
+//                            messages go to stderr
 
 #include <KelUbc.h>
 
@@ -26,7 +22,6 @@
 #include <QtCore/QTimer>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -55,12 +50,7 @@ int dictionary(KelUbc *ubc)
 {
     char buffer[256];
     while (std::fgets(buffer, sizeof buffer, stdin)) {
-        const QString command = QString::fromUtf8(buffer).trimmed();
-        if (command == QLatin1String("quit"))
-            return 0;
-        if (!command.startsWith(QLatin1String("send ")))
-            return 2;
-        const QString code = command.mid(5);
+        const QString code = QString::fromUtf8(buffer).trimmed();
         QElapsedTimer timer;
         timer.start();
         ubc->send(code);
@@ -70,7 +60,7 @@ int dictionary(KelUbc *ubc)
         ubc->sendActionExecute(code, QStringLiteral("action"), false);
         report(std::to_string(qMax(slowest, timer.elapsed())));
     }
-    return 3;
+    return 0;
 }
 
 int exitWithWaiting(QCoreApplication &app, KelUbc *ubc, const QString &log, bool quit, bool repair)
