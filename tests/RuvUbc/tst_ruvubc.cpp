@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -85,6 +86,10 @@ class TestRuvUbc : public QObject
 private slots:
     void initTestCase()
     {
+        // A zone west of UTC by a half hour, without tzdata: the time's offset
+        // has a sign and minutes to get wrong.
+        qputenv("TZ", "NST3:30");
+        tzset();
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
             if (type == QtWarningMsg)
                 g_warnings << text;
