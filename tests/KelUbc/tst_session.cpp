@@ -64,7 +64,7 @@ private slots:
         const SOperation op{dir.filePath(QStringLiteral("p.prj")), 0, 7, 12345, QStringLiteral("工程-1")};
         ubc->newProject(op, {{QStringLiteral("template"), QStringLiteral("blank")}});
 
-        ubc->setProjRuningTime(5000);
+        ubc->setProjRuningTime(5000); // the host resumes the project's working time
 
         QString layer = QStringLiteral("layer"), none, kind = QStringLiteral("kind"),
                 wall = QStringLiteral("wall"), beam = QStringLiteral("beam"),
