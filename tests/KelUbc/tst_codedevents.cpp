@@ -12,169 +12,152 @@
 
 typedef QMap<QString, QString> Attrs;
 
-// "code" for the one-argument sendData, "code {k=v;...}" for the other.
-static QString describe(quint64 code, const Attrs *attrs)
-{
-    return attrs ? QStringLiteral("%1 {%2}").arg(code).arg(pairs(*attrs)) : QString::number(code);
-}
-
 class tst_CodedEvents : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void sameThread();
-    void helperInAnotherThread();
-    void quietWithoutHelper();
-    void helperChanges();
-
-private:
-    // Notes what the helper gets in the thread of context: "code",
-    // "code {k=v;...}" or "time code".
-    void watch(RuvUbcHelper *h, QObject *context)
-    {
-        connect(h, &RuvUbcHelper::dataSent, context, [this](quint64 code, const RuvUbcAttrType &a, bool hasAttrs) {
-            seen << describe(code, hasAttrs ? &a : nullptr);
-        });
-        connect(h, &RuvUbcHelper::timeRecorded, context, [this](quint64 code) { seen << QStringLiteral("time %1").arg(code); });
-    }
     QStringList seen;
     QScopedPointer<MessageCapture> capture;
     RuvUbcHelper helper;
-};
 
-void tst_CodedEvents::initTestCase()
-{
-    capture.reset(new MessageCapture);
-    RuvUbcHelper::publish(&helper);
-    watch(&helper, this);
-}
-
-// No coded operation makes a record or moves the location label.
-void tst_CodedEvents::init()
-{
-    RecordingLog::reset();
-    seen.clear();
-    KelUbcPrivate::get(ubc())->m_location = QStringLiteral("from a press");
-}
-
-void tst_CodedEvents::cleanup()
-{
-    QCOMPARE(KelUbcPrivate::get(ubc())->m_location, QStringLiteral("from a press"));
-    QCOMPARE(RecordingLog::calls(), QStringList());
-    RuvUbcHelper::publish(&helper);
-}
-
-void tst_CodedEvents::sameThread()
-{
-    // Runs first: a layer never set is sent, present and empty. The helper,
-    // called directly, has each event before the call returns.
-    ubc()->send(7, true);
-    QCOMPARE(seen, QStringList{QStringLiteral("7 {layer=}")});
-
-    // send(code, map) normalises the caller's map itself.
-    ubc()->setCurLayer(QStringLiteral("L"));
-    const char *const maps[][2] = {{"", "1 {}"},
-                                   {"Layer=x", "2 {layer=L}"},
-                                   {"layer=mine;Layer=x;k=v", "3 {k=v;layer=L}"},
-                                   {"LAYER=a; layer=b;layer =c", "4 { layer=b;LAYER=a;layer =c}"}};
-    for (quint64 code = 1; code <= 4; ++code) {
-        Attrs given = attrsFrom(QString::fromUtf8(maps[code - 1][0]));
-        ubc()->send(code, given);
-        QCOMPARE(seen.constLast(), QString::fromUtf8(maps[code - 1][1]));
-        QCOMPARE(describe(code, &given), seen.constLast());
+    // Notes what the helper gets in the thread of context, as HelperProbe does.
+    void watch(RuvUbcHelper *h, QObject *context)
+    {
+        connect(h, &RuvUbcHelper::dataSent, context, [this](quint64 code, const RuvUbcAttrType &a, bool hasAttrs) {
+            seen << (hasAttrs ? QStringLiteral("%1 {%2}").arg(code).arg(pairs(a)) : QString::number(code));
+        });
+        connect(h, &RuvUbcHelper::timeRecorded, context, [this](quint64 code) { seen << QStringLiteral("time %1").arg(code); });
     }
 
-    // The other forms; every quint64 passes unchanged.
-    seen.clear();
-    ubc()->send(5, QStringLiteral("k"), QStringLiteral("v"), false);
-    ubc()->send(6, QStringLiteral("Layer"), QStringLiteral("x"), true);
-    ubc()->send(7, false);
-    ubc()->send(8, true);
-    ubc()->recordTime(0);
-    ubc()->send(std::numeric_limits<quint64>::max(), false);
-    QCOMPARE(seen.join(QLatin1Char('|')),
-             QStringLiteral("5 {k=v}|6 {layer=L}|7|8 {layer=L}|time 0|18446744073709551615"));
-}
+private slots:
+    void initTestCase()
+    {
+        capture.reset(new MessageCapture);
+        RuvUbcHelper::publish(&helper);
+        watch(&helper, this);
+    }
 
-void tst_CodedEvents::helperInAnotherThread()
-{
-    QThread thread;
-    RuvUbcHelper *remote = new RuvUbcHelper;
-    remote->moveToThread(&thread);
-    connect(&thread, &QThread::finished, remote, &QObject::deleteLater);
-    thread.start();
-    RuvUbcHelper::publish(remote);
-    watch(remote, this); // through Qt's queue: the helper emits in its own thread
-    ubc()->setCurLayer(QStringLiteral("L3"));
+    // No coded operation makes a record or moves the location label.
+    void init()
+    {
+        RecordingLog::reset();
+        seen.clear();
+        d()->m_location = QStringLiteral("from a press");
+    }
+    void cleanup()
+    {
+        QCOMPARE(d()->m_location, QStringLiteral("from a press"));
+        QCOMPARE(RecordingLog::calls(), QStringList());
+        RuvUbcHelper::publish(&helper);
+    }
 
-    Attrs given = attrsFrom(QStringLiteral("Layer=;k=v"));
-    ubc()->send(11, given);
-    ubc()->send(12, false);
-    ubc()->recordTime(13);
-    QVERIFY(seen.isEmpty()); // a call in this thread would have run by now
-    QTRY_COMPARE(seen.join(QLatin1Char('|')), QStringLiteral("11 {k=v;layer=L3}|12|time 13"));
+    void sameThread()
+    {
+        // Runs first: a layer never set is sent, present and empty. The helper,
+        // called directly, has each event before the call returns.
+        ubc()->send(7, true);
+        QCOMPARE(seen, QStringList{QStringLiteral("7 {layer=}")});
 
-    RuvUbcHelper::publish(nullptr);
-    thread.quit();
-    QVERIFY(thread.wait(5000));
-}
+        // send(code, map) normalises the caller's map itself.
+        ubc()->setCurLayer(QStringLiteral("L"));
+        const char *const maps[][2] = {{"", "1 {}"},
+                                       {"Layer=x", "2 {layer=L}"},
+                                       {"layer=mine;Layer=x;k=v", "3 {k=v;layer=L}"},
+                                       {"LAYER=a; layer=b;layer =c", "4 { layer=b;LAYER=a;layer =c}"}};
+        for (quint64 code = 1; code <= 4; ++code) {
+            Attrs given = attrsFrom(QString::fromUtf8(maps[code - 1][0]));
+            ubc()->send(code, given);
+            QCOMPARE(seen.constLast(), QString::fromUtf8(maps[code - 1][1]));
+        }
 
-void tst_CodedEvents::quietWithoutHelper()
-{
-    ubc()->setCurLayer(QStringLiteral("L4"));
-    // Absent, null, or not a QObject pointer: nothing to invoke, nothing said.
-    // An object without the methods, found as any QObject pointer: only Qt's
-    // own diagnostics, one per call.
-    QObject plain;
-    const QPair<QVariant, int> helpers[] = {{QVariant(), 0}, {QVariant::fromValue<QObject *>(nullptr), 0},
-                                           {QVariant(42), 0}, {QVariant::fromValue(&plain), 3}};
-    for (const auto &h : helpers) {
-        qApp->setProperty("RuvUbcHelper", h.first);
+        // The other forms; every quint64 passes unchanged.
+        seen.clear();
+        ubc()->send(5, QStringLiteral("k"), QStringLiteral("v"), false);
+        ubc()->send(6, QStringLiteral("Layer"), QStringLiteral("x"), true);
+        ubc()->send(7, false);
+        ubc()->send(8, true);
+        ubc()->recordTime(0);
+        ubc()->send(std::numeric_limits<quint64>::max(), false);
+        QCOMPARE(seen.join(QLatin1Char('|')),
+                 QStringLiteral("5 {k=v}|6 {layer=L}|7|8 {layer=L}|time 0|18446744073709551615"));
+    }
+
+    void helperInAnotherThread()
+    {
+        QThread thread;
+        RuvUbcHelper *remote = new RuvUbcHelper;
+        remote->moveToThread(&thread);
+        connect(&thread, &QThread::finished, remote, &QObject::deleteLater);
+        thread.start();
+        RuvUbcHelper::publish(remote);
+        watch(remote, this); // through Qt's queue: the helper emits in its own thread
+        ubc()->setCurLayer(QStringLiteral("L3"));
+
+        Attrs given = attrsFrom(QStringLiteral("Layer=;k=v"));
+        ubc()->send(11, given);
+        ubc()->send(12, false);
+        ubc()->recordTime(13);
+        QVERIFY(seen.isEmpty()); // a call in this thread would have run by now
+        QTRY_COMPARE(seen.join(QLatin1Char('|')), QStringLiteral("11 {k=v;layer=L3}|12|time 13"));
+
+        RuvUbcHelper::publish(nullptr);
+        thread.quit();
+        QVERIFY(thread.wait(5000));
+    }
+
+    void quietWithoutHelper()
+    {
+        ubc()->setCurLayer(QStringLiteral("L4"));
+        // Absent, null, or not a QObject pointer: nothing to invoke, nothing said.
+        // An object without the methods, found as any QObject pointer: only Qt's
+        // own diagnostics, one per call.
+        QObject plain;
+        const QPair<QVariant, int> helpers[] = {{QVariant(), 0}, {QVariant::fromValue<QObject *>(nullptr), 0},
+                                               {QVariant(42), 0}, {QVariant::fromValue(&plain), 3}};
+        for (const auto &h : helpers) {
+            qApp->setProperty("RuvUbcHelper", h.first);
+            MessageCapture::messages().clear();
+            // Each way to the helper once; the caller's map is still normalised.
+            Attrs given = attrsFrom(QStringLiteral("Layer=x"));
+            ubc()->send(1, given);
+            ubc()->send(2, false);
+            ubc()->recordTime(3);
+            QCOMPARE(given, attrsFrom(QStringLiteral("layer=L4")));
+            QCOMPARE(MessageCapture::messages().size(), h.second);
+            QCOMPARE(MessageCapture::texts(QtWarningMsg)
+                         .filter(QStringLiteral("QMetaObject::invokeMethod: No such method QObject::")).size(), h.second);
+        }
+        QVERIFY(seen.isEmpty()); // no cached helper either
+    }
+
+    // The helper is found once, and anew when the property changes or the
+    // helper is destroyed; a destroyed one is never called again.
+    void helperChanges()
+    {
         MessageCapture::messages().clear();
-        // Each way to the helper once; the caller's map is still normalised.
-        Attrs given = attrsFrom(QStringLiteral("Layer=x"));
-        ubc()->send(1, given);
-        ubc()->send(2, false);
-        ubc()->recordTime(3);
-        QCOMPARE(given, attrsFrom(QStringLiteral("layer=L4")));
-        QCOMPARE(MessageCapture::messages().size(), h.second);
-        QCOMPARE(MessageCapture::texts(QtWarningMsg)
-                     .filter(QStringLiteral("QMetaObject::invokeMethod: No such method QObject::")).size(), h.second);
+        ubc()->setCurLayer(QStringLiteral("L5"));
+        HelperProbe first;
+        auto *second = new HelperProbe;
+        const auto publish = [](QObject *h) { qApp->setProperty("RuvUbcHelper", QVariant::fromValue(h)); };
+        const auto sendAll = [](quint64 code) {
+            Attrs given = attrsFrom(QStringLiteral("k=v"));
+            ubc()->send(code, given);
+            ubc()->send(code, false);
+            ubc()->recordTime(code);
+        };
+        publish(&first);
+        sendAll(1);
+        publish(second);
+        sendAll(2);
+        delete second; // the property still names it
+        sendAll(3);
+        publish(&first);
+        sendAll(4);
+        QCOMPARE(first.got.join(QLatin1Char('|')), QStringLiteral("1 {k=v}|1|time 1|4 {k=v}|4|time 4"));
+        QCOMPARE(MessageCapture::texts(QtWarningMsg), QStringList());
+        QVERIFY(seen.isEmpty());
     }
-    QVERIFY(seen.isEmpty()); // no cached helper either
-}
-
-// The helper is found once, and anew when the property changes or the
-// helper is destroyed; a destroyed one is never called again.
-void tst_CodedEvents::helperChanges()
-{
-    MessageCapture::messages().clear();
-    ubc()->setCurLayer(QStringLiteral("L5"));
-    HelperProbe first;
-    auto *second = new HelperProbe;
-    const auto publish = [](QObject *h) { qApp->setProperty("RuvUbcHelper", QVariant::fromValue(h)); };
-    const auto sendAll = [](quint64 code) {
-        Attrs given = attrsFrom(QStringLiteral("k=v"));
-        ubc()->send(code, given);
-        ubc()->send(code, false);
-        ubc()->recordTime(code);
-    };
-    publish(&first);
-    sendAll(1);
-    publish(second);
-    sendAll(2);
-    delete second; // the property still names it
-    sendAll(3);
-    publish(&first);
-    sendAll(4);
-    QCOMPARE(first.got.join(QLatin1Char('|')), QStringLiteral("1 {k=v}|1|time 1|4 {k=v}|4|time 4"));
-    QCOMPARE(MessageCapture::texts(QtWarningMsg), QStringList());
-    QVERIFY(seen.isEmpty());
-}
+};
 
 QTEST_GUILESS_MAIN(tst_CodedEvents)
 #include "tst_codedevents.moc"

@@ -2,12 +2,11 @@
 // labels from presses, the idle rule on mouse moves, quits, and that every
 // event still reaches its receiver.
 
-#include "Facade.h"
+#include "HelperProbe.h"
 #include "MessageCapture.h"
 #include "TestSupport.h"
 
 #include <KelUbcTranslator.h>
-#include <RuvUbcHelper.h>
 
 #include <QtGui/QMouseEvent>
 #include <QtGui/QWindow>
@@ -45,139 +44,126 @@ class tst_Watcher : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init() { RecordingLog::reset(); seen.clear(); }
-    void pressLocations();
-    void idleRule();
-    void quit();
-
-private:
     QScopedPointer<MessageCapture> capture;
     KelUbcTranslator translator{KelUbcTranslator::English};
-    RuvUbcHelper helper;
-    // What the helper gets, in order: "code" from the one-argument sendData,
-    // "code+" from the other, "t<code>" from recordTime.
-    QStringList seen;
+    HelperProbe probe;
+
+private slots:
+    void initTestCase()
+    {
+        capture.reset(new MessageCapture);
+        QCoreApplication::installTranslator(&translator);
+        QVERIFY(KelUbc::instance());
+        qApp->setProperty("RuvUbcHelper", QVariant::fromValue<QObject *>(&probe));
+    }
+    void init() { RecordingLog::reset(); probe.got.clear(); }
+
+    void pressLocations()
+    {
+        // The label after a press delivered the way Qt delivers it; "unchanged"
+        // when the press left the earlier label alone.
+        const QString unchanged = QStringLiteral("unchanged");
+        auto locationAfterPress = [&](QObject *target) {
+            d()->m_location = unchanged;
+            mouse(target, QEvent::MouseButtonPress);
+            return d()->m_location;
+        };
+
+        // Rule 1, also ahead of rule 2.
+        Qtitan::RibbonButton button;
+        QCOMPARE(locationAfterPress(&button), QStringLiteral("Ribbon toolbar"));
+        button.setObjectName(QStringLiteral("RibbonMainWindowWindow"));
+        QCOMPARE(locationAfterPress(&button), QStringLiteral("Ribbon toolbar"));
+
+        // Rule 2: the window Qt makes for a top-level widget named "RibbonMainWindow".
+        QWidget mainWindow;
+        mainWindow.setObjectName(QStringLiteral("RibbonMainWindow"));
+        mainWindow.show();
+        QCOMPARE(locationAfterPress(mainWindow.windowHandle()), QStringLiteral("Ribbon quick-access bar"));
+
+        // Rule 3: the class name exactly "QMenu", its parent a "RuvModelInputFrame".
+        RuvModelInputFrame inputFrame;
+        QFrame otherFrame;
+        QMenu menu(&inputFrame), orphanMenu, strayMenu(&otherFrame);
+        ContextMenu subclassMenu(&inputFrame);
+        QCOMPARE(locationAfterPress(&menu), QStringLiteral("Right-click menu"));
+
+        // Rule 4: a native RuvFloatWidget two windows below a top-level widget.
+        // All built before any is made native: a widget that becomes native inside
+        // its QWidget constructor gets a window named "QWidgetClassWindow".
+        QWidget host, middle(&host);
+        RuvFloatWidget panel(&middle), shallowPanel(&host), topPanel;
+        for (QWidget *w : std::initializer_list<QWidget *>{&middle, &panel, &shallowPanel})
+            w->setAttribute(Qt::WA_NativeWindow);
+        host.show();
+        topPanel.show();
+        QCOMPARE(locationAfterPress(panel.windowHandle()), QStringLiteral("View panel"));
+
+        // Misses of rule 3: no parent, a parent of another class, a subclass of
+        // QMenu. Of rule 4, all with the window's name: the grandparent missing,
+        // no parent window at all, a grandparent that is a widget, not a window.
+        QWidget namedLikePanel(&panel);
+        namedLikePanel.setObjectName(QStringLiteral("RuvFloatWidgetClassWindow"));
+        QCOMPARE(shallowPanel.windowHandle()->objectName() + topPanel.windowHandle()->objectName(),
+                 namedLikePanel.objectName().repeated(2));
+        for (QObject *miss : std::initializer_list<QObject *>{&orphanMenu, &strayMenu, &subclassMenu,
+                 shallowPanel.windowHandle(), topPanel.windowHandle(), &namedLikePanel})
+            QCOMPARE(locationAfterPress(miss), unchanged);
+
+        // Near relatives of the handled types set no label and are no move, and
+        // reach the receiver.
+        for (QEvent::Type type : {QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                                  QEvent::NonClientAreaMouseButtonPress, QEvent::NonClientAreaMouseMove}) {
+            mouse(&button, type);
+            QVERIFY2(button.received.contains(type), QByteArray::number(type));
+        }
+        QCOMPARE(d()->m_location, unchanged);
+        QVERIFY(probe.got.isEmpty());
+        QVERIFY(RecordingLog::calls().isEmpty());
+    }
+
+    void idleRule()
+    {
+        // The seam: the time of the last move is set back instead of waiting.
+        Qtitan::RibbonButton target;
+
+        // Idle gaps in milliseconds; only more than 600 whole seconds report the return.
+        const QList<QPair<qint64, QString>> gaps{{0, QString()}, {600000, QString()}, {600900, QString()},
+                                                 {601000, QStringLiteral("580101002 580101003 ")}};
+        for (const auto &gap : gaps) {
+            probe.got.clear();
+            const QDateTime before = KelUbcPrivate::now();
+            d()->m_lastActivity = before.addMSecs(-gap.first);
+            mouse(&target, QEvent::MouseMove);
+            QCOMPARE(joined(probe.got), gap.second + QStringLiteral("time 580101003"));
+            QVERIFY(d()->m_lastActivity >= before && d()->m_lastActivity <= KelUbcPrivate::now());
+        }
+        QCOMPARE(target.received.count(QEvent::MouseMove), gaps.size());
+    }
+
+    void quit()
+    {
+        // A facade the host builds itself watches too, but reports through the
+        // one instance: its own start time is null, the instance's is 100 s ago.
+        KelUbc own;
+        d()->m_appStartTime = KelUbcPrivate::now().addSecs(-100);
+        MessageCapture::messages().clear();
+        Qtitan::RibbonButton receiver;
+        QEvent quitEvent(QEvent::Quit);
+        QCoreApplication::sendEvent(&receiver, &quitEvent);
+        QCOMPARE(receiver.received.count(QEvent::Quit), 1);
+        QCOMPARE(RecordingLog::records().size(), 2);
+        for (const UbcDataProtocol &r : RecordingLog::records())
+            QCOMPARE(r.fncode + QLatin1Char('/') + r.duration, QStringLiteral("990002/100"));
+        // Each watcher: the record's info line, then the quit line.
+        QStringList lines;
+        for (const MessageCapture::Message &m : MessageCapture::messages())
+            lines << QString::number(m.type) + m.text;
+        const QStringList once{QString::number(QtInfoMsg) + QStringLiteral("\"Close software\""),
+                               QString::number(QtDebugMsg) + QStringLiteral("Tavo>> quit application")};
+        QCOMPARE(lines, once + once);
+    }
 };
-
-void tst_Watcher::initTestCase()
-{
-    capture.reset(new MessageCapture);
-    QCoreApplication::installTranslator(&translator);
-    QVERIFY(KelUbc::instance());
-    RuvUbcHelper::publish(&helper);
-    connect(&helper, &RuvUbcHelper::dataSent, this, [this](quint64 code, const RuvUbcAttrType &, bool hasAttrs) {
-        seen << QString::number(code) + QLatin1String(hasAttrs ? "+" : "");
-    });
-    connect(&helper, &RuvUbcHelper::timeRecorded, this, [this](quint64 code) { seen << QStringLiteral("t%1").arg(code); });
-}
-
-void tst_Watcher::pressLocations()
-{
-    // The label after a press delivered the way Qt delivers it; "unchanged"
-    // when the press left the earlier label alone.
-    const QString unchanged = QStringLiteral("unchanged");
-    auto locationAfterPress = [&](QObject *target) {
-        d()->m_location = unchanged;
-        mouse(target, QEvent::MouseButtonPress);
-        return d()->m_location;
-    };
-
-    // Rule 1, also ahead of rule 2.
-    Qtitan::RibbonButton button;
-    QCOMPARE(locationAfterPress(&button), QStringLiteral("Ribbon toolbar"));
-    button.setObjectName(QStringLiteral("RibbonMainWindowWindow"));
-    QCOMPARE(locationAfterPress(&button), QStringLiteral("Ribbon toolbar"));
-
-    // Rule 2: the window Qt makes for a top-level widget named "RibbonMainWindow".
-    QWidget mainWindow;
-    mainWindow.setObjectName(QStringLiteral("RibbonMainWindow"));
-    mainWindow.show();
-    QCOMPARE(locationAfterPress(mainWindow.windowHandle()), QStringLiteral("Ribbon quick-access bar"));
-
-    // Rule 3: the class name exactly "QMenu", its parent a "RuvModelInputFrame".
-    RuvModelInputFrame inputFrame;
-    QFrame otherFrame;
-    QMenu menu(&inputFrame), orphanMenu, strayMenu(&otherFrame);
-    ContextMenu subclassMenu(&inputFrame);
-    QCOMPARE(locationAfterPress(&menu), QStringLiteral("Right-click menu"));
-
-    // Rule 4: a native RuvFloatWidget two windows below a top-level widget.
-    // All built before any is made native: a widget that becomes native inside
-    // its QWidget constructor gets a window named "QWidgetClassWindow".
-    QWidget host, middle(&host);
-    RuvFloatWidget panel(&middle), shallowPanel(&host), topPanel;
-    for (QWidget *w : std::initializer_list<QWidget *>{&middle, &panel, &shallowPanel})
-        w->setAttribute(Qt::WA_NativeWindow);
-    host.show();
-    topPanel.show();
-    QCOMPARE(locationAfterPress(panel.windowHandle()), QStringLiteral("View panel"));
-
-    // Misses of rule 3: no parent, a parent of another class, a subclass of
-    // QMenu. Of rule 4, all with the window's name: the grandparent missing,
-    // no parent window at all, a grandparent that is a widget, not a window.
-    QWidget namedLikePanel(&panel);
-    namedLikePanel.setObjectName(QStringLiteral("RuvFloatWidgetClassWindow"));
-    QCOMPARE(shallowPanel.windowHandle()->objectName() + topPanel.windowHandle()->objectName(),
-             namedLikePanel.objectName().repeated(2));
-    for (QObject *miss : std::initializer_list<QObject *>{&orphanMenu, &strayMenu, &subclassMenu,
-             shallowPanel.windowHandle(), topPanel.windowHandle(), &namedLikePanel})
-        QCOMPARE(locationAfterPress(miss), unchanged);
-
-    // Near relatives of the handled types set no label and are no move, and
-    // reach the receiver.
-    for (QEvent::Type type : {QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                              QEvent::NonClientAreaMouseButtonPress, QEvent::NonClientAreaMouseMove}) {
-        mouse(&button, type);
-        QVERIFY2(button.received.contains(type), QByteArray::number(type));
-    }
-    QCOMPARE(d()->m_location, unchanged);
-    QVERIFY(seen.isEmpty());
-    QVERIFY(RecordingLog::calls().isEmpty());
-}
-
-void tst_Watcher::idleRule()
-{
-    // The seam: the time of the last move is set back instead of waiting.
-    Qtitan::RibbonButton target;
-
-    // Idle gaps in milliseconds; only more than 600 whole seconds report the return.
-    const QList<QPair<qint64, QString>> gaps{{0, QString()}, {600000, QString()}, {600900, QString()},
-                                             {601000, QStringLiteral("580101002 580101003 ")}};
-    for (const auto &gap : gaps) {
-        seen.clear();
-        const QDateTime before = KelUbcPrivate::now();
-        d()->m_lastActivity = before.addMSecs(-gap.first);
-        mouse(&target, QEvent::MouseMove);
-        QCOMPARE(seen.join(QLatin1Char(' ')), gap.second + QStringLiteral("t580101003"));
-        QVERIFY(d()->m_lastActivity >= before && d()->m_lastActivity <= KelUbcPrivate::now());
-    }
-    QCOMPARE(target.received.count(QEvent::MouseMove), gaps.size());
-}
-
-void tst_Watcher::quit()
-{
-    // A facade the host builds itself watches too, but reports through the
-    // one instance: its own start time is null, the instance's is 100 s ago.
-    KelUbc own;
-    d()->m_appStartTime = KelUbcPrivate::now().addSecs(-100);
-    MessageCapture::messages().clear();
-    Qtitan::RibbonButton receiver;
-    QEvent quitEvent(QEvent::Quit);
-    QCoreApplication::sendEvent(&receiver, &quitEvent);
-    QCOMPARE(receiver.received.count(QEvent::Quit), 1);
-    QCOMPARE(RecordingLog::records().size(), 2);
-    for (const UbcDataProtocol &r : RecordingLog::records())
-        QCOMPARE(r.fncode + QLatin1Char('/') + r.duration, QStringLiteral("990002/100"));
-    // Each watcher: the record's info line, then the quit line.
-    QStringList lines;
-    for (const MessageCapture::Message &m : MessageCapture::messages())
-        lines << QString::number(m.type) + m.text;
-    const QStringList once{QString::number(QtInfoMsg) + QStringLiteral("\"Close software\""),
-                           QString::number(QtDebugMsg) + QStringLiteral("Tavo>> quit application")};
-    QCOMPARE(lines, once + once);
-}
 
 QTEST_MAIN(tst_Watcher)
 #include "tst_watcher.moc"

@@ -113,7 +113,6 @@ private slots:
         // A field the table lacks is left out; objects are fine there.
         line.replace("\"attrs\":", "\"extra\":{\"a\":[1]},\"attrs\":");
         const QByteArray text = row(line);
-        QVERIFY(text.endsWith("}\n"));
         QJsonObject object = QJsonDocument::fromJson(text).object();
         QJsonObject expected = QJsonDocument::fromJson(RuvUbc::toJsonLine(record, 42)).object();
         expected.remove(QStringLiteral("attrs"));
