@@ -94,28 +94,19 @@ class tst_Fleet : public QObject
     QProcess *upload(const QString &log, const QStringList &extra = {})
     {
         auto *process = new QProcess(this);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("UBC_UPLOAD_PASSWORD"), password);
-        process->setProcessEnvironment(env);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(QStringLiteral(UBC_UPLOAD_PATH),
                        QStringList{QStringLiteral("--url"), url, QStringLiteral("--user"), QStringLiteral("ubc_desktop"),
                                    QStringLiteral("--timeout"), QStringLiteral("60")} + extra + QStringList{log});
         return process;
     }
+    // The demo's output; empty when it failed.
     QByteArray demo(const QString &out, const QStringList &extra)
     {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("UBC_UPLOAD_PASSWORD"), password);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(UBC_DEMO_PATH),
-                      QStringList{QStringLiteral("--scenario"), QStringLiteral("--out"), out,
-                                  QStringLiteral("--upload-user"), QStringLiteral("ubc_desktop")} + extra);
-        if (!process.waitForFinished(60000) || process.exitCode() != 0)
-            return QByteArray();
-        return process.readAllStandardOutput();
+        int code = -1;
+        const QByteArray output = run(QStringLiteral(UBC_DEMO_PATH), QStringList{QStringLiteral("--scenario"), QStringLiteral("--out"), out,
+                                      QStringLiteral("--upload-user"), QStringLiteral("ubc_desktop")} + extra, &code, 60000);
+        return code == 0 ? output : QByteArray();
     }
     static QList<QJsonObject> records(const QString &path)
     {
@@ -131,6 +122,7 @@ class tst_Fleet : public QObject
 private slots:
     void initTestCase()
     {
+        qputenv("UBC_UPLOAD_PASSWORD", password.toUtf8()); // the uploader and the demo take it from there
         server = dir.filePath(QStringLiteral("server"));
         QVERIFY2(startServer(true), "clickhouse-server did not start");
     }
@@ -161,10 +153,7 @@ private slots:
                 QCOMPARE(row.value(field), record.value(field));
             const QJsonObject attrs = record.value(QStringLiteral("attrs")).toObject();
             QCOMPARE(row.value(QStringLiteral("attrs.key")).toArray(), QJsonArray::fromStringList(attrs.keys()));
-            QJsonArray values;
-            for (const QJsonValue &value : attrs)
-                values << value;
-            QCOMPARE(row.value(QStringLiteral("attrs.value")).toArray(), values);
+            QCOMPARE(row.value(QStringLiteral("attrs.value")).toArray(), QJsonArray::fromVariantList(attrs.toVariantMap().values()));
             const QDateTime time = QDateTime::fromString(record.value(QStringLiteral("trigertime")).toString(), Qt::ISODateWithMs);
             QCOMPARE(row.value(QStringLiteral("time")).toString(), time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         }
@@ -232,9 +221,8 @@ private slots:
         const QByteArray good = session(100, &id);
         const QByteArray poison = "{\"fncode\":123,\"sessionid\":\"" + id.toUtf8() + "\",\"seq\":1000}\n";
         const QString log = dir.filePath(QStringLiteral("poison.jsonl"));
-        QVERIFY(write(log, good.left(good.size() / 2 + good.indexOf('\n', good.size() / 2) - good.size() / 2 + 1)));
-        QVERIFY(write(log, poison + "{\"pcode\":\"cut sh\n"));
-        QVERIFY(write(log, good.mid(good.indexOf('\n', good.size() / 2) + 1)));
+        const int half = good.indexOf('\n', good.size() / 2) + 1;
+        QVERIFY(write(log, good.left(half) + poison + "{\"pcode\":\"cut sh\n" + good.mid(half)));
         QProcess *uploader = upload(log);
         QVERIFY(uploader->waitForFinished(60000));
         QVERIFY(uploader->readAllStandardOutput().contains("confirmed 100 records"));

@@ -33,23 +33,20 @@ private slots:
 
     void timesNumbersAndKinds()
     {
+        const struct { const char *text; int64_t ms; } times[] = {
+            {"2026-12-05T22:13:33.175+00:00", 1796508813175}, {"2026-12-06T06:13:33.175+08:00", 1796508813175},
+            {"2026-12-05T17:13:33.1-0500", 1796508813100}, {"1969-12-31T23:59:59Z", -1000}};
         int64_t ms = 0;
-        QVERIFY(parseTrigerTime("2026-12-05T22:13:33.175+00:00", &ms));
-        QCOMPARE(ms, int64_t(1796508813175));
-        QVERIFY(parseTrigerTime("2026-12-06T06:13:33.175+08:00", &ms));
-        QCOMPARE(ms, int64_t(1796508813175));
-        QVERIFY(parseTrigerTime("2026-12-05T17:13:33.1-0500", &ms));
-        QCOMPARE(ms, int64_t(1796508813100));
-        QVERIFY(parseTrigerTime("1969-12-31T23:59:59Z", &ms));
+        for (const auto &t : times)
+            QVERIFY2(parseTrigerTime(t.text, &ms) && ms == t.ms, t.text);
         QCOMPARE(secondsOf(ms), int64_t(-1));
         for (const char *bad : {"", "2026-12-05", "2026-13-05T00:00:00", "2026-12-05T22:13:33+8", "2026-12-05T22:13:33 x"})
             QVERIFY2(!parseTrigerTime(bad, &ms), bad);
 
-        QCOMPARE(toInt64OrZero("120"), int64_t(120));
-        QCOMPARE(toInt64OrZero("-5"), int64_t(-5));
-        QCOMPARE(toInt64OrZero("+5"), int64_t(5));
-        for (const char *zero : {"", "-", "1.5", " 5", "5 ", "12345678901234567890"})
-            QCOMPARE(toInt64OrZero(zero), int64_t(0));
+        const struct { const char *text; int64_t value; } numbers[] = {
+            {"120", 120}, {"-5", -5}, {"+5", 5}, {"", 0}, {"-", 0}, {"1.5", 0}, {" 5", 0}, {"5 ", 0}, {"12345678901234567890", 0}};
+        for (const auto &n : numbers)
+            QVERIFY2(toInt64OrZero(n.text) == n.value, n.text);
 
         QCOMPARE(classify("990006", "关闭工程", false, 0, {}), Lifecycle);
         QCOMPARE(classify("990008", "x", false, 0, {}), NamedEvent);
@@ -60,14 +57,12 @@ private slots:
         QCOMPARE(classify("210210", "墙1属性-厚度", false, 1, "厚度"), NamedEvent);
         QCOMPARE(classify("210210", "墙1-属性-高度", false, 1, "厚度"), NamedEvent);
 
-        int language = -2;
-        QCOMPARE(locationOf("Ribbon quick-access bar", &language), QuickAccess);
-        QCOMPARE(language, 1);
-        QCOMPARE(locationOf("右键", &language), ContextMenu);
-        QCOMPARE(language, 0);
-        QCOMPARE(locationOf("", &language), NoLocation);
-        QCOMPARE(locationOf("Toolbar", &language), OtherLocation);
-        QCOMPARE(language, -1);
+        const struct { const char *label; Location location; int language; } labels[] = {
+            {"Ribbon quick-access bar", QuickAccess, 1}, {"右键", ContextMenu, 0}, {"", NoLocation, -1}, {"Toolbar", OtherLocation, -1}};
+        for (const auto &l : labels) {
+            int language = -2;
+            QVERIFY2(locationOf(l.label, &language) == l.location && language == l.language, l.label);
+        }
     }
 };
 
