@@ -18,6 +18,7 @@ constexpr std::string_view kFields[] = {
     "sessionid"};
 constexpr int kFieldCount = int(sizeof(kFields) / sizeof(kFields[0]));
 constexpr int kTrigerTime = 4;
+constexpr int kSessionId = 24;
 
 // Index of a protocol field; `guess` (the position in a well-formed line)
 // is tried first.
@@ -184,6 +185,7 @@ bool RecordRowWriter::append(const char *data, int size, QByteArray &out)
 
     char time[19];
     bool haveTime = false;
+    bool haveSession = false, haveSeq = false;
     QByteArray keys, values; // "attrs.key" and "attrs.value" array contents
     out.append('{');
     bool first = true;
@@ -204,7 +206,9 @@ bool RecordRowWriter::append(const char *data, int size, QByteArray &out)
                 putString(out, text);
                 if (index == kTrigerTime)
                     haveTime = utcTime(text.data(), int(text.size()), time);
+                haveSession = haveSession || index == kSessionId;
             } else if (!value.get_uint64().get(number)) {
+                haveSeq = haveSeq || (index < 0 && number > 0);
                 char digits[24];
                 const int n = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(number));
                 out.append(digits, n);
@@ -236,6 +240,12 @@ bool RecordRowWriter::append(const char *data, int size, QByteArray &out)
             }
         }
         // Fields the table does not have are left out.
+    }
+    // Without its identity a row would replace another session's or
+    // another row of its own session in the table.
+    if (!haveSession || !haveSeq) {
+        out.truncate(start);
+        return false;
     }
     if (!first)
         out.append(',');

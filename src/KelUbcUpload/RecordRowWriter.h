@@ -21,7 +21,8 @@ public:
 
     // Appends the row for line [data, data + size) and a newline to out; the
     // Padding bytes after the line must be readable. False, and out unchanged,
-    // for a line that is not a record object (a fragment, garbage).
+    // for a line that is not a record object (a fragment, garbage) or has no
+    // identity (a string sessionid and a positive integer seq).
     bool append(const char *data, int size, QByteArray &out);
 
     // "2026-12-05T16:02:11.347+08:00" -> "2026-12-05 08:02:11"; false when

@@ -122,11 +122,15 @@ private slots:
         QCOMPARE(object, expected);
 
         // Scalars other than strings go through for the server to judge; no time: the epoch.
-        QCOMPARE(row("{\"fncode\":123,\"seq\":5,\"attrs\":{}}"),
-                 QByteArray("{\"fncode\":123,\"seq\":5,\"attrs.key\":[],\"attrs.value\":[],\"time\":\"1970-01-01 00:00:00\"}\n"));
-        // Not records: left alone, out unchanged.
-        for (const char *bad : {"{\"pcode\":\"\",\"fncode\":\"21", "[1,2]", "not json", "{\"fncode\":{\"a\":1}}",
-                                "{\"attrs\":{\"k\":1}}", "{\"seq\":1} {}"})
+        QCOMPARE(row("{\"fncode\":123,\"sessionid\":\"s\",\"seq\":5,\"attrs\":{}}"),
+                 QByteArray("{\"fncode\":123,\"sessionid\":\"s\",\"seq\":5,\"attrs.key\":[],\"attrs.value\":[],"
+                            "\"time\":\"1970-01-01 00:00:00\"}\n"));
+        // Not records, or records without their identity: left alone, out unchanged.
+        for (const char *bad : {"{\"pcode\":\"\",\"fncode\":\"21", "[1,2]", "not json",
+                                "{\"sessionid\":\"s\",\"seq\":1,\"fncode\":{\"a\":1}}",
+                                "{\"sessionid\":\"s\",\"seq\":1,\"attrs\":{\"k\":1}}", "{\"sessionid\":\"s\",\"seq\":1} {}",
+                                "{\"sessionid\":\"s\",\"attrs\":{}}", "{\"sessionid\":\"s\",\"seq\":0}",
+                                "{\"sessionid\":\"s\",\"seq\":\"1\"}", "{\"seq\":1,\"attrs\":{}}", "{\"sessionid\":7,\"seq\":1}"})
             QVERIFY2(row(bad).isEmpty(), bad);
 
         const struct { const char *in, *out; } times[] = {
@@ -172,7 +176,7 @@ private slots:
             }
             QTRY_VERIFY(!status.isEmpty() && status.last().at(0).toULongLong() == 50); // queued to this thread
             // The line is finished: it goes too.
-            append(log, "\",\"seq\":51}\n");
+            append(log, "\",\"sessionid\":\"s2\",\"seq\":51}\n");
             QTRY_COMPARE(uploader.confirmedLines(), quint64(51));
             QTRY_COMPARE(uploader.waitingLines(), quint64(0));
             QVERIFY(uploader.finish(2000));
