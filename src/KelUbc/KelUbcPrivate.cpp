@@ -70,8 +70,16 @@ void KelUbcPrivate::logRecord(UbcDataProtocol &record, bool addLayer, bool addRe
 static bool printsPlain(const QString &text)
 {
     for (const QChar c : text) {
-        if (c.isSurrogate() || !c.isPrint() || c == QLatin1Char('"') || c == QLatin1Char('\\'))
-            return false;
+        const char16_t u = c.unicode();
+        // ASCII and the CJK ideographs that every Qt 5.15 and 6 knows need no
+        // call into the character tables: function names are mostly these.
+        if (u < 0x80) {
+            if (u < 0x20 || u == 0x7f || u == '"' || u == '\\')
+                return false;
+        } else if (u < 0x4e00 || u > 0x9fef) {
+            if (c.isSurrogate() || !c.isPrint())
+                return false;
+        }
     }
     return true;
 }

@@ -149,6 +149,8 @@ void RuvUbcPrivate::forEachSink(Visit visit) const
 
 void RuvUbcPrivate::emitNotes(const SinkNotes &notes)
 {
+    if (notes.isEmpty()) // the usual case: not even the category is looked at
+        return;
     LogSink::emitNotes(notes, lcRuvUbc(), "RuvUbc: ");
 }
 

@@ -116,7 +116,7 @@ private slots:
         // escapes and all, in the fixed context.
         const QString names[] = {QStringLiteral("墙"), QStringLiteral("a\"b"), QStringLiteral("back\\slash"),
                                  QStringLiteral("tab\tnl\n"), QString::fromUtf8("\xc2\xa0nbsp \xc3\xa9"),
-                                 QString::fromUtf8("\xf0\x9f\x98\x80"), QString(QChar(0xd800)), QStringLiteral("x\u200by")};
+                                 QString::fromUtf8("\xf0\x9f\x98\x80"), QString(QChar(0xd800)), QStringLiteral("x\u200by"), QStringLiteral("del\x7f")};
         for (const QString &name : names) {
             MessageCapture::messages().clear();
             ubc()->sendElementPropValueModified(QStringLiteral("E"), QStringLiteral("P"), name, QStringLiteral("v"));
