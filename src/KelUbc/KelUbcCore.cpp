@@ -21,7 +21,8 @@ QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const Q
         FuncDictEntry entry;
         entry.fnGroup = query.value(QStringLiteral("fnGroup")).toString();
         entry.fnName = query.value(QStringLiteral("fnName")).toString();
-        entry.fnAttrName = query.value(QStringLiteral("fnAttrName")).toString();
+        // Split once here, not on every event.
+        entry.fnAttrNames = query.value(QStringLiteral("fnAttrName")).toString().split(QLatin1Char(';'), Qt::KeepEmptyParts);
         entry.fnAddLayer = query.value(QStringLiteral("fnAddLayer")).toBool();
         entry.fnAddRegion = query.value(QStringLiteral("fnAddRegion")).toBool();
         return m_funcDict.insert(fncode, entry);
@@ -44,8 +45,8 @@ void KelUbcPrivate::sendNamed(const QString &fncode, const QMap<QString, QString
         if (attrs) {
             r.attrs = *attrs;
         } else if (!values.isEmpty()) {
-            // Empty parts stay: "a;;b" names a, "" and b; a later equal name wins.
-            const QStringList names = entry.fnAttrName.split(QLatin1Char(';'), Qt::KeepEmptyParts);
+            // A later equal name wins.
+            const QStringList &names = entry.fnAttrNames;
             const int n = qMin(names.size(), values.size());
             for (int i = 0; i < n; ++i)
                 r.attrs.insert(names.at(i), values.at(i));

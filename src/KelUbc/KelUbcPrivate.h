@@ -24,7 +24,8 @@ struct FuncDictEntry
 {
     QString fnName;
     QString fnGroup;
-    QString fnAttrName;
+    // fnAttrName split at ';', empty parts kept: "a;;b" names a, "" and b.
+    QStringList fnAttrNames;
     bool fnAddLayer = false;
     bool fnAddRegion = false;
 };
