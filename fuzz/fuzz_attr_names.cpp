@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FuncDictEntry entry;
     entry.fnName = fuzz::text(data, 16);
     entry.fnGroup = fuzz::text(data, 16);
-    entry.fnAttrName = fuzz::text(data);
+    const QString attrNames = fuzz::text(data);
+    entry.fnAttrNames = FuncDictEntry::splitAttrNames(attrNames);
     entry.fnAddLayer = flags & 1;
     entry.fnAddRegion = flags & 2;
     const bool single = flags & 4;
@@ -88,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 
     QMap<QString, QString> expected;
     if (!values.isEmpty()) {
-        const QStringList names = splitKeepingEmpty(entry.fnAttrName);
+        const QStringList names = splitKeepingEmpty(attrNames);
         for (int i = 0; i < names.size() && i < values.size(); ++i)
             expected[names[i]] = values[i];
     }
@@ -97,6 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     if (entry.fnAddRegion && !expected.contains(QStringLiteral("region")))
         expected[QStringLiteral("region")] = region;
     fuzz::check(r.attrs == expected, "attributes",
-                QStringLiteral("names: %1\nvalues: %2").arg(entry.fnAttrName, values.join(QLatin1Char('|'))));
+                QStringLiteral("names: %1\nvalues: %2").arg(attrNames, values.join(QLatin1Char('|'))));
     return 0;
 }

@@ -22,7 +22,7 @@ QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const Q
         entry.fnGroup = query.value(QStringLiteral("fnGroup")).toString();
         entry.fnName = query.value(QStringLiteral("fnName")).toString();
         // Split once here, not on every event.
-        entry.fnAttrNames = query.value(QStringLiteral("fnAttrName")).toString().split(QLatin1Char(';'), Qt::KeepEmptyParts);
+        entry.fnAttrNames = FuncDictEntry::splitAttrNames(query.value(QStringLiteral("fnAttrName")).toString());
         entry.fnAddLayer = query.value(QStringLiteral("fnAddLayer")).toBool();
         entry.fnAddRegion = query.value(QStringLiteral("fnAddRegion")).toBool();
         return m_funcDict.insert(fncode, entry);

@@ -24,8 +24,14 @@ struct FuncDictEntry
 {
     QString fnName;
     QString fnGroup;
-    // fnAttrName split at ';', empty parts kept: "a;;b" names a, "" and b.
+    // fnAttrName split once by splitAttrNames().
     QStringList fnAttrNames;
+
+    // At ';', empty parts kept: "a;;b" names a, "" and b.
+    static QStringList splitAttrNames(const QString &fnAttrName)
+    {
+        return fnAttrName.split(QLatin1Char(';'), Qt::KeepEmptyParts);
+    }
     bool fnAddLayer = false;
     bool fnAddRegion = false;
 };
