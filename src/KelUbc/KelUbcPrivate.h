@@ -24,16 +24,15 @@ struct FuncDictEntry
 {
     QString fnName;
     QString fnGroup;
-    // fnAttrName split once by splitAttrNames().
-    QStringList fnAttrNames;
+    QStringList fnAttrNames; // fnAttrName, split once by splitAttrNames()
+    bool fnAddLayer = false;
+    bool fnAddRegion = false;
 
     // At ';', empty parts kept: "a;;b" names a, "" and b.
     static QStringList splitAttrNames(const QString &fnAttrName)
     {
         return fnAttrName.split(QLatin1Char(';'), Qt::KeepEmptyParts);
     }
-    bool fnAddLayer = false;
-    bool fnAddRegion = false;
 };
 
 // Owns all state of the library and watches the application's events.

@@ -206,9 +206,11 @@ bool RecordRowWriter::append(const char *data, int size, QByteArray &out)
                 putString(out, text);
                 if (index == kTrigerTime)
                     haveTime = utcTime(text.data(), int(text.size()), time);
-                haveSession = haveSession || index == kSessionId;
+                if (index == kSessionId)
+                    haveSession = true;
             } else if (!value.get_uint64().get(number)) {
-                haveSeq = haveSeq || (index < 0 && number > 0);
+                if (index < 0) // seq: the only number among the columns
+                    haveSeq = number > 0;
                 char digits[24];
                 const int n = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(number));
                 out.append(digits, n);

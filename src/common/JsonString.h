@@ -65,14 +65,17 @@ inline char *putReplacement(char *p)
     return p;
 }
 
+// The string's UTF-16 units. constData(), not utf16(): Qt 6 copies a
+// literal's data on utf16() to end it with a NUL.
+inline const ushort *units(const QString &s) { return reinterpret_cast<const ushort *>(s.constData()); }
+
 } // namespace detail
 
 // Writes the string's content (no quotes) at p; returns the end.
 inline char *put(char *p, const QString &s)
 {
     using namespace detail;
-    // constData(), not utf16(): Qt 6 copies a literal's data on utf16() to end it with a NUL.
-    const auto *u = reinterpret_cast<const ushort *>(s.constData());
+    const ushort *u = units(s);
     const int n = s.size();
     for (int i = 0; i < n; ++i) {
         const ushort c = u[i];
@@ -113,8 +116,7 @@ inline char *put(char *p, const QString &s)
 inline qint64 measure(const QString &s)
 {
     using namespace detail;
-    // constData(), not utf16(): Qt 6 copies a literal's data on utf16() to end it with a NUL.
-    const auto *u = reinterpret_cast<const ushort *>(s.constData());
+    const ushort *u = units(s);
     const int n = s.size();
     qint64 size = 0;
     for (int i = 0; i < n; ++i) {
