@@ -102,6 +102,10 @@ start() {
          "$(printf 'ubc_gateway:%s' "${UBC_GATEWAY_PASSWORD:-ubc-gateway-secret}" | base64 -w0)" \
          > "$dir/conf/credentials.conf")
 
+    # Started by root, nginx's workers would run as nobody, who may not reach
+    # the request bodies' temporary files under DIR: they stay root's here.
+    local workers=""
+    [ "$(id -u)" != 0 ] || workers=" user root;"
     for attempt in 1 2 3; do
         local port tls pid
         port=$(cat "$dir/port" 2>/dev/null || true)
@@ -136,7 +140,7 @@ server {
 }
 SITE
         nginx_cmd -t -q
-        /usr/sbin/nginx -p "$dir/" -c conf/nginx.conf -g 'daemon off;' > "$dir/logs/stdout.log" 2>&1 &
+        /usr/sbin/nginx -p "$dir/" -c conf/nginx.conf -g "daemon off;$workers" > "$dir/logs/stdout.log" 2>&1 &
         pid=$!
         echo "$pid" > "$dir/pid"
         for _ in $(seq 1 100); do
