@@ -23,14 +23,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    while :; do p=$(( 20000 + RANDOM % 30000 )); port_free "$p" && { echo "$p"; return; }; done
-}
+. scripts/lib/loopback.sh
 # The shards must know each other's ports before they start, and reach each
 # other as the operator: one operator password for both.
-password=$(head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n')
+password=$(random_secret)
 for node in shard1 shard2; do
     mkdir -p "$scratch/$node/config.d"
     free_port > "$scratch/$node/http_port"

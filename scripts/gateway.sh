@@ -30,35 +30,15 @@ command=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
 shift 2
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    for _ in $(seq 1 200); do
-        p=$(( 20000 + RANDOM % 30000 ))
-        port_free "$p" && { echo "$p"; return; }
-    done
-    echo "no free port found" >&2
-    return 1
-}
+. "$root/scripts/lib/loopback.sh"
 running() { [ -f "$dir/pid" ] && kill -0 "$(cat "$dir/pid")" 2>/dev/null; }
 
-stop() {
-    running || { rm -f "$dir/pid"; return 0; }
-    local pid
-    pid=$(cat "$dir/pid")
-    kill "$pid"
-    for _ in $(seq 1 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null || true
-    rm -f "$dir/pid"
-}
+stop() { stop_pid_file "$dir/pid"; }
 
 # A new token named by the time it was made; the newest is DIR/token.
 add_token() {
     local token name
-    token=$(head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n')
+    token=$(random_secret)
     name="fleet-$(date -u +%Y%m%dT%H%M%S)-${token:0:4}"
     (umask 077
      printf '"Bearer %s" %s;\n' "$token" "$name" >> "$dir/conf/tokens.conf"
