@@ -48,9 +48,17 @@ add_token() {
 reload() {
     running || { echo "no gateway running in $dir" >&2; exit 1; }
     nginx_cmd -t -q
-    kill -HUP "$(cat "$dir/pid")"
-    # The workers read the new map once the master has re-read its files.
-    sleep 0.5
+    local master old
+    master=$(cat "$dir/pid")
+    old=$(pgrep -P "$master" || true)
+    kill -HUP "$master"
+    # New workers answer with the new files; the old ones finish and go.
+    for _ in $(seq 1 100); do
+        local left=""
+        for p in $old; do kill -0 "$p" 2>/dev/null && left=1; done
+        [ -n "$left" ] || return 0
+        sleep 0.1
+    done
 }
 
 nginx_cmd() { /usr/sbin/nginx -p "$dir/" -c conf/nginx.conf "$@"; }
