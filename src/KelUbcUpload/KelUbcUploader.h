@@ -16,7 +16,7 @@ class KelUbcUploaderPrivate;
 //
 //     KelUbcUploader *uploader = new KelUbcUploader(&app);
 //     uploader->setUrl(QUrl(QStringLiteral("https://ubc.example.com/")));
-//     uploader->setCredentials(QStringLiteral("ubc_desktop"), password);
+//     uploader->setHeader("Authorization", "Bearer " + fleetToken); // the gateway's
 //     uploader->setConsentGiven(consent.isGranted());
 //     uploader->start();
 //

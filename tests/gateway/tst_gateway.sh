@@ -5,7 +5,7 @@
 # rows that were answered 200, its tables and columns unchanged, and no
 # answer may carry another database's contents. Every answer must say it came
 # from the gateway.
-#   tst_gateway.sh SOURCE_DIR
+#   tst_gateway.sh SOURCE_DIR      (KEEP=1: leave the servers and the scratch folder for a look)
 set -uo pipefail
 src=$(cd "${1:?usage: $0 SOURCE_DIR}" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tst_gateway.XXXXXX")
