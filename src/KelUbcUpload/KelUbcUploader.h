@@ -16,7 +16,7 @@ class KelUbcUploaderPrivate;
 //
 //     KelUbcUploader *uploader = new KelUbcUploader(&app);
 //     uploader->setUrl(QUrl(QStringLiteral("https://ubc.example.com/")));
-//     uploader->setHeader("Authorization", "Bearer " + fleetToken); // the gateway's
+//     uploader->setCredentials(QStringLiteral("ubc_desktop"), password);
 //     uploader->setConsentGiven(consent.isGranted());
 //     uploader->start();
 //
