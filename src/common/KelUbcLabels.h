@@ -17,6 +17,7 @@ struct KelUbcLabels
         LabelOpenProject, LabelNewProject, LabelSaveProject, LabelCloseProject,
         LabelRibbonToolbar, LabelContextMenu, LabelViewPanel, LabelShortcut,
         LabelRibbonQuickBar, LabelProperty,
+        LabelToolbar, LabelMenuBar,
         LabelCount
     };
     struct Text
@@ -39,6 +40,8 @@ struct KelUbcLabels
         {"\xbf\xec\xbd\xdd\xbc\xfc", "Shortcut key"},                // 快捷键
         {"Ribbon\xbf\xec\xbd\xdd\xc0\xb8", "Ribbon quick-access bar"}, // Ribbon快捷栏
         {"\xca\xf4\xd0\xd4", "Property"},                            // 属性
+        {"\xb9\xa4\xbe\xdf\xc0\xb8", "Toolbar"},                      // 工具栏
+        {"\xb2\xcb\xb5\xa5\xc0\xb8", "Menu bar"},                     // 菜单栏
     };
     static constexpr const char *labelSource(Label label) { return labelTexts[label].source; }
 };
