@@ -130,13 +130,18 @@ KelUbcDataDialog::KelUbcDataDialog(KelUbcConsent *consent, KelUbcUploader *uploa
             exportTo(path);
     });
     connect(erase, &QPushButton::clicked, this, [this] {
-        if (QMessageBox::question(this, tr(KelUbcHostTexts::Data::Title), tr(KelUbcHostTexts::Data::EraseQuestion))
+        if (QMessageBox::question(this, tr(KelUbcHostTexts::Data::Title), tr(KelUbcHostTexts::Data::EraseQuestion),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
             != QMessageBox::Yes)
             return;
         eraseAll();
         QMessageBox::information(this, tr(KelUbcHostTexts::Data::Title), tr(KelUbcHostTexts::Data::Erased));
     });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    // Enter closes; it never erases.
+    exportButton->setAutoDefault(false);
+    erase->setAutoDefault(false);
+    close->setDefault(true);
     layout->addWidget(buttons);
     resize(720, 480);
     refresh();
