@@ -149,6 +149,7 @@ void KelUbcActionTracker::track(QAction *action, const QString &fncode)
 {
     if (!action)
         return;
+    const bool known = d->connections.contains(action);
     disconnect(d->connections.take(action));
     d->codes.remove(action);
     if (fncode.isEmpty())
@@ -157,10 +158,11 @@ void KelUbcActionTracker::track(QAction *action, const QString &fncode)
     d->connections.insert(action, connect(action, &QAction::triggered, this, [this, action] {
         d->triggered(action);
     }));
-    connect(action, &QObject::destroyed, this, [this, action] {
-        d->codes.remove(action);
-        d->connections.remove(action);
-    }, Qt::UniqueConnection);
+    if (!known) // the action is only a key here once gone
+        connect(action, &QObject::destroyed, this, [this, action] {
+            d->codes.remove(action);
+            d->connections.remove(action);
+        });
 }
 
 QString KelUbcActionTracker::code(const QAction *action) const
