@@ -54,13 +54,14 @@ void fromContextMenu(MainWindow *w, QAction *action)
 
 } // namespace
 
-void Scenario::answerConsent(const QString &level)
+void Scenario::answerConsent(const QString &answer)
 {
+    const QString level = answer.isEmpty() ? QStringLiteral("local") : answer;
     QTimer::singleShot(0, [level] {
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
         if (!dialog)
             return;
-        step("consent: local only");
+        std::printf("> consent: %s\n", qPrintable(level));
         dialog->findChild<QRadioButton *>(level)->click();
         dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
     });

@@ -34,23 +34,25 @@ int main(int argc, char *argv[])
     new KelUbcActionTracker(&app); // logs actions that carry "kelubcCode"      // KelUbc
 
     MainWindow window;
-    if (scenario)
-        Scenario::answerConsent(QStringLiteral("local"));
+    if (scenario) // "local" unless --consent=off|upload
+        Scenario::answerConsent(args.filter(QStringLiteral("--consent=")).value(0).section(QLatin1Char('='), 1));
     if (consent->needsAsking())                                                 // KelUbc
         KelUbcConsentDialog::ask(consent, &window);                             // KelUbc
     KelUbc::instance()->openApp();                                              // KelUbc
     KelUbc::instance()->startApp();                                             // KelUbc
 
-    auto *uploader = new KelUbcUploader(&app); // its last try at quit: 2 s at most // KelUbc
+    // Destroyed as main() returns, while the application still exists: its
+    // last try then takes 2 s at most (a child of the application would come too late).
+    KelUbcUploader uploader;                                                    // KelUbc
     if (!uploadUrl.isEmpty()) {
-        uploader->setUrl(QUrl(uploadUrl));                                      // KelUbc
-        uploader->setConsentGiven(consent->uploads());                          // KelUbc
-        QObject::connect(consent, &KelUbcConsent::levelChanged, uploader,       // KelUbc
-                         [=] { uploader->setConsentGiven(consent->uploads()); }); // KelUbc
-        uploader->start();                                                      // KelUbc
+        uploader.setUrl(QUrl(uploadUrl));                                       // KelUbc
+        uploader.setConsentGiven(consent->uploads());                           // KelUbc
+        QObject::connect(consent, &KelUbcConsent::levelChanged, &uploader,      // KelUbc
+                         [&] { uploader.setConsentGiven(consent->uploads()); }); // KelUbc
+        uploader.start();                                                       // KelUbc
     }
     QObject::connect(window.usageAction, &QAction::triggered, &window, [&] {
-        KelUbcDataDialog(consent, uploader, &window).exec();                   // KelUbc
+        KelUbcDataDialog(consent, &uploader, &window).exec();                  // KelUbc
     });
 
     window.show();
