@@ -1,6 +1,6 @@
 #include "KelUbcTranslator.h"
 
-#include "KelUbcConsentTexts.h"
+#include "KelUbcHostTexts.h"
 
 #include <RecordFormat/RecordLabels.h>
 
@@ -78,9 +78,12 @@ QString KelUbcTranslator::translate(const char *context, const char *sourceText,
 {
     Q_UNUSED(disambiguation)
     Q_UNUSED(n)
-    // The consent prompt's source texts are English.
-    if (sourceText && qstrcmp(context, KelUbcConsentTexts::Context) == 0)
-        return language() == English ? QString() : KelUbcConsentTexts::chinese(sourceText);
+    // The host kit's own source texts are English.
+    if (sourceText && context && language() == Chinese) {
+        const QString text = KelUbcHostTexts::chinese(context, sourceText);
+        if (!text.isNull())
+            return text;
+    }
     // A null answer lets the application ask its other translators.
     if (!sourceText || !d->gbk || qstrcmp(context, "KelUbc") != 0)
         return QString();
