@@ -176,6 +176,18 @@ class tst_KelUbcUpload : public QObject
         uploader.setConsentGiven(true);
     }
 
+    // Three records and the cursor that plant puts beside them: all three go.
+    void uploadsWholeLog(HttpStandIn &server, const std::function<void(const QString &cursor, const QString &log)> &plant)
+    {
+        const QString log = newLog();
+        append(log, records(QStringLiteral("s10"), 1, 3));
+        plant(log + QStringLiteral(".cursor"), log);
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        uploader.start();
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+    }
+
 private slots:
     void rows()
     {
@@ -419,13 +431,11 @@ private slots:
         const QList<QByteArray> contents = {"-5 0\n", "-9223372036854775808 0\n", "9223372036854775807 0\n",
                                             "0x10 0\n", "1 2 3", QByteArray(1 << 20, '7')};
         for (const QByteArray &content : contents) {
-            const QString log = newLog();
-            append(log, records(QStringLiteral("s10"), 1, 3));
-            writeFile(log + QStringLiteral(".cursor"), content.size() < 30 ? fileIdentity(log) + content : content);
-            KelUbcUploader uploader;
-            configure(uploader, log, server.url());
-            uploader.start();
-            QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+            uploadsWholeLog(server, [&content](const QString &cursor, const QString &log) {
+                writeFile(cursor, content.size() < 30 ? fileIdentity(log) + content : content);
+            });
+            if (QTest::currentTestFailed())
+                return;
         }
     }
 
@@ -515,15 +525,10 @@ private slots:
         if (::geteuid() != 0)
             QSKIP("needs root to make a file another user owns");
         HttpStandIn server;
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s14"), 1, 3));
-        const QString cursor = log + QStringLiteral(".cursor");
-        writeFile(cursor, cursorAtEnd(log));
-        QCOMPARE(::chown(QFile::encodeName(cursor).constData(), 65534, 65534), 0);
-        KelUbcUploader uploader;
-        configure(uploader, log, server.url());
-        uploader.start();
-        QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+        uploadsWholeLog(server, [](const QString &cursor, const QString &log) {
+            writeFile(cursor, cursorAtEnd(log));
+            QCOMPARE(::chown(QFile::encodeName(cursor).constData(), 65534, 65534), 0);
+        });
     }
 
     void failedCursorSave()
