@@ -141,9 +141,11 @@ void KelUbcUploader::start()
     }, Qt::QueuedConnection);
     d->thread->start(QThread::LowPriority);
     QMetaObject::invokeMethod(d->worker, &UploadWorker::begin, Qt::QueuedConnection);
-    // The application's own teardown comes after its event loop: finished
-    // there, the host would wait out the whole deadline with the last
-    // records unsent.
+    // Left to the destructor of an uploader the application owns, the last
+    // request would be made during the application's teardown, where it never
+    // goes out: the host would wait out the whole deadline and its last
+    // records would go only at the next start. At aboutToQuit the
+    // application is still whole.
     if (QCoreApplication *app = QCoreApplication::instance())
         d->quitConnection = connect(app, &QCoreApplication::aboutToQuit, this, [this] { finish(); });
 }

@@ -36,7 +36,7 @@ class KelUbcUploaderPrivate;
 // path + ".rejected", 0600) with a warning. Other failures are retried with
 // exponential backoff and jitter. Credentials are never logged. At the
 // application's quit (QCoreApplication::aboutToQuit) the uploader finishes
-// itself: one last attempt of at most finishDeadline(); the rest goes at the
+// itself: one last attempt within the finish deadline; the rest goes at the
 // next start.
 class KELUBCUPLOAD_EXPORT KelUbcUploader : public QObject
 {
