@@ -44,6 +44,45 @@ bool makeFolders(const QByteArray &dir)
     }
 }
 
+// Why an opened file must not be used, or null: only regular files (lines
+// are written whole only there) of this user (another's is not ours to fill
+// or to trust).
+const char *notOwnRegularFile(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return "cannot be inspected";
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file; refused";
+    if (st.st_uid != ::geteuid())
+        return "owned by another user; refused";
+    return nullptr;
+}
+
+QString errorText(int error)
+{
+    if (error == ELOOP)
+        return QStringLiteral("a symbolic link; refused");
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
 } // namespace
 
 qint64 LogSink::nowMs()
@@ -95,19 +134,13 @@ bool LogSink::ensureOpen()
         fd = openAppend(m_nativePath.constData());
     if (fd < 0) {
         m_lastError = errno;
-        if (m_lastError == ELOOP)
-            m_refusal = "a symbolic link; refused";
         return false;
     }
+    if (const char *why = notOwnRegularFile(fd))
+        return refuse(fd, why);
     struct stat st;
     if (::fstat(fd, &st) != 0)
         return refuse(fd, "cannot be inspected");
-    // Lines are written whole only to a regular file; another user's file
-    // is not ours to fill.
-    if (!S_ISREG(st.st_mode))
-        return refuse(fd, "not a regular file; refused");
-    if (st.st_uid != ::geteuid())
-        return refuse(fd, "owned by another user; refused");
     // Whoever cut the last line short (a full disk here, or a process
     // killed mid-write, this one in an earlier run or another), the next
     // line must not be glued to it.
@@ -184,10 +217,8 @@ bool LogSink::writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &n
     m_nextRetryMs = nowMs + kIntervalMs;
     if (!m_failing) {
         m_failing = true;
-        const QString why = m_refusal ? QString::fromLatin1(m_refusal)
-                                      : QString::fromLocal8Bit(std::strerror(m_lastError));
         notes.append({QtWarningMsg, QStringLiteral("cannot write %1 (%2); records wait in memory and are retried")
-                                        .arg(m_path, why)});
+                                        .arg(m_path, failure())});
     }
     return false;
 }
@@ -256,7 +287,7 @@ void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
     closeFile();
 }
 
-void LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
+bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
 {
     if (m_fd >= 0 && nowMs >= m_nextCheckMs)
         revalidate(nowMs, notes);
@@ -265,11 +296,84 @@ void LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, Si
         if (nowMs < m_nextRetryMs || !drain(nowMs, notes)) {
             if (keepLine)
                 keep(line, size, notes);
-            return;
+            return false;
         }
     }
-    if (!writeOrFail(line, size, nowMs, notes) && keepLine)
+    if (writeOrFail(line, size, nowMs, notes))
+        return true;
+    if (keepLine)
         keep(line, size, notes);
+    return false;
+}
+
+bool LogSink::sync()
+{
+    return m_fd >= 0 && ::fsync(m_fd) == 0;
+}
+
+QString LogSink::failure() const
+{
+    return m_refusal ? QString::fromLatin1(m_refusal) : errorText(m_lastError);
+}
+
+bool LogSink::readOwnFile(const QString &path, int maxBytes, QByteArray *data, QString *why)
+{
+    why->clear();
+    int fd;
+    do {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            *why = errorText(errno);
+        return false;
+    }
+    if (const char *refusal = notOwnRegularFile(fd)) {
+        ::close(fd);
+        *why = QString::fromLatin1(refusal);
+        return false;
+    }
+    data->resize(maxBytes);
+    qint64 got = 0;
+    while (got < maxBytes) {
+        const ssize_t n = ::read(fd, data->data() + got, size_t(maxBytes - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            *why = errorText(errno);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    data->resize(int(got));
+    return why->isEmpty();
+}
+
+bool LogSink::replaceOwnFile(const QString &path, const QByteArray &data, QString *why)
+{
+    // mkstemp: a new file of this user, 0600, never an existing path or link.
+    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *why = errorText(errno);
+        return false;
+    }
+    bool done = writeAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
+    int error = done ? 0 : errno;
+    if (::close(fd) != 0 && done) {
+        error = errno;
+        done = false;
+    }
+    if (done && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+        error = errno;
+        done = false;
+    }
+    if (!done) {
+        ::unlink(temporary.constData());
+        *why = errorText(error);
+    }
+    return done;
 }
 
 bool LogSink::flush(qint64 nowMs, SinkNotes &notes)
