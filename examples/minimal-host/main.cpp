@@ -41,11 +41,11 @@ int main(int argc, char *argv[])
     KelUbc::instance()->openApp();                                              // KelUbc
     KelUbc::instance()->startApp();                                             // KelUbc
 
-    // Destroyed as main() returns, while the application still exists: its
-    // last try then takes 2 s at most (a child of the application would come too late).
+    // It finishes itself when the event loop ends: one last try of 2 s at most.
     KelUbcUploader uploader;                                                    // KelUbc
     if (!uploadUrl.isEmpty()) {
         uploader.setUrl(QUrl(uploadUrl));                                       // KelUbc
+        uploader.setToken(qEnvironmentVariable("UBC_UPLOAD_TOKEN"));            // KelUbc
         uploader.setConsentGiven(consent->uploads());                           // KelUbc
         QObject::connect(consent, &KelUbcConsent::levelChanged, &uploader,      // KelUbc
                          [&] { uploader.setConsentGiven(consent->uploads()); }); // KelUbc
