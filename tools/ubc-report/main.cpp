@@ -8,13 +8,12 @@
 #include "ClickHouseSource.h"
 #include "FileSource.h"
 #include "HtmlReport.h"
+#include "JsonReport.h"
 #include "Summary.h"
 #include "TextReport.h"
 
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QCoreApplication>
-#include <QtCore/QJsonArray>
-#include <QtCore/QJsonDocument>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QSaveFile>
 
@@ -100,16 +99,16 @@ int main(int argc, char *argv[])
             printErr(QStringLiteral("%1:%2: malformed line skipped: %3\n").arg(file).arg(line).arg(QLatin1String(why)));
     });
     UbcReport::Aggregates aggregates;
-    QJsonObject input;
+    Summary::Input input;
     if (parser.isSet(clickhouse)) {
         ClickHouseSource server(QUrl(parser.value(clickhouse)), parser.value(table), options.filter);
         if (!server.read(&aggregates)) {
             printErr(QStringLiteral("ubc-report: %1\n").arg(server.errorString()));
             return InputError;
         }
-        input = QJsonObject{{QStringLiteral("source"), QStringLiteral("clickhouse")},
-                            {QStringLiteral("url"), server.displayUrl()},
-                            {QStringLiteral("table"), parser.value(table)}};
+        input.fromServer = true;
+        input.url = server.displayUrl();
+        input.table = parser.value(table);
     } else if (!files.readLogs(logs) || !files.readTimeline()) {
         printErr(QStringLiteral("ubc-report: cannot read %1\n").arg(files.errorString()));
         return InputError;
@@ -118,15 +117,14 @@ int main(int argc, char *argv[])
         printErr(QStringLiteral("ubc-report: cannot read %1\n").arg(files.errorString()));
         return InputError;
     }
+    const FileSource::Stats st = files.stats();
     if (!parser.isSet(clickhouse)) {
         aggregates = files.aggregates();
-        const FileSource::Stats st = files.stats();
-        input = QJsonObject{{QStringLiteral("source"), QStringLiteral("files")},
-                            {QStringLiteral("files"), QJsonArray::fromStringList(logs)},
-                            {QStringLiteral("lines"), qint64(st.lines)},
-                            {QStringLiteral("malformed"), qint64(st.malformed)},
-                            {QStringLiteral("duplicates"), qint64(st.duplicates)},
-                            {QStringLiteral("filtered"), qint64(st.filtered)}};
+        input.files = logs;
+        input.lines = st.lines;
+        input.malformed = st.malformed;
+        input.duplicates = st.duplicates;
+        input.filtered = st.filtered;
     } else {
         // The journals are the desktop's own files, whichever source gave the records.
         const UbcReport::Aggregates fromFiles = files.aggregates();
@@ -134,23 +132,22 @@ int main(int argc, char *argv[])
         aggregates.saves = fromFiles.saves;
         aggregates.idleReturns = fromFiles.idleReturns;
     }
-    const FileSource::Stats st = files.stats();
-    input.insert(QStringLiteral("codedFiles"), QJsonArray::fromStringList(parser.values(coded)));
-    input.insert(QStringLiteral("codedMalformed"), qint64(st.codedMalformed));
+    input.codedFiles = parser.values(coded);
+    input.codedMalformed = st.codedMalformed;
     if (reported > MalformedShown)
         printErr(QStringLiteral("... %1 more malformed lines\n").arg(reported - MalformedShown));
 
-    QJsonObject summary;
+    Summary summary;
     QString error;
     if (!Summary::build(aggregates, options, &summary, &error)) {
         printErr(QStringLiteral("ubc-report: %1\n").arg(error));
         return InputError;
     }
-    summary.insert(QStringLiteral("input"), input);
+    summary.input = input;
 
     if (!parser.isSet(quiet))
         std::fputs(TextReport::render(summary).toUtf8().constData(), stdout);
-    if (parser.isSet(json) && !writeFile(parser.value(json), QJsonDocument(summary).toJson(QJsonDocument::Indented)))
+    if (parser.isSet(json) && !writeFile(parser.value(json), JsonReport::render(summary)))
         return OutputError;
     if (parser.isSet(html) && !writeFile(parser.value(html), HtmlReport::render(summary).toUtf8()))
         return OutputError;
