@@ -10,12 +10,19 @@
 #       taken again when free (a restarted server keeps its address), and XML
 #       files in DIR/config.d/ are merged into the configuration (a cluster's
 #       remote_servers, say).
+#   scripts/clickhouse-server.sh query DIR [SQL]
+#       runs SQL (or the statements on stdin) as the operator, the user
+#       "default": full rights, from this machine only
 #   scripts/clickhouse-server.sh stop DIR
 #       stops the server started in DIR by its process id
+#
+# The operator's password is made at the first start and kept in
+# DIR/operator_password (mode 0600), with a client configuration that holds it
+# in DIR/client.xml; a server folder made before keeps its password.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { echo "usage: $0 start DIR [--schema] | stop DIR" >&2; exit 2; }
+usage() { echo "usage: $0 start DIR [--schema] | query DIR [SQL] | stop DIR" >&2; exit 2; }
 [ $# -ge 2 ] || usage
 command=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -31,7 +38,23 @@ free_port() {
     return 1
 }
 
-query() { clickhouse-client --host 127.0.0.1 --port "$(cat "$dir/tcp_port")" "$@"; }
+# The password stays out of the command line (and so out of ps).
+query() {
+    clickhouse-client --config-file "$dir/client.xml" --host 127.0.0.1 --port "$(cat "$dir/tcp_port")" "$@"
+}
+
+operator() {
+    local password
+    if [ ! -s "$dir/operator_password" ]; then
+        (umask 077; head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$dir/operator_password")
+    fi
+    password=$(cat "$dir/operator_password")
+    mkdir -p "$dir/conf/users.d"
+    (umask 077
+     printf '<yandex><users><default><password remove="1"/><password_sha256_hex>%s</password_sha256_hex></default></users></yandex>\n' \
+         "$(printf %s "$password" | sha256sum | cut -d' ' -f1)" > "$dir/conf/users.d/operator.xml"
+     printf '<config><user>default</user><password>%s</password></config>\n' "$password" > "$dir/client.xml")
+}
 
 stop() {
     [ -f "$dir/pid" ] || return 0
@@ -56,6 +79,7 @@ start() {
     rm -rf "$dir/conf"
     mkdir -p "$dir/conf/config.d"
     cp "$root/server/clickhouse/config.xml" "$root/server/clickhouse/users.xml" "$dir/conf/"
+    operator
     if [ -d "$dir/config.d" ]; then cp "$dir"/config.d/*.xml "$dir/conf/config.d/" 2>/dev/null || true; fi
     for attempt in 1 2 3; do
         local http tcp pid
@@ -94,6 +118,9 @@ start() {
 
 case "$command" in
     start) start "${3:-}" ;;
+    query)
+        [ -s "$dir/client.xml" ] && [ -f "$dir/tcp_port" ] || { echo "no server in $dir" >&2; exit 1; }
+        if [ $# -ge 3 ]; then query --multiquery --query "$3"; else query --multiquery; fi ;;
     stop) stop ;;
     *) usage ;;
 esac
