@@ -13,7 +13,7 @@ struct LocationLabel
     Location location;
 };
 
-const LocationLabel locationLabels[] = {
+const LocationLabel locationTable[] = {
     {"Ribbon工具栏", "Ribbon toolbar", Ribbon},
     {"Ribbon快捷栏", "Ribbon quick-access bar", QuickAccess},
     {"右键", "Right-click menu", ContextMenu},
@@ -60,6 +60,17 @@ bool endsWith(std::string_view s, std::string_view tail)
 } // namespace
 
 const char *const PropertyLabels[2] = {"属性", "Property"};
+const char *const LifecycleCodes[7] = {"990001", "990002", "990003", "990004", "990005", "990006", "990007"};
+
+void locationLabels(Location location, const char *labels[2])
+{
+    labels[0] = labels[1] = nullptr;
+    for (const LocationLabel &l : locationTable)
+        if (l.location == location) {
+            labels[0] = l.chinese;
+            labels[1] = l.english;
+        }
+}
 
 Location locationOf(std::string_view label, int *language)
 {
@@ -67,7 +78,7 @@ Location locationOf(std::string_view label, int *language)
         *language = -1;
     if (label.empty())
         return NoLocation;
-    for (const LocationLabel &l : locationLabels) {
+    for (const LocationLabel &l : locationTable) {
         for (int lang = 0; lang < 2; ++lang) {
             if (label == (lang ? l.english : l.chinese)) {
                 if (language)

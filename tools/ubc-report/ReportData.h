@@ -87,8 +87,15 @@ struct Aggregates
 
 constexpr size_t TimelineLimit = 2000;
 
+// The application's and projects' records, 990001 to 990007.
+extern const char *const LifecycleCodes[7];
+constexpr std::string_view CloseAppCode = "990002", NewProjectCode = "990003", OpenProjectCode = "990004",
+                           SaveProjectCode = "990005", CloseProjectCode = "990006";
+
 // The library's labels, Chinese and English, as its shipped translator gives them.
 extern const char *const PropertyLabels[2];           // "属性", "Property"
+// The labels of a location, Chinese and English.
+void locationLabels(Location location, const char *labels[2]);
 Location locationOf(std::string_view label, int *language = nullptr); // language: 0 zh, 1 en, -1 none
 const char *locationKey(Location location);
 bool isLifecycleCode(std::string_view code);
