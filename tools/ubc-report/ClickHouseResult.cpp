@@ -37,6 +37,12 @@ int64_t ClickHouseResult::number(int row, int column) const
     return v.isString() ? v.toString().toLongLong() : int64_t(v.toDouble());
 }
 
+uint64_t ClickHouseResult::unsignedNumber(int row, int column) const
+{
+    const QJsonValue v = value(row, column);
+    return v.isString() ? v.toString().toULongLong() : uint64_t(v.toDouble());
+}
+
 std::string ClickHouseResult::text(int row, int column) const
 {
     return value(row, column).toString().toStdString();

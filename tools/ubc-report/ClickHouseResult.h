@@ -23,6 +23,7 @@ public:
 
     // 64-bit numbers come as text, smaller ones as JSON numbers.
     int64_t number(int row, int column) const;
+    uint64_t unsignedNumber(int row, int column) const; // seq: a derived one has the top bit set
     std::string text(int row, int column) const;
 
 private:

@@ -148,7 +148,7 @@ void ClickHouseSourcePrivate::readTimeline(ClickHouseResult &r, Aggregates &a)
               kind = r.column("kind"), label = r.column("label");
     for (int i = 0; i < r.rowCount(); ++i) {
         TimelineEvent e;
-        e.seq = uint64_t(r.number(i, seq));
+        e.seq = r.unsignedNumber(i, seq);
         e.trigertime = r.text(i, time);
         e.code = r.text(i, fncode);
         e.name = r.text(i, fnname);
