@@ -2,7 +2,7 @@
 
 #include "KelUbcConsentTexts.h"
 
-#include <KelUbcLabels.h>
+#include <RecordFormat/RecordLabels.h>
 
 #include <QtCore/QAtomicInt>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -85,7 +85,7 @@ QString KelUbcTranslator::translate(const char *context, const char *sourceText,
     if (!sourceText || !d->gbk || qstrcmp(context, "KelUbc") != 0)
         return QString();
     if (language() == English) {
-        for (const KelUbcLabels::Text &label : KelUbcLabels::labelTexts)
+        for (const RecordLabels::Text &label : RecordLabels::labelTexts)
             if (qstrcmp(sourceText, label.source) == 0)
                 return QString::fromLatin1(label.english);
     }
