@@ -2,6 +2,9 @@
 
 #include "ReportData.h"
 
+#include <RecordFormat/RecordIdentity.h>
+#include <RecordFormat/SpecialCodes.h>
+
 #include <QtCore/QStringList>
 
 using namespace UbcReport;
@@ -13,17 +16,22 @@ QString number(int64_t n)
     return QString::number(n);
 }
 
-QString list(const char *const *texts, size_t count)
+QString list(std::initializer_list<const char *> texts)
 {
     QStringList quoted;
-    for (size_t i = 0; i < count; ++i)
-        quoted << sqlString(std::string(texts[i]));
+    for (const char *t : texts)
+        quoted << sqlString(std::string(t));
     return QLatin1Char('(') + quoted.join(QLatin1String(", ")) + QLatin1Char(')');
 }
 
-QString code(std::string_view c)
+QString is(const SpecialCodes::Lifecycle &record)
 {
-    return sqlString(std::string(c));
+    return QStringLiteral("fncode = ") + sqlString(std::string(record.code));
+}
+
+const RecordLabels::Text &label(RecordLabels::Label l)
+{
+    return RecordLabels::labelTexts[l];
 }
 
 // The record kinds as classify() tells them, from the same tables.
@@ -32,7 +40,10 @@ const QString HasLocation = QStringLiteral("has(attrs.key, 'location')");
 
 QString isLifecycle()
 {
-    return QStringLiteral("fncode IN ") + list(LifecycleCodes, std::size(LifecycleCodes));
+    QStringList codes;
+    for (const SpecialCodes::Lifecycle &l : SpecialCodes::lifecycle)
+        codes << sqlString(std::string(l.code));
+    return QStringLiteral("fncode IN (") + codes.join(QLatin1String(", ")) + QLatin1Char(')');
 }
 
 QString isAction()
@@ -44,8 +55,9 @@ QString isAction()
 QString isPropertyEdit()
 {
     QStringList endings;
-    for (const char *label : PropertyLabels)
-        endings << QStringLiteral("endsWith(fnname, concat(") + sqlString('-' + std::string(label) + '-')
+    const RecordLabels::Text &property = label(RecordLabels::LabelProperty);
+    for (const char *text : {property.chinese, property.english})
+        endings << QStringLiteral("endsWith(fnname, concat(") + sqlString('-' + std::string(text) + '-')
                        + QStringLiteral(", attrs.key[1]))");
     return QStringLiteral("length(attrs.key) = 1 AND (") + endings.join(QLatin1String(" OR ")) + QLatin1Char(')');
 }
@@ -57,11 +69,10 @@ QString kind()
            + isPropertyEdit() + QStringLiteral(", ") + number(PropertyEdit) + QStringLiteral(", ") + number(NamedEvent) + QLatin1Char(')');
 }
 
-QString isShortcut(const QString &label)
+QString isShortcut(const QString &column)
 {
-    const char *labels[2];
-    locationLabels(Shortcut, labels);
-    return label + QStringLiteral(" IN ") + list(labels, 2);
+    const RecordLabels::Text &shortcut = label(RecordLabels::LabelShortcut);
+    return column + QStringLiteral(" IN ") + list({shortcut.chinese, shortcut.english});
 }
 
 // Sessions above this size are chosen in the server rather than named in the query.
@@ -138,7 +149,7 @@ QString ClickHouseQueries::from(const std::vector<Column> &columns, const QStrin
 
 ClickHouseQueries::Query ClickHouseQueries::sessions() const
 {
-    const QString closeApp = QStringLiteral("fncode = ") + code(CloseAppCode);
+    const QString closeApp = is(SpecialCodes::CloseApp);
     return {"sessions",
             QStringLiteral("SELECT sessionid, min(hardwareid) AS machine, min(ver) AS version, min(t) AS firstSec, max(t) AS lastSec,"
                            " uniqExact(seq) AS records, maxIf(toInt64OrZero(duration), ") + closeApp
@@ -178,16 +189,15 @@ ClickHouseQueries::Query ClickHouseQueries::properties() const
 
 ClickHouseQueries::Query ClickHouseQueries::projects() const
 {
-    auto is = [](std::string_view c) { return QStringLiteral("fncode = ") + code(c); };
-    const char *const projectCodes[] = {NewProjectCode.data(), OpenProjectCode.data(), SaveProjectCode.data(), CloseProjectCode.data()};
+    using namespace SpecialCodes;
     return {"projects",
-            QStringLiteral("SELECT projectid, max(prjfullpath) AS path, countIf(") + is(NewProjectCode) + QStringLiteral(") AS created, countIf(")
-                + is(OpenProjectCode) + QStringLiteral(") AS opened, countIf(") + is(SaveProjectCode) + QStringLiteral(") AS saves, countIf(")
-                + is(CloseProjectCode) + QStringLiteral(") AS closes, sumIf(toInt64OrZero(duration), ") + is(CloseProjectCode)
+            QStringLiteral("SELECT projectid, max(prjfullpath) AS path, countIf(") + is(NewProject) + QStringLiteral(") AS created, countIf(")
+                + is(OpenProject) + QStringLiteral(") AS opened, countIf(") + is(SaveProject) + QStringLiteral(") AS saves, countIf(")
+                + is(CloseProject) + QStringLiteral(") AS closes, sumIf(toInt64OrZero(duration), ") + is(CloseProject)
                 + QStringLiteral(") AS openSeconds, max(toInt64OrZero(prjedocnt)) AS edits, max(toInt64OrZero(prjsize)) AS sizeKB FROM ")
                 + from({{QStringLiteral("projectid"), {}}, {QStringLiteral("prjfullpath"), {}}, {QStringLiteral("fncode"), {}},
                         {QStringLiteral("duration"), {}}, {QStringLiteral("prjedocnt"), {}}, {QStringLiteral("prjsize"), {}}},
-                       QStringLiteral("fncode IN ") + list(projectCodes, std::size(projectCodes)))
+                       QStringLiteral("fncode IN ") + list({NewProject.code, OpenProject.code, SaveProject.code, CloseProject.code}))
                 + QStringLiteral(" GROUP BY projectid")};
 }
 
@@ -212,10 +222,13 @@ ClickHouseQueries::Query ClickHouseQueries::timeline(const std::string &session,
         ? QStringLiteral("sessionid = ") + sqlString(session)
         : QStringLiteral("sessionid IN (SELECT sessionid FROM (SELECT sessionid, seq FROM ") + m_table + where()
               + QStringLiteral(") GROUP BY sessionid ORDER BY uniqExact(seq) DESC, sessionid LIMIT 1)");
+    // In timelineBefore()'s order.
+    const QString derived = QString::number(RecordIdentity::DerivedBit);
     return {"timeline",
             QStringLiteral("SELECT seq, trigertime, fncode, fnname, kind, label FROM ")
                 + from({{QStringLiteral("seq"), {}}, {QStringLiteral("trigertime"), {}}, {QStringLiteral("fncode"), {}},
                         {QStringLiteral("fnname"), {}}, {kind(), QStringLiteral("kind")}, {Label, QStringLiteral("label")}},
                        chosen)
-                + QStringLiteral(" ORDER BY seq LIMIT ") + QString::number(limit)};
+                + QStringLiteral(" ORDER BY seq >= ") + derived + QStringLiteral(", if(seq >= ") + derived
+                + QStringLiteral(", trigertime, ''), seq LIMIT ") + QString::number(limit)};
 }

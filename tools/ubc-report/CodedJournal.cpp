@@ -1,8 +1,9 @@
 #include "CodedJournal.h"
 
+#include <RecordFormat/JournalLineReader.h>
+#include <RecordFormat/SpecialCodes.h>
+
 #include <QtCore/QFile>
-#include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
 
 #include <algorithm>
 
@@ -17,6 +18,8 @@ bool CodedJournal::read(const QString &path, const std::function<void(int64_t)> 
         *error = QStringLiteral("%1: %2").arg(path, f.errorString());
         return false;
     }
+    JournalLineReader reader;
+    JournalEvent e;
     int64_t lineNo = 0;
     while (!f.atEnd()) {
         const QByteArray line = f.readLine().trimmed();
@@ -24,26 +27,21 @@ bool CodedJournal::read(const QString &path, const std::function<void(int64_t)> 
         ++m_lines;
         if (line.isEmpty())
             continue;
-        const QJsonObject o = QJsonDocument::fromJson(line).object();
-        const QString time = o.value(QLatin1String("time")).toString();
-        const QString code = o.value(QLatin1String("code")).toString();
-        const QJsonValue attrs = o.value(QLatin1String("attrs"));
-        if (time.size() < 10 || code.isEmpty() || !(attrs.isObject() || attrs.isNull())) {
+        if (reader.read(std::string_view(line.constData(), size_t(line.size())), e)) {
             malformed(lineNo);
             continue;
         }
-        if (!m_filter.acceptsDay(time.left(10).toStdString()))
+        if (!m_filter.acceptsDay(e.time.substr(0, 10)))
             continue;
-        if (code == QLatin1String("580101004")) {
+        if (e.code == SpecialCodes::EditCountText) {
             ++m_saves;
-        } else if (code == QLatin1String("580101002")) {
+        } else if (e.code == SpecialCodes::IdleText) {
             ++m_idleReturns;
-        } else if (code != QLatin1String("580101003")) {
-            CodedAgg &c = m_coded[code.toStdString()];
+        } else if (e.code != SpecialCodes::ActiveText) {
+            CodedAgg &c = m_coded[std::string(e.code)];
             ++c.count;
-            const QJsonValue tjsc = attrs.toObject().value(QLatin1String("tjsc"));
-            if (tjsc.isString()) {
-                const int64_t seconds = toInt64OrZero(tjsc.toString().toStdString());
+            if (const RecordAttr *tjsc = e.attr("tjsc")) {
+                const int64_t seconds = toInt64OrZero(tjsc->value);
                 ++c.timed;
                 c.totalSeconds += seconds;
                 c.maxSeconds = std::max(c.maxSeconds, seconds);

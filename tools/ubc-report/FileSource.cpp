@@ -147,8 +147,8 @@ bool FileSource::readTimeline()
     const bool plain = std::none_of(id.begin(), id.end(), [](char c) { return c == '"' || c == '\\' || uint8_t(c) < 0x20; });
     const std::string needle = "\"sessionid\":\"" + id + '"';
 
-    auto later = [](const TimelineEvent &a, const TimelineEvent &b) { return a.seq < b.seq; };
-    std::priority_queue<TimelineEvent, std::vector<TimelineEvent>, decltype(later)> kept(later);
+    // The first TimelineLimit events in the timeline's order; the last of them on top.
+    std::priority_queue<TimelineEvent, std::vector<TimelineEvent>, decltype(&timelineBefore)> kept(&timelineBefore);
     SeqSet seen;
     ReportRecord r;
     for (const RecordAggregator::FileRange &range : ranges) {
@@ -165,8 +165,6 @@ bool FileSource::readTimeline()
             if (d->reader.read(line.data, line.size, line.capacity, r) || r.sessionid != id
                 || !d->filter.accepts(r.pcode, r.trigertime) || !seen.insert(r.seq))
                 return;
-            if (kept.size() == TimelineLimit && r.seq > kept.top().seq)
-                return;
             TimelineEvent e;
             e.seq = r.seq;
             e.trigertime = std::string(r.trigertime);
@@ -174,6 +172,8 @@ bool FileSource::readTimeline()
             e.name = std::string(r.fnname);
             e.kind = classify(r.fncode, r.fnname, r.hasLocation, r.attrCount, r.firstAttrKey);
             e.location = e.kind == Action ? locationOf(r.location) : NoLocation;
+            if (kept.size() == TimelineLimit && timelineBefore(kept.top(), e))
+                return;
             kept.push(std::move(e));
             if (kept.size() > TimelineLimit)
                 kept.pop();

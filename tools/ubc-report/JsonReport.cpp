@@ -2,6 +2,8 @@
 
 #include "Summary.h"
 
+#include <RecordFormat/RecordIdentity.h>
+
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -141,7 +143,7 @@ QByteArray JsonReport::render(const Summary &s)
                          {QStringLiteral("start"), s.timeline.start},
                          {QStringLiteral("events"), array(s.timeline.events, [](const Summary::Event &e) {
                               return QJsonObject{{QStringLiteral("t"), qint64(e.t)},
-                                                 {QStringLiteral("seq"), qint64(e.seq)},
+                                                 {QStringLiteral("seq"), RecordIdentity::isDerived(e.seq) ? QJsonValue() : qint64(e.seq)},
                                                  {QStringLiteral("code"), e.code},
                                                  {QStringLiteral("name"), e.name},
                                                  {QStringLiteral("kind"), QLatin1String(kindKey(e.kind))},

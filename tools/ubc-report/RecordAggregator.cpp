@@ -1,5 +1,8 @@
 #include "RecordAggregator.h"
 
+#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/TrigerTime.h>
+
 #include <algorithm>
 
 using namespace UbcReport;
@@ -55,7 +58,7 @@ bool RecordAggregator::add(const ReportRecord &r, int file, int64_t begin, int64
         session.ranges.back().end = end;
 
     SessionAgg &sa = session.agg;
-    const int64_t sec = secondsOf(r.ms);
+    const int64_t sec = TrigerTime::secondsOf(r.ms);
     sa.firstSec = std::min(sa.firstSec, sec);
     sa.lastSec = std::max(sa.lastSec, sec);
     ++sa.records;
@@ -96,19 +99,20 @@ bool RecordAggregator::add(const ReportRecord &r, int file, int64_t begin, int64
 
 void RecordAggregator::addLifecycle(const ReportRecord &r, Session &session, CodeAgg &code)
 {
+    using namespace SpecialCodes;
     ++code.lifecycle;
-    const char last = r.fncode[5];
-    if (last == '2') {
+    const std::string_view c = r.fncode;
+    if (c == CloseApp.code) {
         session.agg.closeSeconds = std::max(session.agg.closeSeconds, toInt64OrZero(r.duration));
-    } else if (last >= '3' && last <= '6') {
+    } else if (c == NewProject.code || c == OpenProject.code || c == SaveProject.code || c == CloseProject.code) {
         ProjectAgg &pa = stateOf(m_projects, m_projectAggs, r.projectid);
         if (r.prjfullpath > std::string_view(pa.path))
             pa.path.assign(r.prjfullpath.data(), r.prjfullpath.size());
-        pa.news += last == '3';
-        pa.opens += last == '4';
-        pa.saves += last == '5';
-        pa.closes += last == '6';
-        if (last == '6')
+        pa.news += c == NewProject.code;
+        pa.opens += c == OpenProject.code;
+        pa.saves += c == SaveProject.code;
+        pa.closes += c == CloseProject.code;
+        if (c == CloseProject.code)
             pa.openSeconds += toInt64OrZero(r.duration);
         pa.edits = std::max(pa.edits, toInt64OrZero(r.prjedocnt));
         pa.sizeKB = std::max(pa.sizeKB, toInt64OrZero(r.prjsize));

@@ -18,7 +18,9 @@ struct ReportRecord
     bool hasLocation = false;
 };
 
-// Reads one line of a record log into a ReportRecord.
+// Reads one line of a record log into a ReportRecord, with the record
+// format's reader: a line without seq gets the identity derived from its
+// content, so that a copy of it counts once.
 class RecordLine
 {
 public:

@@ -1,5 +1,8 @@
 #include "Summary.h"
 
+#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/TrigerTime.h>
+
 #include <QtCore/QDateTime>
 #include <QtCore/QFileInfo>
 #include <QtCore/QVariant>
@@ -35,7 +38,7 @@ QString languageOf(const Aggregates &a)
             votes[lang] += label.second;
     }
     for (const auto &code : a.codes) {
-        const int lang = isLifecycleCode(code.first) ? lifecycleLanguage(code.second.name) : -1;
+        const int lang = SpecialCodes::isLifecycle(code.first) ? lifecycleLanguage(code.second.name) : -1;
         if (lang >= 0)
             votes[lang] += code.second.lifecycle;
     }
@@ -213,7 +216,7 @@ void Summary::addTimeline(const Aggregates &a)
     for (size_t i = 0; i < a.timeline.size(); ++i) {
         const TimelineEvent &e = a.timeline[i];
         int64_t ms = 0;
-        parseTrigerTime(e.trigertime, &ms);
+        TrigerTime::toEpochMs(e.trigertime, &ms);
         if (i == 0)
             startMs = ms;
         timeline.events.push_back({ms - startMs, e.seq, qs(e.code), qs(e.name), e.kind, e.location});
