@@ -3,6 +3,9 @@
 #include "ClickHouseClient.h"
 #include "ClickHouseQueries.h"
 
+#include <algorithm>
+#include <map>
+
 using namespace UbcReport;
 
 class ClickHouseSourcePrivate

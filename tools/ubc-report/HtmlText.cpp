@@ -83,12 +83,17 @@ void writeTextElement(QXmlStreamWriter &xml, const QString &name, const QString 
     xml.writeEndElement();
 }
 
+void writeAttributes(QXmlStreamWriter &xml, std::initializer_list<QString> attributes)
+{
+    for (auto it = attributes.begin(); it != attributes.end() && it + 1 != attributes.end(); it += 2)
+        xml.writeAttribute(*it, *(it + 1));
+}
+
 void writeElement(QXmlStreamWriter &xml, const QString &name, std::initializer_list<QString> attributes,
                   const QString &text)
 {
     xml.writeStartElement(name);
-    for (auto it = attributes.begin(); it != attributes.end() && it + 1 != attributes.end(); it += 2)
-        xml.writeAttribute(*it, *(it + 1));
+    writeAttributes(xml, attributes);
     writeText(xml, text);
     xml.writeEndElement();
 }

@@ -5,6 +5,8 @@
 
 #include <QtCore/QString>
 
+#include <initializer_list>
+
 class QXmlStreamWriter;
 
 // What the HTML page and its charts share: words in the page's language,
@@ -34,7 +36,9 @@ QString locationName(UbcReport::Location location, const Words &w);
 // allow, become U+FFFD.
 void writeText(QXmlStreamWriter &xml, const QString &text);
 void writeTextElement(QXmlStreamWriter &xml, const QString &name, const QString &text);
-// An element with attributes (name, value, name, value...) and text.
+// Attributes of the element just started: name, value, name, value...
+void writeAttributes(QXmlStreamWriter &xml, std::initializer_list<QString> attributes);
+// An element with attributes and text.
 void writeElement(QXmlStreamWriter &xml, const QString &name, std::initializer_list<QString> attributes,
                   const QString &text);
 

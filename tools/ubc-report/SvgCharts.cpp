@@ -18,27 +18,24 @@ QString n1(double v) { return number(v, 1); }
 void startSvg(QXmlStreamWriter &xml, const QString &cls, int width, int height)
 {
     xml.writeStartElement(QStringLiteral("svg"));
-    xml.writeAttribute(QStringLiteral("class"), QStringLiteral("chart ") + cls);
-    xml.writeAttribute(QStringLiteral("xmlns"), QStringLiteral("http://www.w3.org/2000/svg"));
-    xml.writeAttribute(QStringLiteral("viewBox"), QStringLiteral("0 0 %1 %2").arg(width).arg(height));
-    xml.writeAttribute(QStringLiteral("width"), QStringLiteral("100%"));
-    xml.writeAttribute(QStringLiteral("role"), QStringLiteral("img"));
+    writeAttributes(xml, {QStringLiteral("class"), QStringLiteral("chart ") + cls,
+                          QStringLiteral("xmlns"), QStringLiteral("http://www.w3.org/2000/svg"),
+                          QStringLiteral("viewBox"), QStringLiteral("0 0 %1 %2").arg(width).arg(height),
+                          QStringLiteral("width"), QStringLiteral("100%"), QStringLiteral("role"), QStringLiteral("img")});
     writeText(xml, QString()); // <svg ...></svg> even without content
 }
 
 void emptyElement(QXmlStreamWriter &xml, const QString &name, std::initializer_list<QString> attributes)
 {
     xml.writeEmptyElement(name);
-    for (auto it = attributes.begin(); it != attributes.end() && it + 1 != attributes.end(); it += 2)
-        xml.writeAttribute(*it, *(it + 1));
+    writeAttributes(xml, attributes);
 }
 
 // A shape with its tooltip.
 void titled(QXmlStreamWriter &xml, const QString &name, std::initializer_list<QString> attributes, const QString &title)
 {
     xml.writeStartElement(name);
-    for (auto it = attributes.begin(); it != attributes.end() && it + 1 != attributes.end(); it += 2)
-        xml.writeAttribute(*it, *(it + 1));
+    writeAttributes(xml, attributes);
     writeTextElement(xml, QStringLiteral("title"), title);
     xml.writeEndElement();
 }

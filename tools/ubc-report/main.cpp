@@ -17,7 +17,6 @@
 #include <QtCore/QFile>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QSaveFile>
-#include <QtCore/QUrlQuery>
 
 #include <cstdio>
 
