@@ -27,16 +27,7 @@ usage() { echo "usage: $0 start DIR [--schema] | query DIR [SQL] | stop DIR" >&2
 command=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    for _ in $(seq 1 200); do
-        p=$(( 20000 + RANDOM % 30000 ))
-        port_free "$p" && { echo "$p"; return; }
-    done
-    echo "no free port found" >&2
-    return 1
-}
+. "$root/scripts/lib/loopback.sh"
 
 # The password stays out of the command line (and so out of ps).
 query() {
@@ -46,7 +37,7 @@ query() {
 operator() {
     local password
     if [ ! -s "$dir/operator_password" ]; then
-        (umask 077; head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n' > "$dir/operator_password")
+        (umask 077; random_secret > "$dir/operator_password")
     fi
     password=$(cat "$dir/operator_password")
     mkdir -p "$dir/conf/users.d"
@@ -56,20 +47,7 @@ operator() {
      printf '<config><user>default</user><password>%s</password></config>\n' "$password" > "$dir/client.xml")
 }
 
-stop() {
-    [ -f "$dir/pid" ] || return 0
-    local pid
-    pid=$(cat "$dir/pid")
-    if kill -0 "$pid" 2>/dev/null; then
-        kill "$pid"
-        for _ in $(seq 1 100); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -9 "$pid" 2>/dev/null || true
-    fi
-    rm -f "$dir/pid"
-}
+stop() { stop_pid_file "$dir/pid"; }
 
 start() {
     "$root/scripts/setup-debian.sh" clickhouse-server clickhouse-client >&2

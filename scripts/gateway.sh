@@ -30,35 +30,15 @@ command=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
 shift 2
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    for _ in $(seq 1 200); do
-        p=$(( 20000 + RANDOM % 30000 ))
-        port_free "$p" && { echo "$p"; return; }
-    done
-    echo "no free port found" >&2
-    return 1
-}
+. "$root/scripts/lib/loopback.sh"
 running() { [ -f "$dir/pid" ] && kill -0 "$(cat "$dir/pid")" 2>/dev/null; }
 
-stop() {
-    running || { rm -f "$dir/pid"; return 0; }
-    local pid
-    pid=$(cat "$dir/pid")
-    kill "$pid"
-    for _ in $(seq 1 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -9 "$pid" 2>/dev/null || true
-    rm -f "$dir/pid"
-}
+stop() { stop_pid_file "$dir/pid"; }
 
 # A new token named by the time it was made; the newest is DIR/token.
 add_token() {
     local token name
-    token=$(head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n')
+    token=$(random_secret)
     name="fleet-$(date -u +%Y%m%dT%H%M%S)-${token:0:4}"
     (umask 077
      printf '"Bearer %s" %s;\n' "$token" "$name" >> "$dir/conf/tokens.conf"
@@ -68,9 +48,17 @@ add_token() {
 reload() {
     running || { echo "no gateway running in $dir" >&2; exit 1; }
     nginx_cmd -t -q
-    kill -HUP "$(cat "$dir/pid")"
-    # The workers read the new map once the master has re-read its files.
-    sleep 0.5
+    local master old
+    master=$(cat "$dir/pid")
+    old=$(pgrep -P "$master" || true)
+    kill -HUP "$master"
+    # New workers answer with the new files; the old ones finish and go.
+    for _ in $(seq 1 100); do
+        local left=""
+        for p in $old; do kill -0 "$p" 2>/dev/null && left=1; done
+        [ -n "$left" ] || return 0
+        sleep 0.1
+    done
 }
 
 nginx_cmd() { /usr/sbin/nginx -p "$dir/" -c conf/nginx.conf "$@"; }
@@ -102,6 +90,10 @@ start() {
          "$(printf 'ubc_gateway:%s' "${UBC_GATEWAY_PASSWORD:-ubc-gateway-secret}" | base64 -w0)" \
          > "$dir/conf/credentials.conf")
 
+    # Started by root, nginx's workers would run as nobody, who may not reach
+    # the request bodies' temporary files under DIR: they stay root's here.
+    local workers=""
+    [ "$(id -u)" != 0 ] || workers=" user root;"
     for attempt in 1 2 3; do
         local port tls pid
         port=$(cat "$dir/port" 2>/dev/null || true)
@@ -136,7 +128,7 @@ server {
 }
 SITE
         nginx_cmd -t -q
-        /usr/sbin/nginx -p "$dir/" -c conf/nginx.conf -g 'daemon off;' > "$dir/logs/stdout.log" 2>&1 &
+        /usr/sbin/nginx -p "$dir/" -c conf/nginx.conf -g "daemon off;$workers" > "$dir/logs/stdout.log" 2>&1 &
         pid=$!
         echo "$pid" > "$dir/pid"
         for _ in $(seq 1 100); do

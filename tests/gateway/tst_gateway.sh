@@ -5,7 +5,7 @@
 # rows that were answered 200, its tables and columns unchanged, and no
 # answer may carry another database's contents. Every answer must say it came
 # from the gateway.
-#   tst_gateway.sh SOURCE_DIR
+#   tst_gateway.sh SOURCE_DIR      (KEEP=1: leave the servers and the scratch folder for a look)
 set -uo pipefail
 src=$(cd "${1:?usage: $0 SOURCE_DIR}" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tst_gateway.XXXXXX")
@@ -34,6 +34,8 @@ before=$(schema)
 row() { printf '{"sessionid":"%s","seq":%d,"fncode":"210101","time":"2026-12-05 08:02:11"}\n' "$1" "${2:-1}"; }
 big=$scratch/big.jsonl
 yes "$(row big)" | head -n 250000 > "$big" # over 16 MiB
+# Over the memory buffer: the body goes through a temporary file.
+yes "$(row large)" | head -n 40000 > "$scratch/large"
 chport=$(cat "$ch/http_port")
 
 # name | expected status | after the URL | curl's arguments (with $auth for a good token). Without a
@@ -43,6 +45,7 @@ auth='-H "Authorization: Bearer $token"'
 cases=(
   "plain|200||$auth"
   "gzip|200||$auth -H 'Content-Encoding: gzip' --data-binary @\$scratch/gzip"
+  "large|200||$auth --data-binary @\$scratch/large"
   "select|refused||$auth --data-binary 'SELECT * FROM secret.t'"
   "url|refused||$auth --data-binary \"SELECT * FROM url('http://127.0.0.1:$chport/?query=SELECT+v+FROM+secret.t', TSV, 'v String')\""
   "drop|refused||$auth --data-binary 'DROP TABLE ubc.records'"
