@@ -1,6 +1,6 @@
 // ubc-upload: ships a behaviour log to a ClickHouse server with KelUbcUploader
 // and exits once the server confirmed every line (or at --timeout).
-//   ubc-upload --url http://127.0.0.1:8123/ [--generate N] LOG
+//   ubc-upload --url http://127.0.0.1:8123/ [--generate N [--machines M] [--without-seq]] LOG
 // The password comes from UBC_UPLOAD_PASSWORD, so that it is not in ps.
 
 #include <KelUbcUploader.h>
