@@ -23,7 +23,7 @@ state() {
         echo "$n $(q "$n" "SELECT count(), sum(cityHash64(sessionid, seq)) FROM ubc.records_local WHERE $1" | tr '\t' ' ')"
     done
 }
-erase="$root/server/clickhouse/erase-machine.sh"
+erase() { "$root/server/clickhouse/erase-machine.sh" --timeout 30 "$@"; }
 retain="$root/server/clickhouse/drop-old-months.sh"
 entry=(--host 127.0.0.1 --port "$(port s1r1)")
 
@@ -37,18 +37,18 @@ before=$(state 1)
 # Every server holds some of the records: the checks below look at all of them.
 check "every server holds records" "" "$(echo "$before" | awk '$2 == 0')"
 
-"$erase" "${entry[@]}" --dry-run m3 "o'brien\\" > "$scratch/out"
+erase "${entry[@]}" --dry-run m3 "o'brien\\" > "$scratch/out"
 check "erase dry run changes nothing" "$before" "$(state 1)"
 check "erase dry run counts both machines" 4000 "$(grep -o '[0-9]* records' "$scratch/out" | awk '{ s += $1 } END { print s / '"$replicas"' }')"
 
 others=$(state "gid NOT IN ('m3', 'o\\'brien\\\\')")
-"$erase" "${entry[@]}" m3 "o'brien\\" > "$scratch/out"
+erase "${entry[@]}" m3 "o'brien\\" > "$scratch/out"
 check "erased machines gone from every server" "" "$(state "gid IN ('m3', 'o\\'brien\\\\')" | awk '$2 != 0')"
 check "other machines untouched" "$others" "$(state "gid NOT IN ('m3', 'o\\'brien\\\\')")"
 
 q "$(echo "$nodes" | tail -1)" "INSERT INTO ubc.erasure_requests VALUES ('m5', now())"
 others=$(state "gid NOT IN ('m3', 'm5', 'o\\'brien\\\\')")
-"$erase" "${entry[@]}" --requests > "$scratch/out"
+erase "${entry[@]}" --requests > "$scratch/out"
 check "requested machine gone from every server" "" "$(state "gid = 'm5'" | awk '$2 != 0')"
 check "machines not requested untouched" "$others" "$(state "gid NOT IN ('m3', 'm5', 'o\\'brien\\\\')")"
 
