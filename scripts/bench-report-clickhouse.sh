@@ -11,10 +11,9 @@ cmake --build "$build" -j"$(nproc)" --target bench_report ubc-report > /dev/null
 
 scratch=$(mktemp -d /tmp/kelubc-bench-report.XXXXXX)
 trap 'scripts/clickhouse-server.sh stop "$scratch/server"; rm -rf "$scratch"' EXIT
-url=$(scripts/clickhouse-server.sh start "$scratch/server" --schema)
+url=$(scripts/clickhouse-server.sh start "$scratch/server" --schema | sed 's|//|//ubc_report:ubc-report-secret@|')
 "$build/bin/bench/bench_report" --generate-rows "$scratch/rows.json" 1000000
-clickhouse-client --host 127.0.0.1 --port "$(cat "$scratch/server/tcp_port")" \
-    --query "INSERT INTO ubc.records FORMAT JSONEachRow" < "$scratch/rows.json"
+scripts/clickhouse-server.sh query "$scratch/server" "INSERT INTO ubc.records FORMAT JSONEachRow" < "$scratch/rows.json"
 rm -f "$scratch/rows.json"
 for i in $(seq 1 "${RUNS:-5}"); do
     start=$(date +%s%N)

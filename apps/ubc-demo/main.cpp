@@ -80,7 +80,7 @@ int main(int argc, char **argv)
                       QStringLiteral("dir"), QStringLiteral("ubc-demo-output")});
     parser.addOption({QStringLiteral("lang"), QStringLiteral("Language of the labels: zh or en (default: zh)."),
                       QStringLiteral("lang"), QStringLiteral("zh")});
-    parser.addOption({QStringLiteral("upload-url"), QStringLiteral("Upload the records to this ClickHouse HTTP address."),
+    parser.addOption({QStringLiteral("upload-url"), QStringLiteral("Upload the records to this gateway or ClickHouse HTTP address (a gateway's token from UBC_UPLOAD_TOKEN)."),
                       QStringLiteral("url")});
     parser.addOption({QStringLiteral("upload-consent"), QStringLiteral("The person's consent to the upload: yes or no (default: yes with --upload-url)."),
                       QStringLiteral("yes|no"), QStringLiteral("yes")});
@@ -140,6 +140,8 @@ int main(int argc, char **argv)
         if (parser.isSet(QStringLiteral("upload-user")))
             uploader.setCredentials(parser.value(QStringLiteral("upload-user")),
                                     qEnvironmentVariable("UBC_UPLOAD_PASSWORD"));
+        if (qEnvironmentVariableIsSet("UBC_UPLOAD_TOKEN"))
+            uploader.setHeader("Authorization", "Bearer " + qgetenv("UBC_UPLOAD_TOKEN"));
         uploader.setLogFilePath(recordsPath);
         uploader.setMaxBatchAge(1000);
         uploader.setPollInterval(250);

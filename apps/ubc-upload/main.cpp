@@ -73,7 +73,7 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("log"), QStringLiteral("The behaviour log."));
     parser.addOptions({
-        {QStringLiteral("url"), QStringLiteral("The server's HTTP address."), QStringLiteral("url")},
+        {QStringLiteral("url"), QStringLiteral("The gateway's or the server's HTTP address (a gateway's token from UBC_UPLOAD_TOKEN)."), QStringLiteral("url")},
         {QStringLiteral("user"), QStringLiteral("User name (password from UBC_UPLOAD_PASSWORD)."), QStringLiteral("name")},
         {QStringLiteral("generate"), QStringLiteral("First append N generated records of a new session."), QStringLiteral("n")},
         {QStringLiteral("machines"), QStringLiteral("Generated records come from this many machines (default 1: this one)."), QStringLiteral("n"), QStringLiteral("1")},
@@ -104,6 +104,8 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("user")))
         uploader.setCredentials(parser.value(QStringLiteral("user")),
                                 qEnvironmentVariable("UBC_UPLOAD_PASSWORD"));
+    if (qEnvironmentVariableIsSet("UBC_UPLOAD_TOKEN"))
+        uploader.setHeader("Authorization", "Bearer " + qgetenv("UBC_UPLOAD_TOKEN"));
     if (parser.isSet(QStringLiteral("batch-bytes")))
         uploader.setMaxBatchBytes(parser.value(QStringLiteral("batch-bytes")).toInt());
     uploader.setCompression(!parser.isSet(QStringLiteral("no-gzip")));

@@ -151,9 +151,9 @@ bool upload(const QString &url, const QString &log)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("UBC_UPLOAD_PASSWORD"), QStringLiteral("ubc-desktop-secret")); // server/clickhouse/users.xml
+    env.insert(QStringLiteral("UBC_UPLOAD_PASSWORD"), QStringLiteral("ubc-gateway-secret")); // server/clickhouse/users.xml
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(UBC_UPLOAD_EXE), {QStringLiteral("--url"), url, QStringLiteral("--user"), QStringLiteral("ubc_desktop"),
+    p.start(QStringLiteral(UBC_UPLOAD_EXE), {QStringLiteral("--url"), url, QStringLiteral("--user"), QStringLiteral("ubc_gateway"),
                                              QStringLiteral("--timeout"), QStringLiteral("60"), log});
     return p.waitForFinished(90000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
@@ -300,7 +300,7 @@ private slots:
         for (const QStringList &options : optionSets) {
             const QString fromFile = m_dir.filePath(QStringLiteral("file.json")), fromServer = m_dir.filePath(QStringLiteral("server.json"));
             QCOMPARE(report(QStringList{m_log, QStringLiteral("--quiet"), QStringLiteral("--json"), fromFile} + options).code, 0);
-            const Run r = report(QStringList{QStringLiteral("--clickhouse"), url, QStringLiteral("--quiet"), QStringLiteral("--json"), fromServer} + options);
+            const Run r = report(QStringList{QStringLiteral("--clickhouse"), QString(url).replace(QLatin1String("//"), QLatin1String("//ubc_report:ubc-report-secret@")), QStringLiteral("--quiet"), QStringLiteral("--json"), fromServer} + options);
             QVERIFY2(r.code == 0, qPrintable(r.err));
             QJsonObject a = readJson(fromFile), b = readJson(fromServer);
             QVERIFY(at(a, "totals.records").toInt() > 0);
