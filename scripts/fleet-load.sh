@@ -6,12 +6,17 @@
 #   scripts/fleet-load.sh N SECONDS [options]
 #     --cluster            two shards behind a Distributed table (default: one server)
 #     --age S              batch age of each desktop in seconds (default 3)
-#     --sync               insert_distributed_sync=1 on the desktops' inserts
+#     --direct             desktops post straight to ClickHouse as the gateway's
+#                          user (default: through scripts/gateway.sh)
+#     --async              the gateway's user inserts into the Distributed table
+#                          without waiting for the shards (shipped: it waits)
 #     --batch-inserts      distributed_directory_monitor_batch_inserts=1 on the servers
 #     --max-connections N  the servers' max_connections (shipped: 256)
-#     --route              each desktop straight to its shard's local table, chosen
-#                          by its machine digest (what the gateway's consistent
-#                          hash does); the Distributed table is then only read
+#     --worker-connections N  the gateway's nginx worker_connections (shipped: 1024)
+#     --route              each desktop to its shard's local table, chosen by its
+#                          machine digest (header X-Machine): the gateway's
+#                          upstream hashes it consistently; the Distributed
+#                          table is then only read
 #
 # Prints inserts/s, latency, parts, merged rows per record stored, failures and
 # the FINAL check, and ends with one line
@@ -21,31 +26,37 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() {
-    echo "usage: $0 N SECONDS [--cluster] [--age S] [--sync] [--batch-inserts] [--max-connections N] [--route]" >&2
+    echo "usage: $0 N SECONDS [--cluster] [--age S] [--direct] [--async] [--batch-inserts]" \
+         "[--max-connections N] [--worker-connections N] [--route]" >&2
     exit 2
 }
 [ $# -ge 2 ] && [[ "$1" =~ ^[0-9]+$ ]] && [[ "$2" =~ ^[0-9]+$ ]] || usage
 desktops=$1 seconds=$2
 shift 2
-cluster=0 age=3 sync=0 batch_inserts=0 max_connections="" route=0
+cluster=0 age=3 direct=0 async=0 batch_inserts=0 max_connections="" worker_connections="" route=0
+number() { [[ "${1:-}" =~ ^[0-9.]+$ ]] || usage; echo "$1"; }
 while [ $# -gt 0 ]; do
     case "$1" in
         --cluster) cluster=1; shift ;;
-        --age) age=${2:-}; [[ "$age" =~ ^[0-9.]+$ ]] || usage; shift 2 ;;
-        --sync) sync=1; shift ;;
+        --age) age=$(number "${2:-}"); shift 2 ;;
+        --direct) direct=1; shift ;;
+        --async) async=1; shift ;;
         --batch-inserts) batch_inserts=1; shift ;;
-        --max-connections) max_connections=${2:-}; [[ "$max_connections" =~ ^[0-9]+$ ]] || usage; shift 2 ;;
+        --max-connections) max_connections=$(number "${2:-}"); shift 2 ;;
+        --worker-connections) worker_connections=$(number "${2:-}"); shift 2 ;;
         --route) route=1; shift ;;
         *) usage ;;
     esac
 done
 [ $route = 0 ] || [ $cluster = 1 ] || { echo "--route needs --cluster" >&2; usage; }
+[ -z "$worker_connections" ] || [ $direct = 0 ] || { echo "--worker-connections needs the gateway" >&2; usage; }
 
 scratch=$(mktemp -d /tmp/kelubc-fleet-load.XXXXXX)
 sampler=""
 cleanup() {
     [ -n "$sampler" ] && kill "$sampler" 2>/dev/null
-    "$root/scripts/fleet-replicated.sh" stop "$scratch" 2>/dev/null || true
+    "$root/scripts/gateway.sh" stop "$scratch/gateway"
+    "$root/scripts/fleet-replicated.sh" stop "$scratch"
     "$root/scripts/clickhouse-server.sh" stop "$scratch/s1r1"
     rm -rf "$scratch"
 }
@@ -53,15 +64,19 @@ trap cleanup EXIT
 
 nodes=(s1r1)
 [ $cluster = 1 ] && nodes=(s1r1 s2r1)
-# Levers go into each server's config.d before it starts.
+# Levers go into each server's config.d before it starts; the users'
+# settings into a copy of users.xml that still merges the operator's users.d.
 for node in "${nodes[@]}"; do
     mkdir -p "$scratch/$node/config.d"
     conf="<yandex>"
     [ -n "$max_connections" ] && conf+="<max_connections>$max_connections</max_connections>"
-    if [ $batch_inserts = 1 ]; then
+    if [ $batch_inserts = 1 ] || [ $async = 1 ]; then
+        users=$(cat "$root/server/clickhouse/users.xml")
         # The Distributed table's sender reads the default profile.
-        sed '0,/<default>/s//<default><distributed_directory_monitor_batch_inserts>1<\/distributed_directory_monitor_batch_inserts>/' \
-            "$root/server/clickhouse/users.xml" > "$scratch/$node/users-load.xml"
+        [ $batch_inserts = 1 ] && users=$(echo "$users" | sed '0,/<default>/s//<default><distributed_directory_monitor_batch_inserts>1<\/distributed_directory_monitor_batch_inserts>/')
+        [ $async = 1 ] && users=$(echo "$users" | sed 's|<insert_distributed_sync>1<|<insert_distributed_sync>0<|')
+        echo "$users" > "$scratch/$node/users-load.xml"
+        ln -sfn conf/users.d "$scratch/$node/users-load.d"
         conf+="<users_config>$scratch/$node/users-load.xml</users_config>"
     fi
     echo "$conf</yandex>" > "$scratch/$node/config.d/load.xml"
@@ -73,11 +88,10 @@ else
     "$root/scripts/clickhouse-server.sh" start "$scratch/s1r1" --schema > /dev/null
     table=records
 fi
-q() { clickhouse-client --host 127.0.0.1 --port "$(cat "$scratch/$1/tcp_port")" --query "$2"; }
-if [ $batch_inserts = 1 ]; then
-    [ "$(q s1r1 "SELECT value FROM system.settings WHERE name = 'distributed_directory_monitor_batch_inserts'")" = 1 ] \
-        || { echo "distributed_directory_monitor_batch_inserts did not take" >&2; exit 1; }
-fi
+q() { "$root/scripts/clickhouse-server.sh" query "$scratch/$1" "$2"; }
+setting() { q s1r1 "SELECT value FROM system.settings WHERE name = '$1'"; }
+[ $batch_inserts = 0 ] || [ "$(setting distributed_directory_monitor_batch_inserts)" = 1 ] \
+    || { echo "distributed_directory_monitor_batch_inserts did not take" >&2; exit 1; }
 
 merged() { # MergedRows of every server, summed
     local n total=0
@@ -98,16 +112,38 @@ queued() { # blocks the Distributed table still has to forward
     find "$scratch/s1r1/data/data/ubc/records" -name '*.bin' 2>/dev/null | wc -l
 }
 
-auth="user=ubc_desktop&password=ubc-desktop-secret"
-urls=()
-if [ $route = 1 ]; then
-    for node in "${nodes[@]}"; do urls+=(--url "http://127.0.0.1:$(cat "$scratch/$node/http_port")/?$auth"); done
-    query="INSERT INTO ubc.records_local FORMAT JSONEachRow"
+insert="INSERT INTO ubc.$([ $route = 1 ] && echo records_local || echo records) FORMAT JSONEachRow"
+client=(--query "$insert")
+[ $route = 1 ] && client+=(--route)
+if [ $direct = 1 ]; then
+    auth="user=ubc_gateway&password=${UBC_GATEWAY_PASSWORD:-ubc-gateway-secret}"
+    sync=$([ $async = 1 ] && echo 0 || echo 1)
+    targets=(s1r1)
+    [ $route = 1 ] && targets=("${nodes[@]}")
+    for node in "${targets[@]}"; do
+        client+=(--url "http://127.0.0.1:$(cat "$scratch/$node/http_port")/?$auth&insert_distributed_sync=$sync")
+    done
 else
-    extra=""
-    [ $sync = 1 ] && extra="&insert_distributed_sync=1"
-    urls+=(--url "http://127.0.0.1:$(cat "$scratch/s1r1/http_port")/?$auth$extra")
-    query="INSERT INTO ubc.records FORMAT JSONEachRow"
+    gw=$scratch/gateway
+    client+=(--url "$("$root/scripts/gateway.sh" start "$gw" --clickhouse "$scratch/s1r1" \
+        --rate 1000000 --burst 1000000)" --token "$(cat "$gw/token")")
+    if [ -n "$worker_connections" ]; then
+        sed -i "s/worker_connections [0-9]*;/worker_connections $worker_connections;/" "$gw/conf/nginx.conf"
+    fi
+    if [ $route = 1 ]; then
+        # One upstream per machine digest, consistently, to that shard's local table.
+        python3 - "$gw/conf/site.conf" "$(cat "$scratch/s2r1/http_port")" <<'PY'
+import re, sys
+path, port = sys.argv[1], sys.argv[2]
+conf = open(path).read()
+conf = re.sub(r"(upstream clickhouse \{\n)(    server [^\n]*\n)",
+              lambda m: m.group(1) + "    hash $http_x_machine consistent;\n" + m.group(2)
+              + "    server 127.0.0.1:%s;\n" % port, conf, count=1)
+open(path, "w").write(conf)
+PY
+        sed -i 's/ubc.records%20FORMAT/ubc.records_local%20FORMAT/' "$gw/conf/records.conf"
+    fi
+    [ -z "$worker_connections" ] && [ $route = 0 ] || "$root/scripts/gateway.sh" reload "$gw"
 fi
 
 merged_before=$(merged)
@@ -124,9 +160,16 @@ merged_before=$(merged)
 ) &
 sampler=$!
 
-echo "fleet-load: $desktops desktops, ${age}s batches of 5-50 records, ${seconds}s, $([ $cluster = 1 ] && echo "two shards" || echo "one server")$([ $sync = 1 ] && echo ", insert_distributed_sync")$([ $batch_inserts = 1 ] && echo ", directory monitor batch inserts")$([ -n "$max_connections" ] && echo ", max_connections $max_connections")$([ $route = 1 ] && echo ", routed to the shards' local tables")"
+levers="$([ $cluster = 1 ] && echo "two shards" || echo "one server")"
+levers+="$([ $direct = 1 ] && echo ", straight to ClickHouse" || echo ", through the gateway")"
+[ $cluster = 1 ] && levers+=", insert_distributed_sync=$([ $async = 1 ] && echo 0 || echo 1)"
+[ $batch_inserts = 1 ] && levers+=", directory monitor batch inserts"
+levers+=", max_connections ${max_connections:-256}"
+[ -n "$worker_connections" ] && levers+=", nginx worker_connections $worker_connections"
+[ $route = 1 ] && levers+=", routed to the shards' local tables"
+echo "fleet-load: $desktops desktops, ${age}s batches of 5-50 records, ${seconds}s; $levers"
 timeout $(( seconds + 120 )) python3 "$root/scripts/fleet-load.py" --desktops "$desktops" --seconds "$seconds" \
-    --age "$age" "${urls[@]}" $([ $route = 1 ] && echo --route) --query "$query" > "$scratch/client.json"
+    --age "$age" "${client[@]}" > "$scratch/client.json"
 field() { python3 -c 'import json,sys; v=json.load(open(sys.argv[1]))[sys.argv[2]]; print(v if not isinstance(v, dict) else "\n".join(f"    {n} x {k}" for k, n in v.items()))' "$scratch/client.json" "$1"; }
 
 # What the desktops were told is stored must become visible.
@@ -148,7 +191,18 @@ echo "  latency: p50 $(field p50_s) s, p99 $(field p99_s) s, max $(field max_s) 
 echo "  parts: $(parts) active at the end, $max_parts at most"
 echo "  distributed queue: $max_queue blocks at most, $left left"
 echo "  merged rows: $(( merged_after - merged_before )), $merged_per_record per record stored"
+if [ $cluster = 1 ]; then
+    # A machine on two shards would defeat FINAL for its re-sent copies.
+    per_shard="" machines=0
+    for node in "${nodes[@]}"; do
+        read -r rows m < <(q "$node" "SELECT count(), uniqExact(gid) FROM ubc.records_local" | tr '\t' ' ')
+        per_shard+="${per_shard:+ / }$rows"; machines=$(( machines + m ))
+    done
+    split=$(( machines - $(q s1r1 "SELECT uniqExact(gid) FROM ubc.records") ))
+    echo "  shards: $per_shard rows; $split machines on both"
+fi
 echo "  records: $sent confirmed, $(field unconfirmed) unconfirmed; after FINAL $final stored, $distinct distinct"
 echo "fleet-load: desktops=$desktops inserts_per_s=$(field inserts_per_s) p50_s=$(field p50_s) p99_s=$(field p99_s) failed=$(field failed) merged_per_record=$merged_per_record sent=$sent stored_once=$stored_once"
 # Every confirmed record once; an unconfirmed batch may or may not be stored.
-[ "$stored_once" -ge "$sent" ] && [ "$stored_once" -le $(( sent + $(field unconfirmed) )) ] && [ "$left" = 0 ]
+[ "$stored_once" -ge "$sent" ] && [ "$stored_once" -le $(( sent + $(field unconfirmed) )) ] && [ "$left" = 0 ] \
+    && [ "${split:-0}" = 0 ]

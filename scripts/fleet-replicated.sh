@@ -11,7 +11,8 @@
 #       stops every server started in DIR, by process id
 #   scripts/fleet-replicated.sh run [--records N] [--uploader PATH]
 #       in a scratch folder: starts two shards of two replicas, plays N
-#       generated records (default 1,000,000) in through the uploader while
+#       generated records (default 1,000,000) in through the uploader and the
+#       gateway (scripts/gateway.sh) while
 #       replica s1r2 is killed with SIGKILL and restarted, then shows that both
 #       replicas of each shard hold every record once. Exit 0 when they do.
 #       Bounded: the upload by --timeout, each wait by its own limit.
@@ -23,13 +24,9 @@ usage() {
     exit 2
 }
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    while :; do p=$(( 20000 + RANDOM % 30000 )); port_free "$p" && { echo "$p"; return; }; done
-}
+. "$root/scripts/lib/loopback.sh"
 # q DIR/NODE SQL: runs SQL on that server as the operator.
-q() { clickhouse-client --host 127.0.0.1 --port "$(cat "$1/tcp_port")" --query "$2"; }
+q() { clickhouse-client --config-file "$1/client.xml" --host 127.0.0.1 --port "$(cat "$1/tcp_port")" --query "$2"; }
 
 # The local table of schema.sql, renamed and, with replicas, replicated.
 local_schema() {
@@ -44,9 +41,14 @@ start_all() {
     for s in 1 2; do for r in $(seq 1 "$replicas"); do nodes+=("s${s}r$r"); done; done
     printf '%s\n' "${nodes[@]}" > "$dir/nodes"
     [ "$replicas" = 2 ] && zk=$("$root/scripts/zookeeper.sh" start "$dir/zk")
-    # Every server must know the others' ports before it starts.
+    # Every server must know the others' ports before it starts, and reach
+    # them as the operator: one operator password for all.
+    local password
+    password=$(cat "$dir/operator_password" 2>/dev/null || true)
+    [ -n "$password" ] || { password=$(random_secret); (umask 077; echo "$password" > "$dir/operator_password"); }
     for node in "${nodes[@]}"; do
         mkdir -p "$dir/$node/config.d"
+        (umask 077; echo "$password" > "$dir/$node/operator_password")
         for f in http_port tcp_port interserver_port; do
             [ -s "$dir/$node/$f" ] || free_port > "$dir/$node/$f"
         done
@@ -55,13 +57,14 @@ start_all() {
     for s in 1 2; do
         cluster+="<shard><internal_replication>$([ "$replicas" = 2 ] && echo true || echo false)</internal_replication>"
         for r in $(seq 1 "$replicas"); do
-            cluster+="<replica><host>127.0.0.1</host><port>$(cat "$dir/s${s}r$r/tcp_port")</port></replica>"
+            cluster+="<replica><host>127.0.0.1</host><port>$(cat "$dir/s${s}r$r/tcp_port")</port>"
+            cluster+="<user>default</user><password>$password</password></replica>"
         done
         cluster+="</shard>"
     done
     cluster+="</ubc_cluster></remote_servers></yandex>"
     for node in "${nodes[@]}"; do
-        echo "$cluster" > "$dir/$node/config.d/cluster.xml"
+        (umask 077; echo "$cluster" > "$dir/$node/config.d/cluster.xml")
         if [ "$replicas" = 2 ]; then
             sed -e "s/@ZK_HOST@/${zk%:*}/" -e "s/@ZK_PORT@/${zk#*:}/" \
                 -e "s/@SHARD@/0${node:1:1}/" -e "s/@REPLICA@/$node/" \
@@ -74,13 +77,14 @@ start_all() {
             local_schema 2 | cat - "$root/server/clickhouse/cluster-replicated.sql"
         else
             local_schema 1 | cat - "$root/server/clickhouse/cluster.sql" "$root/server/clickhouse/erasure-requests.sql"
-        fi | clickhouse-client --host 127.0.0.1 --port "$(cat "$dir/$node/tcp_port")" --multiquery
+        fi | "$ch" query "$dir/$node"
     done
     cat "$dir/${nodes[0]}/url"
 }
 
 stop_all() {
     local dir=$1 node
+    [ -d "$dir/gateway" ] && "$root/scripts/gateway.sh" stop "$dir/gateway"
     for node in $(cat "$dir/nodes" 2>/dev/null); do "$ch" stop "$dir/$node"; done
     "$root/scripts/zookeeper.sh" stop "$dir/zk"
 }
@@ -98,11 +102,12 @@ wait_for() {
 }
 
 run() {
-    local records=1000000 uploader="$root/build/bin/ubc-upload"
+    local records=1000000 uploader="$root/build/bin/ubc-upload" sync_limit=60
     while [ $# -gt 0 ]; do
         case "$1" in
             --records) records=${2:?}; shift 2 ;;
             --uploader) uploader=${2:?}; shift 2 ;;
+            --sync-limit) sync_limit=${2:?}; shift 2 ;;
             *) usage ;;
         esac
     done
@@ -111,12 +116,14 @@ run() {
     trap 'stop_all "$scratch"; rm -rf "$scratch"' EXIT
     local dir=$scratch
     local url
-    url=$(start_all "$dir" 2)
-    echo "two shards x two replicas, ZooKeeper at $(cat "$dir/zk/port"); uploading $records records to s1r1"
+    start_all "$dir" 2 > /dev/null
+    echo "two shards x two replicas, ZooKeeper at $(cat "$dir/zk/port"); uploading $records records through a gateway to s1r1"
 
-    # Each batch is written synchronously to a live replica of its shard.
-    UBC_UPLOAD_PASSWORD=ubc-desktop-secret "$uploader" --url "$url/?insert_distributed_sync=1" \
-        --user ubc_desktop --batch-bytes 1000000 --generate "$records" --machines 50 \
+    # Through the gateway, whose user writes each batch synchronously to a
+    # live replica of its shard.
+    url=$("$root/scripts/gateway.sh" start "$dir/gateway" --clickhouse "$dir/s1r1" --rate 1000 --burst 1000)
+    UBC_UPLOAD_TOKEN=$(cat "$dir/gateway/token") "$uploader" --url "$url" \
+        --batch-bytes 1000000 --generate "$records" --machines 50 \
         "$dir/records.jsonl" > "$dir/upload.out" 2>&1 &
     local upload=$!
     # Kill a replica once some of the records are in, before all are.
@@ -140,10 +147,12 @@ run() {
     # The restarted replica fetches what it missed: once it is writable again,
     # SYNC REPLICA returns when its queue from ZooKeeper is done.
     local node
-    wait_for "$victim" "SELECT min(is_readonly) FROM system.replicas" 0 120
+    wait_for "$victim" "SELECT min(is_readonly) FROM system.replicas" 0 60 || true
     for node in $(cat "$dir/nodes"); do
-        timeout 300 clickhouse-client --host 127.0.0.1 --port "$(cat "$dir/$node/tcp_port")" \
-            --receive_timeout 300 --query "SYSTEM SYNC REPLICA ubc.records_local"
+        timeout "$sync_limit" clickhouse-client --config-file "$dir/$node/client.xml" --host 127.0.0.1 \
+            --port "$(cat "$dir/$node/tcp_port")" --receive_timeout "$sync_limit" \
+            --query "SYSTEM SYNC REPLICA ubc.records_local" \
+            || echo "$node did not catch up within ${sync_limit}s"
     done
     local total=0 ok=1 a b
     for s in 1 2; do

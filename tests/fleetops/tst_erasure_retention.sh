@@ -12,7 +12,7 @@ trap '"$root/scripts/fleet-replicated.sh" stop "$scratch"; rm -rf "$scratch"' EX
 "$root/scripts/fleet-replicated.sh" start "$scratch" --replicas "$replicas" > /dev/null
 nodes=$(cat "$scratch/nodes")
 port() { cat "$scratch/$1/tcp_port"; }
-q() { clickhouse-client --host 127.0.0.1 --port "$(port "$1")" --query "$2"; }
+q() { "$root/scripts/clickhouse-server.sh" query "$scratch/$1" "$2"; }
 failures=0
 check() { # check WHAT EXPECTED GOT
     if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
@@ -23,12 +23,13 @@ state() {
         echo "$n $(q "$n" "SELECT count(), sum(cityHash64(sessionid, seq)) FROM ubc.records_local WHERE $1" | tr '\t' ' ')"
     done
 }
-erase() { "$root/server/clickhouse/erase-machine.sh" --timeout 30 "$@"; }
-retain="$root/server/clickhouse/drop-old-months.sh"
-entry=(--host 127.0.0.1 --port "$(port s1r1)")
+# A script that fails is reported, and the checks after it still run.
+erase() { "$root/server/clickhouse/erase-machine.sh" --timeout 30 "$@" || echo "FAIL erase-machine.sh $* exited $?"; }
+retain() { "$root/server/clickhouse/drop-old-months.sh" "$@" || echo "FAIL drop-old-months.sh $* exited $?"; }
+entry=(--host 127.0.0.1 --port "$(port s1r1)" --config-file "$scratch/s1r1/client.xml")
 
 # Machine m7 is named o'brien\ to show that no name reaches SQL unescaped.
-clickhouse-client --port "$(port s1r1)" --insert_distributed_sync 1 --query "INSERT INTO ubc.records (gid, sessionid, seq, time)
+q s1r1 "SET insert_distributed_sync = 1; INSERT INTO ubc.records (gid, sessionid, seq, time)
         SELECT if(number % 12 = 7, 'o\\'brien\\\\', concat('m', toString(number % 12))),
                concat('s', toString(number % 300)), number, addMonths(now(), -toInt32(number % 6))
         FROM numbers(24000)"
@@ -37,28 +38,28 @@ before=$(state 1)
 # Every server holds some of the records: the checks below look at all of them.
 check "every server holds records" "" "$(echo "$before" | awk '$2 == 0')"
 
-erase "${entry[@]}" --dry-run m3 "o'brien\\" > "$scratch/out"
+erase "${entry[@]}" --dry-run m3 "o'brien\\" > "$scratch/out"; grep FAIL "$scratch/out" && failures=$((failures + 1))
 check "erase dry run changes nothing" "$before" "$(state 1)"
 check "erase dry run counts both machines" 4000 "$(grep -o '[0-9]* records' "$scratch/out" | awk '{ s += $1 } END { print s / '"$replicas"' }')"
 
 others=$(state "gid NOT IN ('m3', 'o\\'brien\\\\')")
-erase "${entry[@]}" m3 "o'brien\\" > "$scratch/out"
+erase "${entry[@]}" m3 "o'brien\\" > "$scratch/out"; grep FAIL "$scratch/out" && failures=$((failures + 1))
 check "erased machines gone from every server" "" "$(state "gid IN ('m3', 'o\\'brien\\\\')" | awk '$2 != 0')"
 check "other machines untouched" "$others" "$(state "gid NOT IN ('m3', 'o\\'brien\\\\')")"
 
 q "$(echo "$nodes" | tail -1)" "INSERT INTO ubc.erasure_requests VALUES ('m5', now())"
 others=$(state "gid NOT IN ('m3', 'm5', 'o\\'brien\\\\')")
-erase "${entry[@]}" --requests > "$scratch/out"
+erase "${entry[@]}" --requests > "$scratch/out"; grep FAIL "$scratch/out" && failures=$((failures + 1))
 check "requested machine gone from every server" "" "$(state "gid = 'm5'" | awk '$2 != 0')"
 check "machines not requested untouched" "$others" "$(state "gid NOT IN ('m3', 'm5', 'o\\'brien\\\\')")"
 
 cutoff="toYYYYMM(time) < toYYYYMM(addMonths(today(), -2))"
 before=$(state 1)
-"$retain" "${entry[@]}" --dry-run 2 > "$scratch/out"
+retain "${entry[@]}" --dry-run 2 > "$scratch/out"; grep FAIL "$scratch/out" && failures=$((failures + 1))
 check "retention dry run changes nothing" "$before" "$(state 1)"
 check "retention dry run names the three old months" 3 "$(grep -o 'month [0-9]*' "$scratch/out" | sort -u | wc -l)"
 recent=$(state "NOT ($cutoff)")
-"$retain" "${entry[@]}" 2 > "$scratch/out"
+retain "${entry[@]}" 2 > "$scratch/out"; grep FAIL "$scratch/out" && failures=$((failures + 1))
 check "old months gone from every server" "" "$(state "$cutoff" | awk '$2 != 0')"
 check "recent months kept" "$recent" "$(state "NOT ($cutoff)")"
 check "recent months are not empty" "" "$(echo "$recent" | awk '$2 == 0')"
