@@ -16,6 +16,7 @@ import gzip
 import hashlib
 import json
 import random
+import resource
 import time
 import uuid
 from datetime import datetime, timedelta, timezone
@@ -57,7 +58,10 @@ class Connection:
         head += f"Content-Length: {len(body)}\r\n\r\n"
         self.writer.write(head.encode() + body)
         await self.writer.drain()
-        status = int((await self.reader.readline()).split()[1])
+        line = await self.reader.readline()
+        if not line:
+            raise ConnectionResetError("closed without an answer")
+        status = int(line.split()[1])
         length, chunked, close = 0, False, False
         while True:
             line = (await self.reader.readline()).strip()
@@ -137,7 +141,7 @@ async def run_desktop(desk, args, stats, stop_at, drain_at):
             try:
                 status, reply = await asyncio.wait_for(conn.post(target, headers, body), args.timeout)
             except (OSError, asyncio.TimeoutError, asyncio.IncompleteReadError, ValueError, IndexError) as e:
-                status, reply = 0, type(e).__name__.encode()
+                status, reply = 0, f"{type(e).__name__} {e}".encode()
                 conn.close()
             if status == 200:
                 stats.ok += 1
@@ -189,6 +193,7 @@ async def main():
         "records": stats.records, "unconfirmed": unconfirmed,
         "p50_s": round(quantile(lat, 0.50), 3), "p99_s": round(quantile(lat, 0.99), 3),
         "max_s": round(lat[-1], 3) if lat else 0, "errors": stats.errors,
+        "client_cpu_s": round(sum(resource.getrusage(resource.RUSAGE_SELF)[:2]), 1),
     }, ensure_ascii=False))
 
 

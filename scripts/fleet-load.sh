@@ -58,7 +58,8 @@ cleanup() {
     "$root/scripts/gateway.sh" stop "$scratch/gateway"
     "$root/scripts/fleet-replicated.sh" stop "$scratch"
     "$root/scripts/clickhouse-server.sh" stop "$scratch/s1r1"
-    rm -rf "$scratch"
+    # Tens of thousands of merged-away part files: removed in the background.
+    rm -rf "$scratch" &
 }
 trap cleanup EXIT
 
@@ -187,6 +188,7 @@ merged_per_record=$(python3 -c "import sys; print(round(($merged_after - $merged
 
 echo "  requests: $(field requests) ok, $(field failed) failed, $(field inserts_per_s) inserts/s"
 [ "$(field failed)" = 0 ] || field errors
+echo "  load client: $(field client_cpu_s) s of CPU (the machine has $(nproc) cores)"
 echo "  latency: p50 $(field p50_s) s, p99 $(field p99_s) s, max $(field max_s) s"
 echo "  parts: $(parts) active at the end, $max_parts at most"
 echo "  distributed queue: $max_queue blocks at most, $left left"

@@ -36,6 +36,21 @@ local_schema() {
         -e "s|^ENGINE = ReplacingMergeTree$|ENGINE = $engine|" "$root/server/clickhouse/schema.sql"
 }
 
+# remote_servers for the nodes' current ports.
+cluster_xml() {
+    local dir=$1 replicas=$2 password=$3 s r
+    printf '<yandex><remote_servers><ubc_cluster>'
+    for s in 1 2; do
+        printf '<shard><internal_replication>%s</internal_replication>' "$([ "$replicas" = 2 ] && echo true || echo false)"
+        for r in $(seq 1 "$replicas"); do
+            printf '<replica><host>127.0.0.1</host><port>%s</port><user>default</user><password>%s</password></replica>' \
+                "$(cat "$dir/s${s}r$r/tcp_port")" "$password"
+        done
+        printf '</shard>'
+    done
+    printf '</ubc_cluster></remote_servers></yandex>\n'
+}
+
 start_all() {
     local dir=$1 replicas=$2 nodes=() zk="" node s r
     for s in 1 2; do for r in $(seq 1 "$replicas"); do nodes+=("s${s}r$r"); done; done
@@ -53,18 +68,7 @@ start_all() {
             [ -s "$dir/$node/$f" ] || free_port > "$dir/$node/$f"
         done
     done
-    local cluster="<yandex><remote_servers><ubc_cluster>"
-    for s in 1 2; do
-        cluster+="<shard><internal_replication>$([ "$replicas" = 2 ] && echo true || echo false)</internal_replication>"
-        for r in $(seq 1 "$replicas"); do
-            cluster+="<replica><host>127.0.0.1</host><port>$(cat "$dir/s${s}r$r/tcp_port")</port>"
-            cluster+="<user>default</user><password>$password</password></replica>"
-        done
-        cluster+="</shard>"
-    done
-    cluster+="</ubc_cluster></remote_servers></yandex>"
     for node in "${nodes[@]}"; do
-        (umask 077; echo "$cluster" > "$dir/$node/config.d/cluster.xml")
         if [ "$replicas" = 2 ]; then
             sed -e "s/@ZK_HOST@/${zk%:*}/" -e "s/@ZK_PORT@/${zk#*:}/" \
                 -e "s/@SHARD@/0${node:1:1}/" -e "s/@REPLICA@/$node/" \
@@ -72,7 +76,21 @@ start_all() {
                 -e "s/@INTERSERVER_PORT@/$(cat "$dir/$node/interserver_port")/" \
                 "$root/server/clickhouse/replica.xml" > "$dir/$node/config.d/replica.xml"
         fi
-        "$ch" start "$dir/$node" > "$dir/$node/url"
+    done
+    # A server that could not take its port starts on another one: then the
+    # others learn the new address and start again (a restart keeps ports).
+    local cluster written=""
+    for _ in 1 2 3; do
+        cluster=$(cluster_xml "$dir" "$replicas" "$password")
+        [ "$cluster" = "$written" ] && break
+        for node in "${nodes[@]}"; do
+            (umask 077; echo "$cluster" > "$dir/$node/config.d/cluster.xml")
+            "$ch" start "$dir/$node" > "$dir/$node/url"
+        done
+        written=$cluster
+    done
+    [ "$cluster" = "$written" ] || { echo "the servers' ports kept changing" >&2; return 1; }
+    for node in "${nodes[@]}"; do
         if [ "$replicas" = 2 ]; then
             local_schema 2 | cat - "$root/server/clickhouse/cluster-replicated.sql"
         else
@@ -123,7 +141,7 @@ run() {
     # live replica of its shard.
     url=$("$root/scripts/gateway.sh" start "$dir/gateway" --clickhouse "$dir/s1r1" --rate 1000 --burst 1000)
     UBC_UPLOAD_TOKEN=$(cat "$dir/gateway/token") "$uploader" --url "$url" \
-        --batch-bytes 1000000 --generate "$records" --machines 50 \
+        --batch-bytes 1000000 --timeout 900 --generate "$records" --machines 50 \
         "$dir/records.jsonl" > "$dir/upload.out" 2>&1 &
     local upload=$!
     # Kill a replica once some of the records are in, before all are.
