@@ -16,6 +16,7 @@ import gzip
 import hashlib
 import json
 import random
+import re
 import resource
 import time
 import uuid
@@ -150,7 +151,8 @@ async def run_desktop(desk, args, stats, stop_at, drain_at):
                 desk.queue.pop(0)
                 continue
             stats.failed += 1
-            key = f"{status} {reply[:80].decode('utf-8', 'replace').strip()}"
+            first = reply.decode("utf-8", "replace").strip().splitlines()[:1] or [""]
+            key = f"{status} {re.sub(r'[0-9]+', 'N', first[0])[:90]}"
             stats.errors[key] = stats.errors.get(key, 0) + 1
             await asyncio.sleep(random.uniform(0.5, 1.5))  # backoff, then the same batch again
         await asyncio.sleep(max(0.0, args.age - (time.monotonic() - now)))

@@ -12,6 +12,8 @@
 #                          without waiting for the shards (shipped: it waits)
 #     --batch-inserts      distributed_directory_monitor_batch_inserts=1 on the servers
 #     --max-connections N  the servers' max_connections (shipped: 256)
+#     --max-queries N      the servers' max_concurrent_queries (shipped: 64) and
+#                          the gateway user's max_concurrent_queries_for_user (48)
 #     --worker-connections N  the gateway's nginx worker_connections (shipped: 1024)
 #     --route              each desktop to its shard's local table, chosen by its
 #                          machine digest (header X-Machine): the gateway's
@@ -27,13 +29,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() {
     echo "usage: $0 N SECONDS [--cluster] [--age S] [--direct] [--async] [--batch-inserts]" \
-         "[--max-connections N] [--worker-connections N] [--route]" >&2
+         "[--max-connections N] [--max-queries N] [--worker-connections N] [--route]" >&2
     exit 2
 }
 [ $# -ge 2 ] && [[ "$1" =~ ^[0-9]+$ ]] && [[ "$2" =~ ^[0-9]+$ ]] || usage
 desktops=$1 seconds=$2
 shift 2
-cluster=0 age=3 direct=0 async=0 batch_inserts=0 max_connections="" worker_connections="" route=0
+cluster=0 age=3 direct=0 async=0 batch_inserts=0 max_connections="" max_queries="" worker_connections="" route=0
 number() { [[ "${1:-}" =~ ^[0-9.]+$ ]] || usage; echo "$1"; }
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -43,6 +45,7 @@ while [ $# -gt 0 ]; do
         --async) async=1; shift ;;
         --batch-inserts) batch_inserts=1; shift ;;
         --max-connections) max_connections=$(number "${2:-}"); shift 2 ;;
+        --max-queries) max_queries=$(number "${2:-}"); shift 2 ;;
         --worker-connections) worker_connections=$(number "${2:-}"); shift 2 ;;
         --route) route=1; shift ;;
         *) usage ;;
@@ -51,15 +54,19 @@ done
 [ $route = 0 ] || [ $cluster = 1 ] || { echo "--route needs --cluster" >&2; usage; }
 [ -z "$worker_connections" ] || [ $direct = 0 ] || { echo "--worker-connections needs the gateway" >&2; usage; }
 
-scratch=$(mktemp -d /tmp/kelubc-fleet-load.XXXXXX)
+# The servers' data in memory where there is a tmpfs: the test measures the
+# servers' work, not the disk's, and its tens of thousands of merged-away part
+# files go in an instant.
+base=${FLEET_LOAD_DIR:-/dev/shm}
+[ -d "$base" ] && [ -w "$base" ] || base=/tmp
+scratch=$(mktemp -d "$base/kelubc-fleet-load.XXXXXX")
 sampler=""
 cleanup() {
     [ -n "$sampler" ] && kill "$sampler" 2>/dev/null
     "$root/scripts/gateway.sh" stop "$scratch/gateway"
     "$root/scripts/fleet-replicated.sh" stop "$scratch"
     "$root/scripts/clickhouse-server.sh" stop "$scratch/s1r1"
-    # Tens of thousands of merged-away part files: removed in the background.
-    rm -rf "$scratch" &
+    rm -rf "$scratch"
 }
 trap cleanup EXIT
 
@@ -71,11 +78,13 @@ for node in "${nodes[@]}"; do
     mkdir -p "$scratch/$node/config.d"
     conf="<yandex>"
     [ -n "$max_connections" ] && conf+="<max_connections>$max_connections</max_connections>"
-    if [ $batch_inserts = 1 ] || [ $async = 1 ]; then
+    [ -n "$max_queries" ] && conf+="<max_concurrent_queries>$max_queries</max_concurrent_queries>"
+    if [ $batch_inserts = 1 ] || [ $async = 1 ] || [ -n "$max_queries" ]; then
         users=$(cat "$root/server/clickhouse/users.xml")
         # The Distributed table's sender reads the default profile.
         [ $batch_inserts = 1 ] && users=$(echo "$users" | sed '0,/<default>/s//<default><distributed_directory_monitor_batch_inserts>1<\/distributed_directory_monitor_batch_inserts>/')
         [ $async = 1 ] && users=$(echo "$users" | sed 's|<insert_distributed_sync>1<|<insert_distributed_sync>0<|')
+        [ -n "$max_queries" ] && users=$(echo "$users" | sed "s|<max_concurrent_queries_for_user>[0-9]*<|<max_concurrent_queries_for_user>$max_queries<|")
         echo "$users" > "$scratch/$node/users-load.xml"
         ln -sfn conf/users.d "$scratch/$node/users-load.d"
         conf+="<users_config>$scratch/$node/users-load.xml</users_config>"
@@ -137,9 +146,12 @@ else
 import re, sys
 path, port = sys.argv[1], sys.argv[2]
 conf = open(path).read()
-conf = re.sub(r"(upstream clickhouse \{\n)(    server [^\n]*\n)",
-              lambda m: m.group(1) + "    hash $http_x_machine consistent;\n" + m.group(2)
-              + "    server 127.0.0.1:%s;\n" % port, conf, count=1)
+# max_fails=0: a shard that fails a request is not skipped, or the hash would
+# send its machines to the other shard for a while.
+conf = re.sub(r"(upstream clickhouse \{\n)    server ([^;\n]*);\n",
+              lambda m: m.group(1) + "    hash $http_x_machine consistent;\n"
+              + "    server %s max_fails=0;\n    server 127.0.0.1:%s max_fails=0;\n" % (m.group(2), port),
+              conf, count=1)
 open(path, "w").write(conf)
 PY
         sed -i 's/ubc.records%20FORMAT/ubc.records_local%20FORMAT/' "$gw/conf/records.conf"
@@ -166,6 +178,7 @@ levers+="$([ $direct = 1 ] && echo ", straight to ClickHouse" || echo ", through
 [ $cluster = 1 ] && levers+=", insert_distributed_sync=$([ $async = 1 ] && echo 0 || echo 1)"
 [ $batch_inserts = 1 ] && levers+=", directory monitor batch inserts"
 levers+=", max_connections ${max_connections:-256}"
+[ -n "$max_queries" ] && levers+=", max concurrent queries $max_queries"
 [ -n "$worker_connections" ] && levers+=", nginx worker_connections $worker_connections"
 [ $route = 1 ] && levers+=", routed to the shards' local tables"
 echo "fleet-load: $desktops desktops, ${age}s batches of 5-50 records, ${seconds}s; $levers"
@@ -179,6 +192,17 @@ kill "$sampler" 2>/dev/null; wait "$sampler" 2>/dev/null || true; sampler=""
 read -r max_parts max_queue < "$scratch/peaks"
 left=$(queued)
 
+# CPU the servers and the gateway used, per request: what a quiet machine's
+# cores would carry, whatever else this one is doing.
+pids=""
+for node in "${nodes[@]}"; do pids+=" $(cat "$scratch/$node/pid")"; done
+ch_cpu=$(ps -o times= -p "${pids# }" | awk '{ s += $1 } END { print s + 0 }')
+gw_cpu=0
+if [ $direct = 0 ]; then
+    gw=$(cat "$scratch/gateway/pid")
+    gw_cpu=$(ps -o times= -p "$gw,$(pgrep -d, -P "$gw" || echo "$gw")" | awk '{ s += $1 } END { print s + 0 }')
+fi
+
 sent=$(field records)
 read -r final distinct < <(q s1r1 "SELECT count(), uniqExact(sessionid, seq) FROM ubc.records FINAL" | tr '\t' ' ')
 stored_once=$final
@@ -189,6 +213,7 @@ merged_per_record=$(python3 -c "import sys; print(round(($merged_after - $merged
 echo "  requests: $(field requests) ok, $(field failed) failed, $(field inserts_per_s) inserts/s"
 [ "$(field failed)" = 0 ] || field errors
 echo "  load client: $(field client_cpu_s) s of CPU (the machine has $(nproc) cores)"
+echo "  CPU: ClickHouse ${ch_cpu} s, gateway ${gw_cpu} s; $(python3 -c "print(round(1000 * ($ch_cpu + $gw_cpu) / max(1, $(field requests) + $(field failed))))") ms per request"
 echo "  latency: p50 $(field p50_s) s, p99 $(field p99_s) s, max $(field max_s) s"
 echo "  parts: $(parts) active at the end, $max_parts at most"
 echo "  distributed queue: $max_queue blocks at most, $left left"

@@ -17,31 +17,9 @@ usage() { echo "usage: $0 start DIR | stop DIR" >&2; exit 2; }
 command=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    for _ in $(seq 1 200); do
-        p=$(( 20000 + RANDOM % 30000 ))
-        port_free "$p" && { echo "$p"; return; }
-    done
-    echo "no free port found" >&2
-    return 1
-}
+. "$root/scripts/lib/loopback.sh"
 
-stop() {
-    [ -f "$dir/pid" ] || return 0
-    local pid
-    pid=$(cat "$dir/pid")
-    if kill -0 "$pid" 2>/dev/null; then
-        kill "$pid"
-        for _ in $(seq 1 100); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -9 "$pid" 2>/dev/null || true
-    fi
-    rm -f "$dir/pid"
-}
+stop() { stop_pid_file "$dir/pid"; }
 
 # "ruok" is not on the 3.8 whitelist by default; a session handshake is the
 # plainest proof that the server serves clients.

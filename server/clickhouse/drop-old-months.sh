@@ -22,20 +22,10 @@ old="SELECT partition, sum(rows) FROM system.parts
 
 # Prints the old months per server; leaves their names in $months.
 list_old() {
-    months=""
-    local line s r h p rows
-    for line in "${SERVERS[@]}"; do
-        read -r s r h p <<< "$line"
-        if ! rows=$(on "$h" "$p" "$old" 2>/dev/null); then
-            echo "  shard $s replica $r ($h:$p): unreachable"
-            [ "$REPLICATED" = 1 ] || return 1
-            continue
-        fi
-        [ -n "$rows" ] || continue
-        [ "${1:-}" = quiet ] || echo "$rows" | awk -v n="shard $s replica $r ($h:$p)" '{ printf "  %s: month %s, %s records\n", n, $1, $2 }'
-        months+=" $(echo "$rows" | cut -f1 | tr '\n' ' ')"
-    done
-    months=$(echo "$months" | tr ' ' '\n' | sed '/^$/d' | sort -u | tr '\n' ' ')
+    local out
+    out=$(fleet_each "$old") || return 1
+    [ "${1:-}" = quiet ] || [ -z "$out" ] || echo "$out" | awk -F'\t' '{ printf "  %s: month %s, %s records\n", $1, $2, $3 }'
+    months=$(echo "$out" | cut -f2 | sed '/^$/d' | sort -u | tr '\n' ' ')
 }
 
 echo "months before $cutoff, per server:"

@@ -54,18 +54,10 @@ where="gid IN ($list)"
 
 # Counts per server; prints them and leaves the sum in $total.
 count_all() {
-    total=0
-    local line s r h p rows
-    for line in "${SERVERS[@]}"; do
-        read -r s r h p <<< "$line"
-        if ! rows=$(on "$h" "$p" "SELECT count() FROM $LOCAL_TABLE WHERE $where" 2>/dev/null); then
-            echo "  shard $s replica $r ($h:$p): unreachable"
-            [ "$REPLICATED" = 1 ] || return 1
-            continue
-        fi
-        [ "${1:-}" = quiet ] || echo "  shard $s replica $r ($h:$p): $rows records"
-        total=$(( total + rows ))
-    done
+    local out
+    out=$(fleet_each "SELECT count() FROM $LOCAL_TABLE WHERE $where") || return 1
+    [ "${1:-}" = quiet ] || echo "$out" | awk -F'\t' '{ printf "  %s: %s records\n", $1, $2 }'
+    total=$(echo "$out" | awk -F'\t' '{ s += $2 } END { print s + 0 }')
 }
 
 echo "records of the machine(s) to erase, per server:"

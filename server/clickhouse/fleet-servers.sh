@@ -62,6 +62,23 @@ fleet_discover() {
     case "$first" in Replicated*) REPLICATED=1 ;; esac
 }
 
+# fleet_each SQL: runs SQL on every server and prints each line of its result
+# as "shard S replica R (HOST:PORT)<TAB>line". An unreachable server is
+# reported on stderr and skipped when the table is replicated (its peer
+# answers for the shard); otherwise it fails.
+fleet_each() {
+    local line s r h p rows
+    for line in "${SERVERS[@]}"; do
+        read -r s r h p <<< "$line"
+        if ! rows=$(on "$h" "$p" "$1" 2>/dev/null); then
+            echo "  shard $s replica $r ($h:$p): unreachable" >&2
+            [ "$REPLICATED" = 1 ] || return 1
+            continue
+        fi
+        [ -z "$rows" ] || echo "$rows" | sed "s/^/shard $s replica $r ($h:$p)\t/"
+    done
+}
+
 # fleet_change SQL: runs SQL on every server, or on one reachable replica of
 # each shard when the table is replicated. Fails when a shard is left out.
 fleet_change() {
