@@ -152,7 +152,7 @@ async def run_desktop(desk, args, stats, stop_at, drain_at):
                 continue
             stats.failed += 1
             first = reply.decode("utf-8", "replace").strip().splitlines()[:1] or [""]
-            key = f"{status} {re.sub(r'[0-9]+', 'N', first[0])[:90]}"
+            key = f"{status} {re.sub(r'\([0-9]+\)', '(N)', first[0])[:90]}"
             stats.errors[key] = stats.errors.get(key, 0) + 1
             await asyncio.sleep(random.uniform(0.5, 1.5))  # backoff, then the same batch again
         await asyncio.sleep(max(0.0, args.age - (time.monotonic() - now)))
