@@ -27,6 +27,7 @@ FIELDS = ["pcode", "fncode", "fnname", "fngroup", "trigertime", "gid", "vername"
           "debug", "usetype", "utype", "mac", "hardwareid", "ip", "projectid", "prjfullpath",
           "prjtext", "prjedocnt", "prjsize", "prjcost", "regionrule", "major", "duration",
           "sessionid"]
+COUNT = re.compile(r"\([0-9]+\)")  # "Too many parts (312)": one line for all counts
 FUNCTIONS = [("210101", "绘制墙"), ("210102", "复制"), ("210103", "删除"), ("220201", "保存")]
 
 
@@ -152,7 +153,7 @@ async def run_desktop(desk, args, stats, stop_at, drain_at):
                 continue
             stats.failed += 1
             first = reply.decode("utf-8", "replace").strip().splitlines()[:1] or [""]
-            key = f"{status} {re.sub(r'\([0-9]+\)', '(N)', first[0])[:90]}"
+            key = "%d %s" % (status, COUNT.sub("(N)", first[0])[:90])
             stats.errors[key] = stats.errors.get(key, 0) + 1
             await asyncio.sleep(random.uniform(0.5, 1.5))  # backoff, then the same batch again
         await asyncio.sleep(max(0.0, args.age - (time.monotonic() - now)))
