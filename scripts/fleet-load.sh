@@ -5,6 +5,8 @@
 #
 #   scripts/fleet-load.sh N SECONDS [options]
 #     --cluster            two shards behind a Distributed table (default: one server)
+#     --replicated         two shards of two replicas (ZooKeeper), as in
+#                          scripts/fleet-replicated.sh
 #     --age S              batch age of each desktop in seconds (default 3)
 #     --direct             desktops post straight to ClickHouse as the gateway's
 #                          user (default: through scripts/gateway.sh)
@@ -28,18 +30,19 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() {
-    echo "usage: $0 N SECONDS [--cluster] [--age S] [--direct] [--async] [--batch-inserts]" \
+    echo "usage: $0 N SECONDS [--cluster|--replicated] [--age S] [--direct] [--async] [--batch-inserts]" \
          "[--max-connections N] [--max-queries N] [--worker-connections N] [--route]" >&2
     exit 2
 }
 [ $# -ge 2 ] && [[ "$1" =~ ^[0-9]+$ ]] && [[ "$2" =~ ^[0-9]+$ ]] || usage
 desktops=$1 seconds=$2
 shift 2
-cluster=0 age=3 direct=0 async=0 batch_inserts=0 max_connections="" max_queries="" worker_connections="" route=0
+cluster=0 replicas=1 age=3 direct=0 async=0 batch_inserts=0 max_connections="" max_queries="" worker_connections="" route=0
 number() { [[ "${1:-}" =~ ^[0-9.]+$ ]] || usage; echo "$1"; }
 while [ $# -gt 0 ]; do
     case "$1" in
         --cluster) cluster=1; shift ;;
+        --replicated) cluster=1; replicas=2; shift ;;
         --age) age=$(number "${2:-}"); shift 2 ;;
         --direct) direct=1; shift ;;
         --async) async=1; shift ;;
@@ -72,6 +75,9 @@ trap cleanup EXIT
 
 nodes=(s1r1)
 [ $cluster = 1 ] && nodes=(s1r1 s2r1)
+[ $replicas = 2 ] && nodes=(s1r1 s1r2 s2r1 s2r2)
+heads=(s1r1)
+[ $cluster = 1 ] && heads=(s1r1 s2r1)
 # Levers go into each server's config.d before it starts; the users'
 # settings into a copy of users.xml that still merges the operator's users.d.
 for node in "${nodes[@]}"; do
@@ -92,7 +98,7 @@ for node in "${nodes[@]}"; do
     echo "$conf</yandex>" > "$scratch/$node/config.d/load.xml"
 done
 if [ $cluster = 1 ]; then
-    "$root/scripts/fleet-replicated.sh" start "$scratch" --replicas 1 > /dev/null
+    "$root/scripts/fleet-replicated.sh" start "$scratch" --replicas "$replicas" > /dev/null
     table=records_local
 else
     "$root/scripts/clickhouse-server.sh" start "$scratch/s1r1" --schema > /dev/null
@@ -129,7 +135,7 @@ if [ $direct = 1 ]; then
     auth="user=ubc_gateway&password=${UBC_GATEWAY_PASSWORD:-ubc-gateway-secret}"
     sync=$([ $async = 1 ] && echo 0 || echo 1)
     targets=(s1r1)
-    [ $route = 1 ] && targets=("${nodes[@]}")
+    [ $route = 1 ] && targets=("${heads[@]}")
     for node in "${targets[@]}"; do
         client+=(--url "http://127.0.0.1:$(cat "$scratch/$node/http_port")/?$auth&insert_distributed_sync=$sync")
     done
@@ -174,6 +180,7 @@ merged_before=$(merged)
 sampler=$!
 
 levers="$([ $cluster = 1 ] && echo "two shards" || echo "one server")"
+[ $replicas = 2 ] && levers+=" of two replicas"
 levers+="$([ $direct = 1 ] && echo ", straight to ClickHouse" || echo ", through the gateway")"
 [ $cluster = 1 ] && levers+=", insert_distributed_sync=$([ $async = 1 ] && echo 0 || echo 1)"
 [ $batch_inserts = 1 ] && levers+=", directory monitor batch inserts"
@@ -208,7 +215,8 @@ read -r final distinct < <(q s1r1 "SELECT count(), uniqExact(sessionid, seq) FRO
 stored_once=$final
 [ "$final" = "$distinct" ] || stored_once=0
 merged_after=$(merged)
-merged_per_record=$(python3 -c "import sys; print(round(($merged_after - $merged_before) / max(1, $distinct), 1))")
+# Every replica merges its own parts: per record and replica.
+merged_per_record=$(python3 -c "print(round(($merged_after - $merged_before) / $replicas / max(1, $distinct), 1))")
 
 echo "  requests: $(field requests) ok, $(field failed) failed, $(field inserts_per_s) inserts/s"
 [ "$(field failed)" = 0 ] || field errors
@@ -221,12 +229,20 @@ echo "  merged rows: $(( merged_after - merged_before )), $merged_per_record per
 if [ $cluster = 1 ]; then
     # A machine on two shards would defeat FINAL for its re-sent copies.
     per_shard="" machines=0
-    for node in "${nodes[@]}"; do
+    for node in "${heads[@]}"; do
         read -r rows m < <(q "$node" "SELECT count(), uniqExact(gid) FROM ubc.records_local" | tr '\t' ' ')
         per_shard+="${per_shard:+ / }$rows"; machines=$(( machines + m ))
     done
     split=$(( machines - $(q s1r1 "SELECT uniqExact(gid) FROM ubc.records") ))
     echo "  shards: $per_shard rows; $split machines on both"
+fi
+if [ $replicas = 2 ]; then
+    for s in 1 2; do
+        timeout 60 "$root/scripts/clickhouse-server.sh" query "$scratch/s${s}r2" "SYSTEM SYNC REPLICA ubc.records_local" || true
+        a=$(q "s${s}r1" "SELECT count(), sum(cityHash64(sessionid, seq)) FROM ubc.records_local FINAL")
+        b=$(q "s${s}r2" "SELECT count(), sum(cityHash64(sessionid, seq)) FROM ubc.records_local FINAL")
+        [ "$a" = "$b" ] || { echo "  the replicas of shard $s differ"; split=1; }
+    done
 fi
 echo "  records: $sent confirmed, $(field unconfirmed) unconfirmed; after FINAL $final stored, $distinct distinct"
 echo "fleet-load: desktops=$desktops inserts_per_s=$(field inserts_per_s) p50_s=$(field p50_s) p99_s=$(field p99_s) failed=$(field failed) merged_per_record=$merged_per_record sent=$sent stored_once=$stored_once"
