@@ -169,10 +169,13 @@ run() {
     # The restarted replica fetches what it missed: once it is writable again,
     # SYNC REPLICA returns when its queue from ZooKeeper is done.
     local node
-    wait_for "$victim" "SELECT min(is_readonly) FROM system.replicas" 0 60 || true
+    # All of it within one limit.
+    local deadline=$(( SECONDS + sync_limit )) left
+    wait_for "$victim" "SELECT min(is_readonly) FROM system.replicas" 0 "$sync_limit" || true
     for node in $(cat "$dir/nodes"); do
-        timeout "$sync_limit" clickhouse-client --config-file "$dir/$node/client.xml" --host 127.0.0.1 \
-            --port "$(cat "$dir/$node/tcp_port")" --receive_timeout "$sync_limit" \
+        left=$(( deadline - SECONDS )); [ $left -gt 1 ] || left=1
+        timeout "$left" clickhouse-client --config-file "$dir/$node/client.xml" --host 127.0.0.1 \
+            --port "$(cat "$dir/$node/tcp_port")" --receive_timeout "$left" \
             --query "SYSTEM SYNC REPLICA ubc.records_local" \
             || echo "$node did not catch up within ${sync_limit}s"
     done
