@@ -5,7 +5,8 @@
 # then the queries of
 # server/clickhouse/queries.sql run on both and their answers are printed
 # side by side. Stops every server and gateway on any exit; bounded by the
-# uploads' timeout (120 s each).
+# uploads' timeout (120 s each). With --replicated, scripts/fleet-replicated.sh
+# instead: replicas that survive a kill.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -14,6 +15,10 @@ scripts/setup-debian.sh clickhouse-server clickhouse-client nginx-light openssl 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$build" -j"$(nproc)" --target ubc-upload > /dev/null
+# --replicated: two shards of two replicas, one killed and restarted mid-load.
+if [ "${1:-}" = --replicated ]; then
+    exec scripts/fleet-replicated.sh run --records "$records" --uploader "$build/bin/ubc-upload" --sync-limit 600
+fi
 
 scratch=$(mktemp -d /tmp/kelubc-fleet-cluster.XXXXXX)
 cleanup() {
