@@ -17,7 +17,8 @@ QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const Q
     query.prepare(QStringLiteral("select * from FuncDict where fncode = ?"));
     // Always text: a null QString would bind SQL NULL and match no row, unlike "".
     query.bindValue(0, fncode.isNull() ? QString(QLatin1String("")) : fncode, QSql::In);
-    if (query.exec() && query.next()) {
+    const bool executed = query.exec();
+    if (executed && query.next()) {
         FuncDictEntry entry;
         entry.fnGroup = query.value(QStringLiteral("fnGroup")).toString();
         entry.fnName = query.value(QStringLiteral("fnName")).toString();
@@ -28,6 +29,11 @@ QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const Q
         return m_funcDict.insert(fncode, entry);
     }
     QMessageLogger().debug() << query.lastError();
+    // A file that opened yet is no dictionary (not SQLite, no FuncDict table)
+    // fails every look-up; a writer's lock (SQLITE_BUSY, SQLITE_LOCKED) passes.
+    const QString sqliteCode = query.lastError().nativeErrorCode();
+    if (!executed && sqliteCode != QLatin1String("5") && sqliteCode != QLatin1String("6"))
+        warnDictionaryUnusable(m_db.databaseName(), query.lastError().text());
     return m_funcDict.end();
 }
 
