@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(joined(seen), QStringLiteral("init-duration 90 90 init-duration -95 -95 0"));
     }
 
-    void passThroughAndSetters()
+    void passThrough()
     {
         // Empty paths are not passed on; a record closes the bracket with 0, so
         // unLock holds only until then.
@@ -127,12 +127,6 @@ private slots:
         ubc()->lock();
         QCOMPARE(joined(RecordingLog::calls()), QStringLiteral("path:/tmp/a.jsonl mirror:/tmp/b.jsonl filter:15 init "
                                                                "filter:15 log filter:0 filter:0"));
-
-        // The major reaches no record.
-        ubc()->setCurMajor(QStringLiteral("Structure"));
-        ubc()->startApp();
-        const UbcDataProtocol r = RecordingLog::records().constLast();
-        QVERIFY(r.major.isEmpty() && !r.attrs.values().contains(QStringLiteral("Structure")));
     }
 
     void infoLineText()

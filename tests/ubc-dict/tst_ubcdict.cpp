@@ -106,7 +106,8 @@ private slots:
             QVERIFY2(ubcDict(args).code == 1, qPrintable(args.join(QLatin1Char(' '))));
         QVERIFY(!QFile::exists(absent));
         const QList<QStringList> usage{{}, {"frobnicate"}, {"show", db1}, {"dump", db1, "--bogus"},
-                                       {"show", db1, "1", "-o", dump}, {"dump", db1, "-o"}};
+                                       {"show", db1, "1", "-o", dump}, {"dump", db1, "-o"},
+                                       {"build", dir.filePath("in.csv"), dir.filePath("in.csv")}};
         for (const QStringList &args : usage) {
             const Run u = ubcDict(args);
             QVERIFY2(u.code == 2 && u.out.isEmpty() && u.err.contains("usage: ubc-dict build"),
