@@ -86,24 +86,33 @@ int main(int argc, char **argv)
                       QStringLiteral("yes|no"), QStringLiteral("yes")});
     parser.addOption({QStringLiteral("upload-user"), QStringLiteral("User for the upload; the password is read from UBC_UPLOAD_PASSWORD."),
                       QStringLiteral("name")});
-    parser.process(app);
+    // Exit codes: 0 success, 1 a failure at run time, 2 a usage error (with
+    // the usage on stderr); process() would exit with 1 on a bad option.
+    const auto usageError = [&parser](const QString &message) {
+        std::fprintf(stderr, "ubc-demo: %s\n%s", qPrintable(message), qPrintable(parser.helpText()));
+        return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     const QString lang = parser.value(QStringLiteral("lang"));
-    if (lang != QLatin1String("zh") && lang != QLatin1String("en")) {
-        std::fprintf(stderr, "ubc-demo: --lang takes zh or en, not \"%s\"\n", qPrintable(lang));
-        return 2;
-    }
+    if (lang != QLatin1String("zh") && lang != QLatin1String("en"))
+        return usageError(QStringLiteral("--lang takes zh or en, not \"%1\"").arg(lang));
     const UiLanguage language = lang == QLatin1String("en") ? UiLanguage::English : UiLanguage::Chinese;
     const QString outDir = QDir(parser.value(QStringLiteral("out"))).absolutePath();
     if (!QDir().mkpath(outDir)) {
         std::fprintf(stderr, "ubc-demo: cannot create %s\n", qPrintable(outDir));
-        return 2;
+        return 1;
     }
     const QString consent = parser.value(QStringLiteral("upload-consent"));
-    if (consent != QLatin1String("yes") && consent != QLatin1String("no")) {
-        std::fprintf(stderr, "ubc-demo: --upload-consent takes yes or no, not \"%s\"\n", qPrintable(consent));
-        return 2;
-    }
+    if (consent != QLatin1String("yes") && consent != QLatin1String("no"))
+        return usageError(QStringLiteral("--upload-consent takes yes or no, not \"%1\"").arg(consent));
     const QString recordsPath = outDir + QStringLiteral("/records.jsonl");
     const QString eventsPath = outDir + QStringLiteral("/coded-events.jsonl");
     const QString projectPath = outDir + QStringLiteral("/demo.kelprj");
@@ -112,7 +121,7 @@ int main(int argc, char **argv)
                                 recordsPath + QStringLiteral(".rejected")}) {
         if (QFile::exists(path) && !QFile::remove(path)) {
             std::fprintf(stderr, "ubc-demo: cannot remove %s\n", qPrintable(path));
-            return 2;
+            return 1;
         }
     }
 
