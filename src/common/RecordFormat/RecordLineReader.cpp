@@ -92,9 +92,9 @@ std::string_view trimmed(std::string_view token)
 }
 
 // A protocol field's value: a string, or a scalar kept as written. A string
-// not wanted is unescaped only to check its escapes: the parser has checked
-// the rest of it.
-const char *readField(od::value value, bool wanted, std::string_view &text, bool &scalar)
+// not wanted is unescaped only to check its escapes (escapes: whether the
+// line has a backslash at all); the parser has checked the rest of it.
+const char *readField(od::value value, bool wanted, bool escapes, std::string_view &text, bool &scalar)
 {
     od::json_type type;
     if (value.type().get(type))
@@ -102,7 +102,7 @@ const char *readField(od::value value, bool wanted, std::string_view &text, bool
     scalar = type != od::json_type::string;
     switch (type) {
     case od::json_type::string:
-        if (!wanted && value.raw_json_token().find('\\') == std::string_view::npos)
+        if (!wanted && (!escapes || value.raw_json_token().find('\\') == std::string_view::npos))
             return nullptr;
         return value.get_string().get(text) ? "broken JSON" : nullptr;
     case od::json_type::number: {
@@ -157,6 +157,7 @@ const char *RecordLineReader::read(const char *data, size_t size, size_t capacit
     od::object object;
     if (doc.get_object().get(object))
         return "not a JSON object";
+    const bool escapes = m_fields == RecordFields::all || std::memchr(data, '\\', size);
     uint32_t seen = 0;
     int next = 0;
     for (auto item : object) {
@@ -176,7 +177,7 @@ const char *RecordLineReader::read(const char *data, size_t size, size_t capacit
             const bool wanted = m_fields & bit;
             std::string_view unwanted;
             bool scalar;
-            if (const char *why = readField(value, wanted, wanted ? r.fields[index] : unwanted, scalar))
+            if (const char *why = readField(value, wanted, escapes, wanted ? r.fields[index] : unwanted, scalar))
                 return why;
             if (scalar && index == RecordFields::Sessionid)
                 return "sessionid is not a string";
