@@ -178,12 +178,18 @@ private slots:
             {"{\"fncode\":\"1\",\"trigertime\":\"\x01\"}", "not JSON"},
             {"{\"fncode\":\"\xc3\x28\",\"trigertime\":\"t\"}", "not JSON"},
             {"{\"fncode\":\"\\x\",\"trigertime\":\"t\"}", "broken JSON"},
+            {"{\"fncode\":\"1\",\"trigertime\":\"t\",\"mac\":\"\\u12\"}", "broken JSON"},
+            {"{\"fncode\":\"1\",\"trigertime\":\"t\",\"mac\":\"a\",\"mac\":\"b\"}", "a field is named twice"},
+            {"{\"sessionid\":7,\"seq\":1}", "sessionid is not a string"},
         };
-        RecordLineReader reader;
+        // A reader that fills no field's text refuses the same lines.
+        RecordLineReader reader, textless(0);
         LogRecord r;
         for (const Case &c : cases) {
-            const char *why = reader.read(sv(c.line), r);
-            QVERIFY2(qstrcmp(why, c.why) == 0, qPrintable(QStringLiteral("%1: %2").arg(QString::fromUtf8(c.line), QLatin1String(why))));
+            for (RecordLineReader *rr : {&reader, &textless}) {
+                const char *why = rr->read(sv(c.line), r);
+                QVERIFY2(qstrcmp(why, c.why) == 0, qPrintable(QStringLiteral("%1: %2").arg(QString::fromUtf8(c.line), QLatin1String(why))));
+            }
         }
         // Scalars are kept as written.
         QVERIFY(!reader.read("{\"fncode\":12 ,\"trigertime\":\"t\",\"debug\":false,\"mac\":null}", r));
@@ -191,6 +197,24 @@ private slots:
                  QStringLiteral("12falsenull"));
         QCOMPARE(r.scalars, RecordFields::bit(RecordFields::Fncode) | RecordFields::bit(RecordFields::Debug)
                                 | RecordFields::bit(RecordFields::Mac));
+    }
+
+    void readerFillsOnlyWantedFields()
+    {
+        // Fields outside the reader's set are present but left empty,
+        // escaped or not; seq and attrs are read all the same.
+        const UbcDataProtocol record = sample();
+        const QByteArray line = RuvUbc::toJsonLine(record, 9).chopped(1);
+        RecordLineReader reader(RecordFields::bit(RecordFields::Fncode) | RecordFields::bit(RecordFields::Duration));
+        LogRecord r;
+        QVERIFY(!reader.read(sv(line), r));
+        QCOMPARE(r.present, RecordFields::all);
+        QCOMPARE(qs(r.text(RecordFields::Fncode)), record.fncode);
+        QCOMPARE(qs(r.text(RecordFields::Duration)), record.duration);
+        for (RecordFields::Field f : {RecordFields::Fnname, RecordFields::Pcode, RecordFields::Prjfullpath, RecordFields::Sessionid})
+            QVERIFY2(r.text(f).empty(), RecordFields::names[f].data());
+        QCOMPARE(r.seq, quint64(9));
+        QCOMPARE(int(r.attrs.size()), record.attrs.size());
     }
 
     void derivedIdentity()

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <queue>
 #include <unistd.h>
@@ -146,6 +147,8 @@ bool FileSource::readTimeline()
     // Lines of other sessions are passed over before parsing where the id needs no escaping.
     const bool plain = std::none_of(id.begin(), id.end(), [](char c) { return c == '"' || c == '\\' || uint8_t(c) < 0x20; });
     const std::string needle = "\"sessionid\":\"" + id + '"';
+    // Skips ahead by up to the needle's length where find() would stop at every quote.
+    const std::boyer_moore_horspool_searcher<std::string::const_iterator> search(needle.begin(), needle.end());
 
     // The first TimelineLimit events in the timeline's order; the last of them on top.
     std::priority_queue<TimelineEvent, std::vector<TimelineEvent>, decltype(&timelineBefore)> kept(&timelineBefore);
@@ -160,7 +163,7 @@ bool FileSource::readTimeline()
         }
         LineReader lines(input.fd(), RecordLine::Padding, range.begin, range.end);
         lines.forEachLine([&](const LineReader::Line &line) {
-            if (plain && std::string_view(line.data, line.size).find(needle) == std::string_view::npos)
+            if (plain && std::search(line.data, line.data + line.size, search) == line.data + line.size)
                 return;
             if (d->reader.read(line.data, line.size, line.capacity, r) || r.sessionid != id
                 || !d->filter.accepts(r.pcode, r.trigertime) || !seen.insert(r.seq))

@@ -6,10 +6,20 @@
 static_assert(RecordLineReader::Padding <= RecordLine::Padding, "the reader promises its padding");
 
 using F = RecordFields::Field;
+using RecordFields::bit;
+
+namespace {
+
+// The fields read below: the reader leaves the others' text alone.
+constexpr uint32_t ReportFields = bit(F::Pcode) | bit(F::Fncode) | bit(F::Fnname) | bit(F::Fngroup)
+    | bit(F::Trigertime) | bit(F::Hardwareid) | bit(F::Ver) | bit(F::Projectid) | bit(F::Prjfullpath)
+    | bit(F::Prjedocnt) | bit(F::Prjsize) | bit(F::Duration) | bit(F::Sessionid);
+
+} // namespace
 
 struct RecordLine::Parser
 {
-    RecordLineReader reader;
+    RecordLineReader reader{ReportFields};
     LogRecord record;
 };
 

@@ -40,6 +40,9 @@ constexpr int indexOf(std::string_view name, int guess = 0)
 
 constexpr uint32_t bit(Field f) { return uint32_t(1) << f; }
 
+// The bits of all protocol fields.
+constexpr uint32_t all = bit(Count) - 1;
+
 } // namespace RecordFields
 
 #endif // RECORDFIELDS_H

@@ -22,7 +22,11 @@ public:
     // Bytes after a line's end that the parser may read (never write).
     static constexpr size_t Padding = 64;
 
-    RecordLineReader();
+    // Fills the text of the fields in `fields` (RecordFields::bit of each)
+    // only: the others are checked as before and counted in present and
+    // scalars, but not unescaped, and their text stays empty. What is a
+    // record does not depend on `fields`.
+    explicit RecordLineReader(uint32_t fields = RecordFields::all);
     ~RecordLineReader();
 
     // [data, data + size) is the line without its line end; capacity bytes
@@ -34,6 +38,7 @@ public:
 
 private:
     struct Parser;
+    uint32_t m_fields;
     std::string m_copy;
     std::unique_ptr<Parser> m_parser;
 };
