@@ -4,12 +4,6 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QLoggingCategory>
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -17,41 +11,11 @@ namespace {
 // checked this often for having been moved or removed.
 constexpr qint64 kIntervalMs = 1000;
 
-int openAppend(const char *path)
-{
-    // O_NOFOLLOW: a symbolic link planted at the path (dangling or not) is
-    // refused, never followed. O_NONBLOCK: a FIFO without a reader fails
-    // instead of blocking the host.
-    int fd;
-    do {
-        fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0600);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// Creates each missing folder of an absolute path 0700, whatever the umask:
-// a folder others can write lets them swap the log file for a link.
-bool makeFolders(const QByteArray &dir)
-{
-    for (int slash = dir.indexOf('/', 1); ; slash = dir.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? dir : dir.left(slash);
-        if (::mkdir(part.constData(), 0700) == 0)
-            ::chmod(part.constData(), 0700);
-        else if (errno != EEXIST)
-            return false;
-        if (slash < 0)
-            return true;
-    }
-}
-
 } // namespace
 
 qint64 LogSink::nowMs()
 {
-    // The coarse clock is enough for once-a-second retries and costs no syscall.
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return PlatformFile::monotonicMs();
 }
 
 void LogSink::emitNotes(const SinkNotes &notes, const QLoggingCategory &category, const char *prefix)
@@ -66,7 +30,7 @@ void LogSink::emitNotes(const SinkNotes &notes, const QLoggingCategory &category
 
 LogSink::LogSink(const QString &path, int maxQueued, qint64 maxQueuedBytes)
     : m_path(path)
-    , m_nativePath(QFile::encodeName(path))
+    , m_nativePath(PlatformFile::nativePath(path))
     , m_maxQueued(maxQueued)
     , m_maxQueuedBytes(maxQueuedBytes)
 {
@@ -79,65 +43,57 @@ LogSink::~LogSink()
 
 void LogSink::closeFile()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_file.close();
 }
 
 bool LogSink::ensureOpen()
 {
-    if (m_fd >= 0)
+    if (m_file.isOpen())
         return true;
     m_refusal = nullptr;
-    int fd = openAppend(m_nativePath.constData());
-    if (fd < 0 && errno == ENOENT && makeFolders(QFile::encodeName(QFileInfo(m_path).absolutePath())))
-        fd = openAppend(m_nativePath.constData());
-    if (fd < 0) {
-        m_lastError = errno;
-        if (m_lastError == ELOOP)
+    if (!m_file.openAppend(m_nativePath) && m_file.failure() == PlatformFile::NotFound
+        && PlatformFile::makePrivateFolders(QFileInfo(m_path).absolutePath()))
+        m_file.openAppend(m_nativePath);
+    if (!m_file.isOpen()) {
+        m_lastError = m_file.errorString();
+        if (m_file.failure() == PlatformFile::Link)
             m_refusal = "a symbolic link; refused";
         return false;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return refuse(fd, "cannot be inspected");
+    PlatformFile::Status st;
+    if (!m_file.status(&st))
+        return refuse("cannot be inspected");
     // Lines are written whole only to a regular file; another user's file
     // is not ours to fill.
-    if (!S_ISREG(st.st_mode))
-        return refuse(fd, "not a regular file; refused");
-    if (st.st_uid != ::geteuid())
-        return refuse(fd, "owned by another user; refused");
+    if (!st.regular)
+        return refuse("not a regular file; refused");
+    if (!st.ownedByUser)
+        return refuse("owned by another user; refused");
     // Whoever cut the last line short (a full disk here, or a process
     // killed mid-write, this one in an earlier run or another), the next
     // line must not be glued to it.
-    m_torn = st.st_size > 0 && !endsWithNewline(st.st_size);
-    m_id = {st.st_dev, st.st_ino};
+    m_torn = st.size > 0 && !endsWithNewline(st.size);
+    m_id = st.id;
     m_sinceCheck = 0;
-    m_fd = fd;
     return true;
 }
 
-bool LogSink::refuse(int fd, const char *why)
+bool LogSink::refuse(const char *why)
 {
-    ::close(fd);
+    m_file.close();
     m_refusal = why;
     return false;
 }
 
-bool LogSink::endsWithNewline(off_t size) const
+bool LogSink::endsWithNewline(qint64 size) const
 {
-    // The log descriptor is write-only; a file that cannot be read is taken
+    // The log handle is write-only; a file that cannot be read is taken
     // to be whole.
-    int fd;
-    do {
-        fd = ::open(m_nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    PlatformFile reader;
+    if (!reader.openRead(m_nativePath))
         return true;
     char last = '\n';
-    const bool got = ::pread(fd, &last, 1, size - 1) == 1;
-    ::close(fd);
+    const bool got = reader.readAt(&last, 1, size - 1) == 1;
     return !got || last == '\n';
 }
 
@@ -153,11 +109,7 @@ bool LogSink::writeLine(const char *line, int size)
         line = joined.constData();
         size = joined.size();
     }
-    ssize_t n;
-    do {
-        n = ::write(m_fd, line, size_t(size));
-    } while (n < 0 && errno == EINTR);
-    if (n == size) {
+    if (m_file.write(line, size)) {
         m_torn = false;
         ++m_sinceCheck;
         return true;
@@ -165,7 +117,7 @@ bool LogSink::writeLine(const char *line, int size)
     // A short write on a file means no space left. Writing the rest later
     // could land after another writer's line, so the whole line is retried;
     // reopening finds the fragment this leaves.
-    m_lastError = n >= 0 ? ENOSPC : errno;
+    m_lastError = m_file.errorString();
     closeFile();
     return false;
 }
@@ -184,8 +136,7 @@ bool LogSink::writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &n
     m_nextRetryMs = nowMs + kIntervalMs;
     if (!m_failing) {
         m_failing = true;
-        const QString why = m_refusal ? QString::fromLatin1(m_refusal)
-                                      : QString::fromLocal8Bit(std::strerror(m_lastError));
+        const QString why = m_refusal ? QString::fromLatin1(m_refusal) : m_lastError;
         notes.append({QtWarningMsg, QStringLiteral("cannot write %1 (%2); records wait in memory and are retried")
                                         .arg(m_path, why)});
     }
@@ -239,14 +190,15 @@ void LogSink::setMaxQueuedBytes(qint64 bytes)
 void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
 {
     m_nextCheckMs = nowMs + kIntervalMs;
-    struct stat st;
-    if (::lstat(m_nativePath.constData(), &st) == 0 && FileId{st.st_dev, st.st_ino} == m_id) {
+    FileId atPath;
+    if (PlatformFile::pathId(m_nativePath, &atPath) && atPath == m_id) {
         m_sinceCheck = 0;
         return;
     }
     // Moved, removed or replaced: the next line opens the path anew. Lines
     // that went into a removed file since the last check are lost.
-    if (m_sinceCheck && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
+    PlatformFile::Status st;
+    if (m_sinceCheck && m_file.status(&st) && st.links == 0) {
         m_dropped += m_sinceCheck;
         notes.append({QtWarningMsg, QStringLiteral("%1 was removed while open; up to %2 records written to it "
                                                    "since the last check are lost")
@@ -258,7 +210,7 @@ void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
 
 void LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
 {
-    if (m_fd >= 0 && nowMs >= m_nextCheckMs)
+    if (m_file.isOpen() && nowMs >= m_nextCheckMs)
         revalidate(nowMs, notes);
     // Waiting records go first; a failing path is not touched between retries.
     if (m_failing || !m_queue.empty()) {
@@ -274,19 +226,19 @@ void LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, Si
 
 bool LogSink::flush(qint64 nowMs, SinkNotes &notes)
 {
-    if (m_fd >= 0)
+    if (m_file.isOpen())
         revalidate(nowMs, notes);
     return drain(nowMs, notes);
 }
 
 bool LogSink::fileId(qint64 nowMs, FileId *id, SinkNotes &notes)
 {
-    if (m_fd >= 0 && nowMs >= m_nextCheckMs)
+    if (m_file.isOpen() && nowMs >= m_nextCheckMs)
         revalidate(nowMs, notes);
-    if (m_fd < 0 && (!m_failing || nowMs >= m_nextRetryMs))
+    if (!m_file.isOpen() && (!m_failing || nowMs >= m_nextRetryMs))
         ensureOpen();
     *id = m_id;
-    return m_fd >= 0;
+    return m_file.isOpen();
 }
 
 void LogSink::adoptQueue(LogSink &other)

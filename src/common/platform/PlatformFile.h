@@ -1,0 +1,79 @@
+#ifndef PLATFORMFILE_H
+#define PLATFORMFILE_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QString>
+
+// Which file a path or handle names: two agree when device (volume) and
+// inode (file index) do.
+struct FileId
+{
+    quint64 dev = 0;
+    quint64 ino = 0;
+    bool operator==(const FileId &o) const { return dev == o.dev && ino == o.ino; }
+};
+
+// One open file, through the system's own calls: a descriptor on POSIX, a
+// handle on Windows. Paths are taken in native form (nativePath()), made once
+// by the caller. Files and folders it creates are for this user alone
+// (0600/0700, or a DACL granting only the current user); a symbolic link or
+// junction at the path is refused, never followed.
+class PlatformFile
+{
+public:
+    enum Failure { NoFailure, NotFound, Link, NoSpace, OtherFailure };
+
+    struct Status
+    {
+        FileId id;
+        qint64 size = 0;
+        quint64 links = 0; // 0 once removed (or pending removal)
+        bool regular = false;
+        bool ownedByUser = false;
+    };
+
+    PlatformFile() = default;
+    ~PlatformFile() { close(); }
+    PlatformFile(const PlatformFile &) = delete;
+    PlatformFile &operator=(const PlatformFile &) = delete;
+
+    static QByteArray nativePath(const QString &path);
+
+    // Every write lands at the end, whoever else appends; others may read,
+    // write, rename and remove the file meanwhile. A FIFO without a reader
+    // fails instead of blocking.
+    bool openAppend(const QByteArray &native);
+    bool openRead(const QByteArray &native);
+    bool isOpen() const { return m_handle != Invalid; }
+    void close();
+
+    bool status(Status *status);
+    // All of data with one system call; false (NoSpace when it was cut
+    // short) otherwise.
+    bool write(const char *data, qint64 size);
+    // Up to size bytes at offset; the count read.
+    qint64 readAt(char *data, qint64 size, qint64 offset);
+
+    // Why the last call failed.
+    Failure failure() const { return m_failure; }
+    QString errorString() const;
+
+    // The file at the path itself, a link not followed.
+    static bool pathId(const QByteArray &native, FileId *id);
+    // Creates each missing folder of an absolute path for this user alone.
+    static bool makePrivateFolders(const QString &dir);
+    // A monotonic clock in milliseconds, cheap enough for every line.
+    static qint64 monotonicMs();
+    // The calling thread yields to everything else.
+    static void lowerThreadPriority();
+
+private:
+    bool fail();
+
+    static constexpr qintptr Invalid = -1;
+    qintptr m_handle = Invalid;
+    int m_error = 0;
+    Failure m_failure = NoFailure;
+};
+
+#endif // PLATFORMFILE_H

@@ -1,0 +1,168 @@
+#include "PlatformFile.h"
+
+#include <QtCore/QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#endif
+
+namespace {
+
+int openNoFollow(const char *path, int flags)
+{
+    // O_NOFOLLOW: a symbolic link planted at the path (dangling or not) is
+    // refused, never followed. O_NONBLOCK: a FIFO without a reader fails
+    // instead of blocking the host.
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0600);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+} // namespace
+
+QByteArray PlatformFile::nativePath(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+bool PlatformFile::fail()
+{
+    m_error = errno;
+    switch (m_error) {
+    case ENOENT: m_failure = NotFound; break;
+    case ELOOP: m_failure = Link; break;
+    case ENOSPC: m_failure = NoSpace; break;
+    default: m_failure = OtherFailure; break;
+    }
+    return false;
+}
+
+bool PlatformFile::openAppend(const QByteArray &native)
+{
+    close();
+    const int fd = openNoFollow(native.constData(), O_WRONLY | O_APPEND | O_CREAT);
+    if (fd < 0)
+        return fail();
+    m_handle = fd;
+    return true;
+}
+
+bool PlatformFile::openRead(const QByteArray &native)
+{
+    close();
+    const int fd = openNoFollow(native.constData(), O_RDONLY);
+    if (fd < 0)
+        return fail();
+    m_handle = fd;
+    return true;
+}
+
+void PlatformFile::close()
+{
+    if (m_handle != Invalid) {
+        ::close(int(m_handle));
+        m_handle = Invalid;
+    }
+}
+
+bool PlatformFile::status(Status *status)
+{
+    struct stat st;
+    if (::fstat(int(m_handle), &st) != 0)
+        return fail();
+    status->id = {quint64(st.st_dev), quint64(st.st_ino)};
+    status->size = st.st_size;
+    status->links = st.st_nlink;
+    status->regular = S_ISREG(st.st_mode);
+    status->ownedByUser = st.st_uid == ::geteuid();
+    return true;
+}
+
+bool PlatformFile::write(const char *data, qint64 size)
+{
+    ssize_t n;
+    do {
+        n = ::write(int(m_handle), data, size_t(size));
+    } while (n < 0 && errno == EINTR);
+    if (n == size)
+        return true;
+    // A short write on a file means no space left.
+    if (n >= 0)
+        errno = ENOSPC;
+    return fail();
+}
+
+qint64 PlatformFile::readAt(char *data, qint64 size, qint64 offset)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(int(m_handle), data + done, size_t(size - done), off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail();
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+QString PlatformFile::errorString() const
+{
+    return QString::fromLocal8Bit(std::strerror(m_error));
+}
+
+bool PlatformFile::pathId(const QByteArray &native, FileId *id)
+{
+    struct stat st;
+    if (::lstat(native.constData(), &st) != 0)
+        return false;
+    *id = {quint64(st.st_dev), quint64(st.st_ino)};
+    return true;
+}
+
+bool PlatformFile::makePrivateFolders(const QString &path)
+{
+    // 0700 whatever the umask: a folder others can write lets them swap the
+    // log file for a link.
+    const QByteArray dir = QFile::encodeName(path);
+    for (int slash = dir.indexOf('/', 1); ; slash = dir.indexOf('/', slash + 1)) {
+        const QByteArray part = slash < 0 ? dir : dir.left(slash);
+        if (::mkdir(part.constData(), 0700) == 0)
+            ::chmod(part.constData(), 0700);
+        else if (errno != EEXIST)
+            return false;
+        if (slash < 0)
+            return true;
+    }
+}
+
+qint64 PlatformFile::monotonicMs()
+{
+    // The coarse clock is enough for once-a-second retries and costs no syscall.
+    struct timespec ts;
+#ifdef CLOCK_MONOTONIC_COARSE
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+#else
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+#endif
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void PlatformFile::lowerThreadPriority()
+{
+#ifdef Q_OS_LINUX
+    // Linux applies nice values per thread.
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 19);
+#endif
+}
