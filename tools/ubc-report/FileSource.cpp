@@ -16,6 +16,10 @@
 #include <queue>
 #include <unistd.h>
 #include <unordered_map>
+#ifdef Q_OS_WIN
+// The logs are read byte for byte, never as text, and not inherited.
+#define O_CLOEXEC (O_BINARY | O_NOINHERIT)
+#endif
 #include <unordered_set>
 
 using namespace UbcReport;
