@@ -12,7 +12,9 @@
 
 #include <KelUbc.h>
 #include <KelUbcTranslator.h>
+#ifdef KELUBC_WITH_UPLOADER
 #include <KelUbcUploader.h>
+#endif
 #include <RuvUbc.h>
 #include <RuvUbcHelper.h>
 
@@ -133,6 +135,7 @@ int main(int argc, char **argv)
     ubc->openApp();
 
     MainWindow window(projectPath, language);
+#ifdef KELUBC_WITH_UPLOADER
     // Upload: the consent is the command line's, for this run only.
     KelUbcUploader uploader;
     if (parser.isSet(QStringLiteral("upload-url"))) {
@@ -148,6 +151,12 @@ int main(int argc, char **argv)
             dock->showUpload(&uploader);
         uploader.start();
     }
+#else
+    if (parser.isSet(QStringLiteral("upload-url"))) {
+        std::fprintf(stderr, "ubc-demo: built without the uploader; --upload-url cannot be used\n");
+        return 2;
+    }
+#endif
     window.show();
     ubc->startApp();
 
