@@ -167,6 +167,7 @@ int main(int argc, char **argv)
     }
     // The window's close ends the loop through the application's Quit event.
     int result = app.exec();
+#ifdef KELUBC_WITH_UPLOADER
     if (uploader.isRunning()) {
         // One last attempt, bounded; what stays waits in the log for the next run.
         uploader.finish();
@@ -175,6 +176,7 @@ int main(int argc, char **argv)
                     uploader.lastError().isEmpty() ? "" : "; last error: ", qPrintable(uploader.lastError()));
         std::fflush(stdout);
     }
+#endif
     if (!session)
         return result;
 

@@ -253,7 +253,12 @@ bool PlatformFile::pathId(const QByteArray &native, FileId *id)
     if (h == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info;
-    const bool ok = GetFileInformationByHandle(h, &info);
+    FILE_STANDARD_INFO standard;
+    // A removed file keeps its name while others hold it open: no longer
+    // the file at the path.
+    const bool ok = GetFileInformationByHandle(h, &info)
+                    && !(GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard)
+                         && standard.DeletePending);
     CloseHandle(h);
     if (ok)
         *id = {info.dwVolumeSerialNumber, (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow};

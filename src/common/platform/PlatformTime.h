@@ -1,6 +1,8 @@
 #ifndef PLATFORMTIME_H
 #define PLATFORMTIME_H
 
+#include <QtCore/qglobal.h>
+
 #include <ctime>
 
 // The broken-down local time of secs and its offset from UTC in seconds,
