@@ -212,7 +212,7 @@ private slots:
         Run r = ubcDict({"check", csv});
         QStringList got;
         for (const QByteArray &line : r.out.trimmed().split('\n'))
-            got << QString::fromUtf8(line).remove(dir.path() + QLatin1Char('/')).section(QLatin1Char(' '), 0, 3);
+            got << QString::fromUtf8(line).remove(dir.path() + QLatin1Char('/')).remove(QDir::toNativeSeparators(dir.path() + QLatin1Char('/'))).section(QLatin1Char(' '), 0, 3);
         QCOMPARE(got, (QStringList{"f.csv:4: error: duplicate code", "f.csv:7: error: fnAddLayer is",
                                    "f.csv:7: error: fnAddRegion is", "f.csv:8: error: fncode is", "f.csv:5: warning: code \"",
                                    "f.csv:6: warning: fnName is", "f.csv:7: warning: fnAttrName \"a;;b\"",
