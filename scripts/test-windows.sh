@@ -8,6 +8,8 @@
 #   BUILD_DIR         build folder (default build-windows)
 #   JOBS              parallel jobs (default: the number of cores)
 #   CTEST_ARGS        extra ctest arguments, e.g. "-R ruvubc"
+#   KELUBC_LINUX_DEMO a Linux ubc-demo (default build/bin/ubc-demo, if built): the
+#                     scenario's records under Wine are compared with its records
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -72,6 +74,8 @@ gccdir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 winepath="$qt/bin;$gccdir;/usr/x86_64-w64-mingw32/lib"
 export WINEPATH="$root/$build/bin;$winepath"
 wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
 [ -d "$WINEPREFIX" ] || { echo "Creating the Wine prefix"; "$wine" wineboot --init > /dev/null 2>&1 || true; }
 
 # 5. Cross-build and test.
@@ -81,7 +85,16 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/MinGW-w64.cmake" -DCM
     -DQT_MINGW_PREFIX="$qt" -DKELUBC_MINGW_DEPS="$deps" -DCMAKE_PREFIX_PATH="$qt;$deps" \
     -DKELUBC_WINEPATH="$winepath" -DKELUBC_BUILD_UPLOADER=OFF "${launcher[@]}"
 cmake --build "$build" -j"$jobs"
+
+# 6. The same records as on Linux, when a Linux demo is at hand.
+linux_demo=${KELUBC_LINUX_DEMO:-build/bin/ubc-demo}
+if [ -x "$linux_demo" ]; then
+    tests/ubc-demo/same_on_windows.sh "$linux_demo" "$build/bin/ubc-demo.exe" "$build/same-on-windows"
+else
+    echo "no Linux ubc-demo at $linux_demo: records not compared (set KELUBC_LINUX_DEMO)"
+fi
+
+# 7. The tests. Wine passes no output through a pipe: each failing test's
+#    QtTest log is in $build/Testing (rerun one with -o FILE,txt to read it).
 # shellcheck disable=SC2086
 ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE clickhouse ${CTEST_ARGS:-}
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-"$wineserver" -k 2>/dev/null || true

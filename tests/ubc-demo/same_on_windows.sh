@@ -3,7 +3,7 @@
 # under Wine, and checks that the records and coded events are equal byte for
 # byte apart from times and durations, session and project ids, the machine
 # digest (Wine's machine id is not Linux's), and the output folder's path (a
-# Windows path under Wine).
+# Windows path under Wine, with its drive).
 # usage: same_on_windows.sh LINUX_DEMO WINDOWS_DEMO WORK_DIR   (Wine set up by the caller)
 set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: $0 LINUX_DEMO WINDOWS_DEMO WORK_DIR" >&2; exit 2; }
@@ -18,7 +18,7 @@ normalise() {
     local escaped=${2//\\/\\\\\\\\}
     sed -E 's/"(trigertime|time|sessionid|projectid|ver2|gid|hardwareid)":"[^"]*"/"\1":"~"/g
             s/"(duration|tjsc)":"[0-9]+"/"\1":"~"/g' "$1" |
-        sed -e "s#${escaped}#OUT#g" -e "s#$work/out#OUT#g" | sed -E 's#OUT(\\\\|/)#OUT/#g'
+        sed -e "s#${escaped}#OUT#g" -e "s#Z:$work/out#OUT#g" -e "s#$work/out#OUT#g" | sed -E 's#OUT(\\\\|/)#OUT/#g'
 }
 
 for side in linux windows; do
