@@ -69,6 +69,9 @@ public:
 
 private:
     bool fail();
+#ifdef Q_OS_WIN
+    bool openNoFollow(const QByteArray &native, unsigned long access, unsigned long disposition, bool ownerOnly);
+#endif
 
     static constexpr qintptr Invalid = -1;
     qintptr m_handle = Invalid;

@@ -135,15 +135,15 @@ bool PlatformFile::fail()
     return false;
 }
 
-bool PlatformFile::openAppend(const QByteArray &native)
+bool PlatformFile::openNoFollow(const QByteArray &native, unsigned long access, unsigned long disposition,
+                                bool ownerOnly)
 {
     close();
     OwnerOnly security(false);
-    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end
-    // of the file. FILE_FLAG_OPEN_REPARSE_POINT opens a link or junction
-    // itself, which the attribute check then refuses.
-    HANDLE h = CreateFileW(wide(native), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
-                           kShareAll, security.attributes(), OPEN_ALWAYS,
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a link or junction itself, which the
+    // attribute check then refuses.
+    HANDLE h = CreateFileW(wide(native), access | FILE_READ_ATTRIBUTES, kShareAll,
+                           ownerOnly ? security.attributes() : nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return fail();
@@ -158,22 +158,16 @@ bool PlatformFile::openAppend(const QByteArray &native)
     return true;
 }
 
+bool PlatformFile::openAppend(const QByteArray &native)
+{
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end
+    // of the file.
+    return openNoFollow(native, FILE_APPEND_DATA | READ_CONTROL | SYNCHRONIZE, OPEN_ALWAYS, true);
+}
+
 bool PlatformFile::openRead(const QByteArray &native)
 {
-    close();
-    HANDLE h = CreateFileW(wide(native), GENERIC_READ | READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return fail();
-    m_handle = reinterpret_cast<qintptr>(h);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        close();
-        m_error = ERROR_CANT_ACCESS_FILE;
-        m_failure = Link;
-        return false;
-    }
-    return true;
+    return openNoFollow(native, GENERIC_READ | READ_CONTROL, OPEN_EXISTING, false);
 }
 
 void PlatformFile::close()
