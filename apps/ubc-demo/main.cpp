@@ -168,8 +168,9 @@ int main(int argc, char **argv)
     // The window's close ends the loop through the application's Quit event.
     int result = app.exec();
 #ifdef KELUBC_WITH_UPLOADER
-    if (uploader.isRunning()) {
-        // One last attempt, bounded; what stays waits in the log for the next run.
+    if (parser.isSet(QStringLiteral("upload-url"))) {
+        // The uploader made its last attempt as the loop ended; what stays
+        // waits in the log for the next run.
         uploader.finish();
         std::printf("upload: %llu records confirmed, %llu waiting, %llu set aside%s%s\n",
                     uploader.confirmedLines(), uploader.waitingLines(), uploader.rejectedLines(),

@@ -1,7 +1,10 @@
-// ubc-upload: ships a behaviour log to a ClickHouse server with KelUbcUploader
-// and exits once the server confirmed every line (or at --timeout).
-//   ubc-upload --url http://127.0.0.1:8123/ [--generate N] LOG
-// The password comes from UBC_UPLOAD_PASSWORD, so that it is not in ps.
+// ubc-upload: ships a behaviour log to the fleet's store with KelUbcUploader
+// and exits once the store confirmed every line (or at --timeout).
+//   ubc-upload --url https://gateway/v1/records [--generate N] LOG
+//   ubc-upload --url http://127.0.0.1:8123/ --user NAME LOG
+// The gateway's token comes from UBC_UPLOAD_TOKEN, a ClickHouse password from
+// UBC_UPLOAD_PASSWORD, so that neither is in ps. Exit codes: 0 every line
+// confirmed or set aside, 1 not (server unreachable, timeout), 2 a usage error.
 
 #include <KelUbcUploader.h>
 #include <RuvUbc.h>
@@ -17,6 +20,12 @@
 #include <cstdio>
 
 namespace {
+
+int usageError(const QCommandLineParser &parser, const QString &error)
+{
+    std::fprintf(stderr, "ubc-upload: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
+    return 2;
+}
 
 // Appends n records, the way RuvUbc writes them, from `machines` made-up
 // machines, one new session each.
@@ -73,7 +82,7 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("log"), QStringLiteral("The behaviour log."));
     parser.addOptions({
-        {QStringLiteral("url"), QStringLiteral("The server's HTTP address."), QStringLiteral("url")},
+        {QStringLiteral("url"), QStringLiteral("The gateway's address (token from UBC_UPLOAD_TOKEN), or a ClickHouse server's."), QStringLiteral("url")},
         {QStringLiteral("user"), QStringLiteral("User name (password from UBC_UPLOAD_PASSWORD)."), QStringLiteral("name")},
         {QStringLiteral("generate"), QStringLiteral("First append N generated records of a new session."), QStringLiteral("n")},
         {QStringLiteral("machines"), QStringLiteral("Generated records come from this many machines (default 1: this one)."), QStringLiteral("n"), QStringLiteral("1")},
@@ -82,9 +91,21 @@ int main(int argc, char **argv)
         {QStringLiteral("no-consent"), QStringLiteral("Start without consent: nothing may be sent.")},
         {QStringLiteral("timeout"), QStringLiteral("Give up after this many seconds (default 120)."), QStringLiteral("s"), QStringLiteral("120")},
     });
-    parser.process(app);
+    if (!parser.parse(app.arguments()))
+        return usageError(parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
     if (parser.positionalArguments().size() != 1 || !parser.isSet(QStringLiteral("url")))
-        parser.showHelp(2);
+        return usageError(parser, QStringLiteral("a log and --url are needed"));
+    const QUrl url(parser.value(QStringLiteral("url")));
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+        return usageError(parser, QStringLiteral("--url must be an http or https address"));
+    bool timeoutOk = false, batchOk = true;
+    const qint64 timeoutSeconds = parser.value(QStringLiteral("timeout")).toLongLong(&timeoutOk);
+    const int batchBytes = parser.isSet(QStringLiteral("batch-bytes"))
+            ? parser.value(QStringLiteral("batch-bytes")).toInt(&batchOk) : 0;
+    if (!timeoutOk || timeoutSeconds <= 0 || !batchOk || batchBytes < 0)
+        return usageError(parser, QStringLiteral("--timeout and --batch-bytes take positive numbers"));
     const QString log = parser.positionalArguments().first();
 
     if (parser.isSet(QStringLiteral("generate"))) {
@@ -100,12 +121,14 @@ int main(int argc, char **argv)
 
     KelUbcUploader uploader;
     uploader.setLogFilePath(log);
-    uploader.setUrl(QUrl(parser.value(QStringLiteral("url"))));
+    uploader.setUrl(url);
+    if (qEnvironmentVariableIsSet("UBC_UPLOAD_TOKEN"))
+        uploader.setToken(qEnvironmentVariable("UBC_UPLOAD_TOKEN"));
     if (parser.isSet(QStringLiteral("user")))
         uploader.setCredentials(parser.value(QStringLiteral("user")),
                                 qEnvironmentVariable("UBC_UPLOAD_PASSWORD"));
-    if (parser.isSet(QStringLiteral("batch-bytes")))
-        uploader.setMaxBatchBytes(parser.value(QStringLiteral("batch-bytes")).toInt());
+    if (batchBytes > 0)
+        uploader.setMaxBatchBytes(batchBytes);
     uploader.setCompression(!parser.isSet(QStringLiteral("no-gzip")));
     uploader.setPollInterval(100);
     uploader.setMaxBatchAge(0);
@@ -120,14 +143,17 @@ int main(int argc, char **argv)
         if ((uploader.confirmedLines() + uploader.rejectedLines() > 0 || timer.elapsed() > 3000)
             && uploader.waitingLines() == 0)
             app.quit();
-        if (timer.elapsed() > parser.value(QStringLiteral("timeout")).toLongLong() * 1000)
+        if (timer.elapsed() > timeoutSeconds * 1000)
             app.exit(1);
     });
     check.start(20);
+    uploader.setFinishDeadline(2000);
     uploader.start();
-    const int result = app.exec();
+    // The uploader finishes itself as the loop ends: one last attempt.
+    int result = app.exec();
     const double seconds = timer.elapsed() / 1000.0;
-    uploader.finish(2000);
+    if (uploader.waitingLines() > 0)
+        result = 1;
     std::printf("confirmed %llu records in %.2f s (%.0f records/s), rejected %llu, waiting %llu%s%s\n",
                 uploader.confirmedLines(), seconds, uploader.confirmedLines() / qMax(seconds, 0.001),
                 uploader.rejectedLines(), uploader.waitingLines(),

@@ -5,6 +5,7 @@
 
 #include <RuvUbc.h>
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDeadlineTimer>
 #include <QtCore/QPointer>
 #include <QtCore/QSemaphore>
@@ -18,6 +19,7 @@ public:
     int finishDeadline = 2000;
     QThread *thread = nullptr;
     UploadWorker *worker = nullptr;
+    QMetaObject::Connection quitConnection;
 };
 
 KelUbcUploader::KelUbcUploader(QObject *parent) : QObject(parent), d(new KelUbcUploaderPrivate)
@@ -50,6 +52,11 @@ void KelUbcUploader::setCredentials(const QString &user, const QString &password
     d->settings.authorization = user.isEmpty()
             ? QByteArray()
             : "Basic " + (user + QLatin1Char(':') + password).toUtf8().toBase64();
+}
+
+void KelUbcUploader::setToken(const QString &token)
+{
+    d->settings.authorization = token.isEmpty() ? QByteArray() : "Bearer " + token.toUtf8();
 }
 
 void KelUbcUploader::setHeader(const QByteArray &name, const QByteArray &value)
@@ -134,6 +141,13 @@ void KelUbcUploader::start()
     }, Qt::QueuedConnection);
     d->thread->start(QThread::LowPriority);
     QMetaObject::invokeMethod(d->worker, &UploadWorker::begin, Qt::QueuedConnection);
+    // Left to the destructor of an uploader the application owns, the last
+    // request would be made during the application's teardown, where it never
+    // goes out: the host would wait out the whole deadline and its last
+    // records would go only at the next start. At aboutToQuit the
+    // application is still whole.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        d->quitConnection = connect(app, &QCoreApplication::aboutToQuit, this, [this] { finish(); });
 }
 
 bool KelUbcUploader::isRunning() const
@@ -150,6 +164,7 @@ bool KelUbcUploader::finish(int msecs)
 {
     if (!d->thread)
         return waitingLines() == 0;
+    disconnect(d->quitConnection);
     QDeadlineTimer deadline(msecs);
     QSemaphore done;
     QMetaObject::invokeMethod(d->worker, [worker = d->worker, &done] { worker->finishUp(&done); },

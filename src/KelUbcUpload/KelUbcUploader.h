@@ -9,25 +9,35 @@
 
 class KelUbcUploaderPrivate;
 
-// Ships the behaviour log's new lines to a ClickHouse server over HTTP, as
-// "INSERT INTO ubc.records FORMAT JSONEachRow" batches, from a thread of its
-// own; the thread that logs pays nothing per record. Off until start(), and it
-// sends only while consent is given and RuvUbc's collection switch is on:
+// Ships the behaviour log's new lines to the fleet's store over HTTP, from a
+// thread of its own; the thread that logs pays nothing per record. Off until
+// start(), and it sends only while consent is given and RuvUbc's collection
+// switch is on (checked before every request):
 //
 //     KelUbcUploader *uploader = new KelUbcUploader(&app);
-//     uploader->setUrl(QUrl(QStringLiteral("https://ubc.example.com/")));
-//     uploader->setCredentials(QStringLiteral("ubc_desktop"), password);
+//     uploader->setUrl(QUrl(QStringLiteral("https://ubc.example.com/v1/records"))); // the gateway
+//     uploader->setToken(fleetToken);
 //     uploader->setConsentGiven(consent.isGranted());
 //     uploader->start();
 //
+// The address: a path other than "/" (the gateway's /v1/records) is posted
+// to as given; an empty path or "/" is a bare ClickHouse server, told
+// "INSERT INTO ubc.records FORMAT JSONEachRow" in the query.
+//
 // Delivery is at least once: a cursor beside the log (log path + ".cursor":
-// the file's device, inode, byte offset and a checksum of its first 4 KiB) is saved atomically only after
-// the server confirmed a batch. A log file replaced or rotated is read from
-// its start once the old one is done. A line without its newline yet is never
-// sent. A batch the server refuses as malformed (HTTP 400) is split until the
-// refused lines are found; they go to the dead-letter file (log path +
-// ".rejected", mode 0600) with a warning. Other failures are retried with
-// exponential backoff and jitter. Credentials are never logged.
+// the file's device, inode, byte offset and a checksum of its first 4 KiB)
+// is replaced atomically only after the store confirmed a batch; an HTTP 200
+// counts only with the store's own headers (X-ClickHouse-*, or the
+// gateway's X-KelUbc-Gateway). A log replaced or rotated is read from its
+// start once the old one is done; a log cut short or rewritten in place is
+// read again from its start. A line without its newline yet is never sent.
+// Lines that are not records, and rows the store refuses as unparsable (its
+// HTTP 400, found by halving the request), go to the dead-letter file (log
+// path + ".rejected", 0600) with a warning. Other failures are retried with
+// exponential backoff and jitter. Credentials are never logged. At the
+// application's quit (QCoreApplication::aboutToQuit) the uploader finishes
+// itself: one last attempt within the finish deadline; the rest goes at the
+// next start.
 class KELUBCUPLOAD_EXPORT KelUbcUploader : public QObject
 {
     Q_OBJECT
@@ -37,10 +47,11 @@ public:
     ~KelUbcUploader() override;
 
     // Settings; read by start().
-    void setUrl(const QUrl &url);               // the server's HTTP endpoint, e.g. http://host:8123/
+    void setUrl(const QUrl &url);               // the gateway's /v1/records, or a ClickHouse server's http://host:8123/
     QUrl url() const;
-    void setCredentials(const QString &user, const QString &password); // HTTP basic
-    void setHeader(const QByteArray &name, const QByteArray &value);     // e.g. a proxy's token
+    void setToken(const QString &token);        // "Authorization: Bearer <token>", for the gateway
+    void setCredentials(const QString &user, const QString &password); // HTTP basic, for ClickHouse; replaces a token
+    void setHeader(const QByteArray &name, const QByteArray &value);     // one extra header, e.g. a proxy's
     void setLogFilePath(const QString &path);   // default: RuvUbc's primary file at start()
     QString logFilePath() const;
     void setMaxBatchBytes(int bytes);           // log bytes per request, default 8 MiB (~0.6 MiB gzipped)
@@ -48,7 +59,7 @@ public:
     void setPollInterval(int msecs);            // how often the log is looked at, default 1 s
     void setRetryDelays(int firstMsecs, int maxMsecs); // backoff, default 1 s doubling to 5 min
     void setCompression(bool gzip);             // gzip request bodies, default on
-    void setFinishDeadline(int msecs);          // default 2 s
+    void setFinishDeadline(int msecs);          // default 2 s, also at the application's quit
 
     // May change at any time; nothing is sent while false. Default false.
     void setConsentGiven(bool given);

@@ -11,7 +11,7 @@
 struct UploadSettings
 {
     QUrl url;
-    QByteArray authorization;           // "Basic ..." or empty
+    QByteArray authorization;           // "Basic ...", "Bearer ..." or empty
     QByteArray headerName, headerValue; // an extra header or empty
     QString logPath;
     int maxBatchBytes = 8 << 20;

@@ -11,6 +11,27 @@ namespace {
 // checked this often for having been moved or removed.
 constexpr qint64 kIntervalMs = 1000;
 
+// Why an opened file must not be used, or null: only regular files (lines
+// are written whole only there) of this user (another's is not ours to fill
+// or to trust).
+const char *notOwnRegularFile(PlatformFile &file, PlatformFile::Status *st)
+{
+    if (!file.status(st))
+        return "cannot be inspected";
+    if (!st->regular)
+        return "not a regular file; refused";
+    if (!st->ownedByUser)
+        return "owned by another user; refused";
+    return nullptr;
+}
+
+QString errorText(const PlatformFile &file)
+{
+    if (file.failure() == PlatformFile::Link)
+        return QStringLiteral("a symbolic link; refused");
+    return file.errorString();
+}
+
 } // namespace
 
 qint64 LogSink::nowMs()
@@ -55,20 +76,12 @@ bool LogSink::ensureOpen()
         && PlatformFile::makePrivateFolders(QFileInfo(m_path).absolutePath()))
         m_file.openAppend(m_nativePath);
     if (!m_file.isOpen()) {
-        m_lastError = m_file.errorString();
-        if (m_file.failure() == PlatformFile::Link)
-            m_refusal = "a symbolic link; refused";
+        m_lastError = errorText(m_file);
         return false;
     }
     PlatformFile::Status st;
-    if (!m_file.status(&st))
-        return refuse("cannot be inspected");
-    // Lines are written whole only to a regular file; another user's file
-    // is not ours to fill.
-    if (!st.regular)
-        return refuse("not a regular file; refused");
-    if (!st.ownedByUser)
-        return refuse("owned by another user; refused");
+    if (const char *why = notOwnRegularFile(m_file, &st))
+        return refuse(why);
     // Whoever cut the last line short (a full disk here, or a process
     // killed mid-write, this one in an earlier run or another), the next
     // line must not be glued to it.
@@ -136,9 +149,8 @@ bool LogSink::writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &n
     m_nextRetryMs = nowMs + kIntervalMs;
     if (!m_failing) {
         m_failing = true;
-        const QString why = m_refusal ? QString::fromLatin1(m_refusal) : m_lastError;
         notes.append({QtWarningMsg, QStringLiteral("cannot write %1 (%2); records wait in memory and are retried")
-                                        .arg(m_path, why)});
+                                        .arg(m_path, failure())});
     }
     return false;
 }
@@ -208,7 +220,7 @@ void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
     closeFile();
 }
 
-void LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
+bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
 {
     if (m_file.isOpen() && nowMs >= m_nextCheckMs)
         revalidate(nowMs, notes);
@@ -217,11 +229,51 @@ void LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, Si
         if (nowMs < m_nextRetryMs || !drain(nowMs, notes)) {
             if (keepLine)
                 keep(line, size, notes);
-            return;
+            return false;
         }
     }
-    if (!writeOrFail(line, size, nowMs, notes) && keepLine)
+    if (writeOrFail(line, size, nowMs, notes))
+        return true;
+    if (keepLine)
         keep(line, size, notes);
+    return false;
+}
+
+bool LogSink::sync()
+{
+    return m_file.isOpen() && m_file.sync();
+}
+
+QString LogSink::failure() const
+{
+    return m_refusal ? QString::fromLatin1(m_refusal) : m_lastError;
+}
+
+bool LogSink::readOwnFile(const QString &path, int maxBytes, QByteArray *data, QString *why)
+{
+    why->clear();
+    PlatformFile file;
+    if (!file.openRead(PlatformFile::nativePath(path))) {
+        if (file.failure() != PlatformFile::NotFound)
+            *why = errorText(file);
+        return false;
+    }
+    PlatformFile::Status st;
+    if (const char *refusal = notOwnRegularFile(file, &st)) {
+        *why = QString::fromLatin1(refusal);
+        return false;
+    }
+    data->resize(maxBytes);
+    const qint64 got = file.readAt(data->data(), maxBytes, 0);
+    if (file.failure() != PlatformFile::NoFailure)
+        *why = errorText(file);
+    data->resize(int(got));
+    return why->isEmpty();
+}
+
+bool LogSink::replaceOwnFile(const QString &path, const QByteArray &data, QString *why)
+{
+    return PlatformFile::replaceContents(path, data, why);
 }
 
 bool LogSink::flush(qint64 nowMs, SinkNotes &notes)

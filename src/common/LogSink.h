@@ -40,9 +40,14 @@ public:
     quint64 dropped() const { return m_dropped; }
     void setMaxQueuedBytes(qint64 bytes);
 
-    // Appends one line (newline included) with one write. When the file
-    // fails and keep is set, the line waits for a later call.
-    void append(const char *line, int size, bool keep, qint64 nowMs, SinkNotes &notes);
+    // Appends one line (newline included; several lines go as one) with one
+    // write. When the file fails and keep is set, the line waits for a later
+    // call. True when it was written now.
+    bool append(const char *line, int size, bool keep, qint64 nowMs, SinkNotes &notes);
+    // Flushes the open file to the disk; false when none is open or it fails.
+    bool sync();
+    // Why the file was last refused or failed, for a warning.
+    QString failure() const;
     // Checks the path, then writes what waits, whatever the retry gap; true
     // when nothing waits.
     bool flush(qint64 nowMs, SinkNotes &notes);
@@ -51,6 +56,16 @@ public:
     // The file the path names now (opened if it may be tried); false when
     // there is none open.
     bool fileId(qint64 nowMs, FileId *id, SinkNotes &notes);
+
+    // Small files that live beside a log (an upload cursor) under the same
+    // rules. readOwnFile reads at most maxBytes of a regular file of this
+    // user, never through a symbolic link. replaceOwnFile writes a new 0600
+    // file beside the path, syncs it and renames it over the path (a link
+    // there is replaced, not followed): the path holds either the old
+    // contents or the new, never a part. Both give the reason on failure;
+    // readOwnFile an empty one when there is no file.
+    static bool readOwnFile(const QString &path, int maxBytes, QByteArray *data, QString *why);
+    static bool replaceOwnFile(const QString &path, const QByteArray &data, QString *why);
 
     // A monotonic clock in milliseconds, cheap enough for every line.
     static qint64 nowMs();

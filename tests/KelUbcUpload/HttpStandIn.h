@@ -3,7 +3,9 @@
 
 // A loopback HTTP/1.1 server in the test's thread, standing in for ClickHouse:
 // each POST's body (gunzipped) is kept and answered with the status that
-// `answer` returns for it; 0 leaves the request unanswered.
+// `answer` returns for it; 0 leaves the request unanswered. Answers carry
+// `headers` (ClickHouse's own by default) and, unless 200, `errorText`
+// (ClickHouse's parse error by default).
 
 #include <QtCore/QElapsedTimer>
 #include <QtNetwork/QTcpServer>
@@ -23,6 +25,8 @@ class HttpStandIn : public QObject
 public:
     std::function<int(const StandInRequest &)> answer = [](const StandInRequest &) { return 200; };
     QList<StandInRequest> requests;
+    QByteArray headers = "X-ClickHouse-Server-Display-Name: stand-in\r\n";
+    QByteArray errorText = "Code: 26, e.displayText() = DB::Exception: Cannot parse JSON string: refused by the stand-in\n";
 
     HttpStandIn()
     {
@@ -83,8 +87,8 @@ private:
             if (status == 200)
                 accepted << request;
             if (status) {
-                const QByteArray text = status == 200 ? QByteArray() : QByteArray("Code: 26, refused by the stand-in\n");
-                socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: "
+                const QByteArray text = status == 200 ? QByteArray() : errorText;
+                socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\n" + headers + "Content-Length: "
                               + QByteArray::number(text.size()) + "\r\n\r\n" + text);
             }
         }
@@ -93,12 +97,16 @@ private:
     {
         z_stream stream = {};
         inflateInit2(&stream, 15 + 16);
-        QByteArray out(data.size() * 20 + 1024, Qt::Uninitialized);
         stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
         stream.avail_in = uInt(data.size());
-        stream.next_out = reinterpret_cast<Bytef *>(out.data());
-        stream.avail_out = uInt(out.size());
-        const int result = inflate(&stream, Z_FINISH);
+        QByteArray out;
+        int result = Z_OK;
+        while (result == Z_OK) {
+            out.resize(out.size() + (1 << 20));
+            stream.next_out = reinterpret_cast<Bytef *>(out.data() + stream.total_out);
+            stream.avail_out = uInt(out.size() - int(stream.total_out));
+            result = inflate(&stream, Z_NO_FLUSH);
+        }
         out.resize(result == Z_STREAM_END ? int(stream.total_out) : 0);
         inflateEnd(&stream);
         return out;

@@ -1,5 +1,6 @@
 // The uploader against an in-process HTTP stand-in: rows, batches, the
-// cursor, backoff, refused lines, consent, rotation and the quit deadline.
+// cursor, backoff, refused lines, consent, rotation, truncation, the files
+// beside the log, the gateway's address and quitting with the host.
 
 #include "HttpStandIn.h"
 
@@ -9,7 +10,10 @@
 
 #include <QtTest/QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -68,6 +72,73 @@ QByteArray row(const QByteArray &line)
     return out.mid(6);
 }
 
+// The uploader's warnings while it lives; they come from its thread.
+class Warnings
+{
+public:
+    Warnings() { s_previous = qInstallMessageHandler(handler); }
+    ~Warnings()
+    {
+        qInstallMessageHandler(s_previous);
+        s_texts.clear();
+    }
+    QStringList containing(const QString &part) const
+    {
+        QMutexLocker lock(&s_mutex);
+        return s_texts.filter(part);
+    }
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (type == QtWarningMsg && qstrcmp(context.category, "kelubc.upload") == 0) {
+            QMutexLocker lock(&s_mutex);
+            s_texts << text;
+        }
+        s_previous(type, context, text);
+    }
+    static QtMessageHandler s_previous;
+    static QMutex s_mutex;
+    static QStringList s_texts;
+};
+QtMessageHandler Warnings::s_previous = nullptr;
+QMutex Warnings::s_mutex;
+QStringList Warnings::s_texts;
+
+// "<device> <inode> " of a file, as the cursor starts.
+QByteArray fileIdentity(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArray();
+    return QByteArray::number(quint64(st.st_dev)) + ' ' + QByteArray::number(quint64(st.st_ino)) + ' ';
+}
+
+// A true cursor at the log's end: a reader that trusts it sends nothing.
+QByteArray cursorAtEnd(const QString &path)
+{
+    QFile log(path);
+    if (!log.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray prefix = log.read(4096);
+    return fileIdentity(path) + QByteArray::number(log.size()) + ' '
+           + QByteArray::number(quint32(crc32(0, reinterpret_cast<const Bytef *>(prefix.constData()), uInt(prefix.size()))))
+           + '\n';
+}
+
+void writeFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(text), qint64(text.size()));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
 // The nice value of this process's thread named name, or INT_MIN.
 int threadNice(const QByteArray &name)
 {
@@ -103,6 +174,18 @@ class tst_KelUbcUpload : public QObject
         uploader.setMaxBatchAge(0);
         uploader.setRetryDelays(100, 1000);
         uploader.setConsentGiven(true);
+    }
+
+    // Three records and the cursor that plant puts beside them: all three go.
+    void uploadsWholeLog(HttpStandIn &server, const std::function<void(const QString &cursor, const QString &log)> &plant)
+    {
+        const QString log = newLog();
+        append(log, records(QStringLiteral("s10"), 1, 3));
+        plant(log + QStringLiteral(".cursor"), log);
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        uploader.start();
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
     }
 
 private slots:
@@ -294,6 +377,256 @@ private slots:
         QCOMPARE(uploader.waitingLines(), quint64(3));
         QVERIFY(!QFile::exists(uploader.cursorFilePath()));
         QVERIFY(!uploader.isRunning());
+    }
+    void notTheStoresAnswer()
+    {
+        // A captive portal or a wrong address: 200 with a page of its own.
+        HttpStandIn server;
+        server.headers = "Content-Type: text/html\r\n";
+        int calls = 0;
+        server.answer = [&](const StandInRequest &) {
+            if (++calls == 4)
+                server.headers = "X-ClickHouse-Server-Display-Name: stand-in\r\n";
+            return 200;
+        };
+        const QString log = newLog();
+        append(log, records(QStringLiteral("s8"), 1, 3));
+        Warnings warnings;
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        uploader.setUrl(QUrl(QStringLiteral("http://desk:secret@") + server.url().mid(7)));
+        uploader.setRetryDelays(20, 40);
+        uploader.start();
+        QTRY_VERIFY(server.requests.size() >= 3);
+        QCOMPARE(uploader.confirmedLines(), quint64(0));
+        QVERIFY(!QFile::exists(uploader.cursorFilePath()));
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+        QCOMPARE(calls, 4);
+        // One warning for the whole outage, naming the address but not the password.
+        QCOMPARE(warnings.containing(QStringLiteral("failed")).size(), 1);
+        QVERIFY(warnings.containing(QStringLiteral("failed")).first().contains(server.url()));
+        QVERIFY(warnings.containing(QStringLiteral("secret")).isEmpty());
+    }
+
+    void truncatedInPlace()
+    {
+        // copytruncate between two polls: the file is cut to nothing and
+        // refilled with more than it had.
+        HttpStandIn server;
+        const QString log = newLog();
+        append(log, records(QStringLiteral("s9"), 1, 50));
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        uploader.setPollInterval(400);
+        uploader.start();
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(50));
+        writeFile(log, records(QStringLiteral("s9"), 51, 200));
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(250));
+        QCOMPARE(seqs(server.acceptedRows()), range(1, 250));
+    }
+
+    void anyCursorContent()
+    {
+        HttpStandIn server;
+        const QList<QByteArray> contents = {"-5 0\n", "-9223372036854775808 0\n", "9223372036854775807 0\n",
+                                            "0x10 0\n", "1 2 3", QByteArray(1 << 20, '7')};
+        for (const QByteArray &content : contents) {
+            uploadsWholeLog(server, [&content](const QString &cursor, const QString &log) {
+                writeFile(cursor, content.size() < 30 ? fileIdentity(log) + content : content);
+            });
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    void consentDuringSplit()
+    {
+        HttpStandIn server;
+        KelUbcUploader uploader;
+        server.answer = [&uploader, &server](const StandInRequest &request) {
+            if (!request.body.contains("POISON"))
+                return 200;
+            if (server.requests.size() == 1)
+                uploader.setConsentGiven(false); // while the store refuses the batch
+            return 400;
+        };
+        const QString log = newLog();
+        QByteArray poison = records(QStringLiteral("s11"), 4, 1).replace("\"fncode\":\"210101\"", "\"fncode\":\"POISON\"");
+        append(log, records(QStringLiteral("s11"), 1, 3) + poison + records(QStringLiteral("s11"), 5, 4));
+        configure(uploader, log, server.url());
+        uploader.start();
+        QTRY_COMPARE(server.requests.size(), 1);
+        QTest::qWait(300);
+        QCOMPARE(server.requests.size(), 1);
+        uploader.setConsentGiven(true);
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(7));
+        QCOMPARE(uploader.rejectedLines(), quint64(1));
+    }
+
+    void blanket400()
+    {
+        // Neither a proxy's 400 nor ClickHouse's refusal of the query itself
+        // says anything about the rows: nothing is set aside.
+        const QByteArray replies[][2] = {
+            {"Content-Type: text/html\r\n", "<html><body><h1>400 Bad Request</h1></body></html>"},
+            {"X-KelUbc-Gateway: 1\r\n", "<html><body><h1>400 Bad Request</h1></body></html>"},
+            {"X-ClickHouse-Server-Display-Name: stand-in\r\n",
+             "Code: 62, e.displayText() = DB::Exception: Syntax error: failed at position 1"}};
+        for (const auto &reply : replies) {
+            HttpStandIn server;
+            server.headers = reply[0];
+            server.errorText = reply[1];
+            int calls = 0;
+            server.answer = [&](const StandInRequest &) {
+                if (++calls <= 6)
+                    return 400;
+                server.headers = "X-ClickHouse-Server-Display-Name: stand-in\r\n";
+                return 200;
+            };
+            const QString log = newLog();
+            append(log, records(QStringLiteral("s12"), 1, 3));
+            KelUbcUploader uploader;
+            configure(uploader, log, server.url());
+            uploader.setRetryDelays(10, 20);
+            uploader.start();
+            QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+            QCOMPARE(uploader.rejectedLines(), quint64(0));
+            QVERIFY(!QFile::exists(uploader.deadLetterFilePath()));
+        }
+    }
+
+    void noLinkFollowed()
+    {
+        HttpStandIn server;
+        const QString log = newLog();
+        append(log, records(QStringLiteral("s13"), 1, 3) + "not json\n");
+        // A cursor that would skip the whole log, and a file to spoil.
+        const QString target = dir.filePath(QStringLiteral("target"));
+        const QString spoiled = dir.filePath(QStringLiteral("spoiled"));
+        const QByteArray skipAll = cursorAtEnd(log);
+        writeFile(target, skipAll);
+        writeFile(spoiled, "keep\n");
+        QVERIFY(QFile::link(target, log + QStringLiteral(".cursor")));
+        QVERIFY(QFile::link(spoiled, log + QStringLiteral(".rejected")));
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        uploader.start();
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+        QCOMPARE(readFile(target), skipAll);
+        QCOMPARE(readFile(spoiled), QByteArray("keep\n"));
+        struct stat st;
+        QCOMPARE(::lstat(QFile::encodeName(uploader.cursorFilePath()).constData(), &st), 0);
+        QVERIFY(S_ISREG(st.st_mode));
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+    }
+
+    void foreignCursor()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to make a file another user owns");
+        HttpStandIn server;
+        uploadsWholeLog(server, [](const QString &cursor, const QString &log) {
+            writeFile(cursor, cursorAtEnd(log));
+            QCOMPARE(::chown(QFile::encodeName(cursor).constData(), 65534, 65534), 0);
+        });
+    }
+
+    void failedCursorSave()
+    {
+        HttpStandIn server;
+        const QString log = newLog();
+        append(log, records(QStringLiteral("s15"), 1, 3));
+        const QByteArray before = fileIdentity(log) + "0 0\n";
+        writeFile(log + QStringLiteral(".cursor"), before);
+        // A full disk, for this process only: no file may grow.
+        struct rlimit old;
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        struct rlimit none = old;
+        none.rlim_cur = 0;
+        ::signal(SIGXFSZ, SIG_IGN);
+        Warnings warnings;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &none), 0);
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        uploader.start();
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+        QVERIFY(uploader.finish(2000));
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        QCOMPARE(readFile(uploader.cursorFilePath()), before);
+        QCOMPARE(warnings.containing(QStringLiteral("cannot save the upload cursor")).size(), 1);
+    }
+
+    void junkInBulk()
+    {
+        HttpStandIn server;
+        const QString log = newLog();
+        QByteArray junk = QByteArray(200000, '\n');
+        for (int i = 0; i < 20000; ++i)
+            junk += "{}\n";
+        append(log, junk + records(QStringLiteral("s16"), 1, 1));
+        Warnings warnings;
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        QElapsedTimer timer;
+        timer.start();
+        uploader.start();
+        QTRY_COMPARE_WITH_TIMEOUT(uploader.confirmedLines(), quint64(1), 120000);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(uploader.rejectedLines(), quint64(20000));
+        QCOMPARE(readFile(uploader.deadLetterFilePath()), junk.mid(200000));
+        const QStringList aside = warnings.containing(QStringLiteral("aside"));
+        QCOMPARE(aside.size(), 1);
+        QVERIFY(aside.first().contains(QStringLiteral("20000")));
+    }
+
+    void gatewayAddress()
+    {
+        HttpStandIn server;
+        server.headers = "X-KelUbc-Gateway: 1\r\n";
+        const QString log = newLog();
+        append(log, records(QStringLiteral("s17"), 1, 3));
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url() + QStringLiteral("v1/records"));
+        uploader.setToken(QStringLiteral("fleet-token"));
+        uploader.start();
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+        QCOMPARE(server.requests.size(), 1);
+        QCOMPARE(server.requests.first().target, QByteArray("/v1/records"));
+        QCOMPARE(server.requests.first().authorization, QByteArray("Bearer fleet-token"));
+    }
+
+    void quitsWithTheHost()
+    {
+        HttpStandIn server;
+        const QString log = newLog();
+        // Milliseconds from the end of the host's event loop to its exit.
+        qint64 took = -1;
+        const auto runHost = [&] {
+            took = -1;
+            QProcess host;
+            qint64 exited = 0;
+            connect(&host, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+                    [&exited] { exited = QDateTime::currentMSecsSinceEpoch(); });
+            host.start(QStringLiteral(UPLOAD_HOST), {log, server.url()});
+            QTRY_VERIFY_WITH_TIMEOUT(exited, 10000);
+            QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(host.exitCode(), 0);
+            took = exited - host.readAllStandardOutput().trimmed().toLongLong();
+        };
+        runHost();
+        QVERIFY2(took >= 0 && took < 300, qPrintable(QString::number(took)));
+        QCOMPARE(server.acceptedRows().size(), 5);
+
+        // The store does not answer: the host waits at most the deadline,
+        // and the records go at the next start.
+        server.answer = [](const StandInRequest &) { return 0; };
+        runHost();
+        QVERIFY2(took >= 0 && took < 2500, qPrintable(QString::number(took)));
+        QCOMPARE(server.acceptedRows().size(), 5);
+        server.answer = [](const StandInRequest &) { return 200; };
+        runHost();
+        QVERIFY2(took >= 0 && took < 300, qPrintable(QString::number(took)));
+        QCOMPARE(server.acceptedRows().size(), 15);
     }
 };
 

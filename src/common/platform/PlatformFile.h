@@ -53,6 +53,8 @@ public:
     bool write(const char *data, qint64 size);
     // Up to size bytes at offset; the count read.
     qint64 readAt(char *data, qint64 size, qint64 offset);
+    // What was written reaches the disk.
+    bool sync();
 
     // Why the last call failed.
     Failure failure() const { return m_failure; }
@@ -60,6 +62,10 @@ public:
 
     // The file at the path itself, a link not followed.
     static bool pathId(const QByteArray &native, FileId *id);
+    // Writes a new file of this user alone beside path, syncs it and renames
+    // it over path (a link there is replaced, not followed): path holds the
+    // old contents or the new, never a part. The reason on failure.
+    static bool replaceContents(const QString &path, const QByteArray &data, QString *why);
     // Creates each missing folder of an absolute path for this user alone.
     static bool makePrivateFolders(const QString &dir);
     // A monotonic clock in milliseconds, cheap enough for every line.

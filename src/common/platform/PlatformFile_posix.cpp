@@ -117,6 +117,11 @@ qint64 PlatformFile::readAt(char *data, qint64 size, qint64 offset)
     return done;
 }
 
+bool PlatformFile::sync()
+{
+    return ::fsync(int(m_handle)) == 0 || fail();
+}
+
 QString PlatformFile::errorString() const
 {
     return QString::fromLocal8Bit(std::strerror(m_error));
@@ -129,6 +134,48 @@ bool PlatformFile::pathId(const QByteArray &native, FileId *id)
         return false;
     *id = {quint64(st.st_dev), quint64(st.st_ino)};
     return true;
+}
+
+bool PlatformFile::replaceContents(const QString &path, const QByteArray &data, QString *why)
+{
+    // mkstemp: a new file of this user, 0600, never an existing path or link.
+    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    const char *p = data.constData();
+    qint64 left = data.size();
+    bool done = true;
+    while (done && left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            done = false;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    done = done && ::fsync(fd) == 0;
+    int error = done ? 0 : errno;
+    if (::close(fd) != 0 && done) {
+        error = errno;
+        done = false;
+    }
+    if (done && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+        error = errno;
+        done = false;
+    }
+    if (!done) {
+        ::unlink(temporary.constData());
+        *why = QString::fromLocal8Bit(std::strerror(error));
+    }
+    return done;
 }
 
 bool PlatformFile::makePrivateFolders(const QString &path)

@@ -2,6 +2,7 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
+#include <QtCore/QRandomGenerator>
 #include <QtCore/QStringList>
 
 #include <qt_windows.h>
@@ -232,6 +233,11 @@ qint64 PlatformFile::readAt(char *data, qint64 size, qint64 offset)
     return done;
 }
 
+bool PlatformFile::sync()
+{
+    return FlushFileBuffers(toHandle(m_handle)) || fail();
+}
+
 QString PlatformFile::errorString() const
 {
     if (m_failure == Link)
@@ -257,6 +263,41 @@ bool PlatformFile::pathId(const QByteArray &native, FileId *id)
     if (ok)
         *id = {info.dwVolumeSerialNumber, (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
     return ok;
+}
+
+bool PlatformFile::replaceContents(const QString &path, const QByteArray &data, QString *why)
+{
+    // CREATE_NEW under a random name: a new file of this user alone, never
+    // an existing path or link.
+    OwnerOnly security(false);
+    QByteArray temporary;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 16 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = nativePath(path + QStringLiteral(".%1").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                 QLatin1Char('0')));
+        h = CreateFileW(wide(temporary), GENERIC_WRITE | DELETE, 0, security.attributes(), CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (h == INVALID_HANDLE_VALUE) {
+        *why = qt_error_string(int(GetLastError()));
+        return false;
+    }
+    DWORD written = 0;
+    bool done = WriteFile(h, data.constData(), DWORD(data.size()), &written, nullptr)
+                && written == DWORD(data.size()) && FlushFileBuffers(h);
+    DWORD error = done ? 0 : GetLastError();
+    CloseHandle(h);
+    if (done && !MoveFileExW(wide(temporary), wide(nativePath(path)), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+        done = false;
+    }
+    if (!done) {
+        DeleteFileW(wide(temporary));
+        *why = qt_error_string(int(error ? error : ERROR_DISK_FULL));
+    }
+    return done;
 }
 
 bool PlatformFile::makePrivateFolders(const QString &path)

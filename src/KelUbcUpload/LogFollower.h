@@ -1,0 +1,66 @@
+#ifndef LOGFOLLOWER_H
+#define LOGFOLLOWER_H
+
+#include <QtCore/QByteArray>
+#include <QtCore/QString>
+
+#include <sys/types.h>
+
+// Follows the behaviour log for the upload: the open file, its complete
+// lines, the cursor (how far the store has it, see LogCursor), and the path
+// naming another file (rotation) or the file being cut short or rewritten
+// in place (copytruncate).
+class LogFollower
+{
+public:
+    explicit LogFollower(const QString &path);
+    ~LogFollower();
+
+    // Opens the log if needed and counts the complete lines added since the
+    // last scan. True when reading starts over at the cursor: the file was
+    // just opened, or it was cut short or rewritten in place and is read
+    // again from its start.
+    bool scan();
+    // Lets the file go; the next scan opens what the path names then.
+    void close();
+
+    bool isOpen() const { return m_fd >= 0; }
+    // The path names another file now; this one is still read to its end.
+    bool isReplaced() const { return m_replaced; }
+    qint64 confirmed() const { return m_confirmed; }
+    qint64 completeEnd() const { return m_completeEnd; }
+    // Complete lines not yet confirmed or set aside.
+    quint64 waitingLines() const { return m_scannedLines - qMin(m_doneLines, m_scannedLines); }
+
+    // Bytes of the open file from offset; how many could be read.
+    qint64 read(char *buffer, qint64 size, qint64 offset) const;
+    QByteArray read(qint64 start, qint64 end) const;
+    // Lines before offset are done (delivered or set aside): the cursor
+    // moves there and is saved.
+    void advance(qint64 offset, int lines);
+
+private:
+    void open();
+    void startOver(qint64 offset);
+    quint32 prefixChecksum(qint64 length) const;
+    bool prefixChanged() const;
+    void extendPrefix();
+    void saveCursor();
+
+    const QString m_path;
+    const QString m_cursorPath;
+    int m_fd = -1;
+    dev_t m_dev = 0;
+    ino_t m_ino = 0;
+    qint64 m_confirmed = 0;     // the cursor
+    qint64 m_scanOffset = 0;    // end of what was counted
+    qint64 m_completeEnd = 0;   // after the last newline counted
+    qint64 m_prefixLength = 0;  // bytes that prefixSum covers
+    quint32 m_prefixSum = 0;
+    quint64 m_scannedLines = 0; // lines counted past the cursor at open
+    quint64 m_doneLines = 0;    // of those, confirmed or set aside
+    bool m_replaced = false;
+    bool m_cursorFailing = false;
+};
+
+#endif // LOGFOLLOWER_H
