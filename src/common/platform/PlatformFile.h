@@ -22,6 +22,8 @@ class PlatformFile
 {
 public:
     enum Failure { NoFailure, NotFound, Link, NoSpace, OtherFailure };
+    // Whether a symbolic link at the path is refused or followed.
+    enum Links { RefuseLinks, FollowLinks };
 
     struct Status
     {
@@ -43,7 +45,7 @@ public:
     // write, rename and remove the file meanwhile. A FIFO without a reader
     // fails instead of blocking.
     bool openAppend(const QByteArray &native);
-    bool openRead(const QByteArray &native);
+    bool openRead(const QByteArray &native, Links links = RefuseLinks);
     bool isOpen() const { return m_handle != Invalid; }
     void close();
 
@@ -60,8 +62,8 @@ public:
     Failure failure() const { return m_failure; }
     QString errorString() const;
 
-    // The file at the path itself, a link not followed.
-    static bool pathId(const QByteArray &native, FileId *id);
+    // The file at the path itself, or where a link there leads.
+    static bool pathId(const QByteArray &native, FileId *id, Links links = RefuseLinks);
     // Writes a new file of this user alone beside path, syncs it and renames
     // it over path (a link there is replaced, not followed): path holds the
     // old contents or the new, never a part. The reason on failure.
@@ -70,13 +72,12 @@ public:
     static bool makePrivateFolders(const QString &dir);
     // A monotonic clock in milliseconds, cheap enough for every line.
     static qint64 monotonicMs();
-    // The calling thread yields to everything else.
-    static void lowerThreadPriority();
 
 private:
     bool fail();
 #ifdef Q_OS_WIN
-    bool openNoFollow(const QByteArray &native, unsigned long access, unsigned long disposition, bool ownerOnly);
+    bool openHandle(const QByteArray &native, unsigned long access, unsigned long disposition, bool ownerOnly,
+                    Links links);
 #endif
 
     static constexpr qintptr Invalid = -1;

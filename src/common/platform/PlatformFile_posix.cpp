@@ -8,10 +8,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef Q_OS_LINUX
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#endif
 
 namespace {
 
@@ -56,10 +52,17 @@ bool PlatformFile::openAppend(const QByteArray &native)
     return true;
 }
 
-bool PlatformFile::openRead(const QByteArray &native)
+bool PlatformFile::openRead(const QByteArray &native, Links links)
 {
     close();
-    const int fd = openNoFollow(native.constData(), O_RDONLY);
+    int fd;
+    if (links == FollowLinks) {
+        do {
+            fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+    } else {
+        fd = openNoFollow(native.constData(), O_RDONLY);
+    }
     if (fd < 0)
         return fail();
     m_handle = fd;
@@ -127,10 +130,10 @@ QString PlatformFile::errorString() const
     return QString::fromLocal8Bit(std::strerror(m_error));
 }
 
-bool PlatformFile::pathId(const QByteArray &native, FileId *id)
+bool PlatformFile::pathId(const QByteArray &native, FileId *id, Links links)
 {
     struct stat st;
-    if (::lstat(native.constData(), &st) != 0)
+    if ((links == FollowLinks ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st)) != 0)
         return false;
     *id = {quint64(st.st_dev), quint64(st.st_ino)};
     return true;
@@ -204,12 +207,4 @@ qint64 PlatformFile::monotonicMs()
     clock_gettime(CLOCK_MONOTONIC, &ts);
 #endif
     return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void PlatformFile::lowerThreadPriority()
-{
-#ifdef Q_OS_LINUX
-    // Linux applies nice values per thread.
-    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 19);
-#endif
 }

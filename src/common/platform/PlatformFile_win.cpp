@@ -136,8 +136,8 @@ bool PlatformFile::fail()
     return false;
 }
 
-bool PlatformFile::openNoFollow(const QByteArray &native, unsigned long access, unsigned long disposition,
-                                bool ownerOnly)
+bool PlatformFile::openHandle(const QByteArray &native, unsigned long access, unsigned long disposition,
+                              bool ownerOnly, Links links)
 {
     close();
     OwnerOnly security(false);
@@ -145,12 +145,12 @@ bool PlatformFile::openNoFollow(const QByteArray &native, unsigned long access, 
     // attribute check then refuses.
     HANDLE h = CreateFileW(wide(native), access | FILE_READ_ATTRIBUTES, kShareAll,
                            ownerOnly ? security.attributes() : nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                           FILE_ATTRIBUTE_NORMAL | (links == RefuseLinks ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return fail();
     m_handle = reinterpret_cast<qintptr>(h);
     BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (links == RefuseLinks && GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         close();
         m_error = ERROR_CANT_ACCESS_FILE;
         m_failure = Link;
@@ -163,12 +163,12 @@ bool PlatformFile::openAppend(const QByteArray &native)
 {
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end
     // of the file.
-    return openNoFollow(native, FILE_APPEND_DATA | READ_CONTROL | SYNCHRONIZE, OPEN_ALWAYS, true);
+    return openHandle(native, FILE_APPEND_DATA | READ_CONTROL | SYNCHRONIZE, OPEN_ALWAYS, true, RefuseLinks);
 }
 
-bool PlatformFile::openRead(const QByteArray &native)
+bool PlatformFile::openRead(const QByteArray &native, Links links)
 {
-    return openNoFollow(native, GENERIC_READ | READ_CONTROL, OPEN_EXISTING, false);
+    return openHandle(native, GENERIC_READ | READ_CONTROL, OPEN_EXISTING, false, links);
 }
 
 void PlatformFile::close()
@@ -245,11 +245,12 @@ QString PlatformFile::errorString() const
     return qt_error_string(m_error);
 }
 
-bool PlatformFile::pathId(const QByteArray &native, FileId *id)
+bool PlatformFile::pathId(const QByteArray &native, FileId *id, Links links)
 {
     // FILE_FLAG_BACKUP_SEMANTICS lets a folder be opened too, as lstat would.
     HANDLE h = CreateFileW(wide(native), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                           (links == RefuseLinks ? FILE_FLAG_OPEN_REPARSE_POINT : 0) | FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info;
@@ -322,9 +323,4 @@ bool PlatformFile::makePrivateFolders(const QString &path)
 qint64 PlatformFile::monotonicMs()
 {
     return qint64(GetTickCount64());
-}
-
-void PlatformFile::lowerThreadPriority()
-{
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
 }
