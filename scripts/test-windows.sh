@@ -83,7 +83,7 @@ launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/MinGW-w64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQT_MINGW_PREFIX="$qt" -DKELUBC_MINGW_DEPS="$deps" -DCMAKE_PREFIX_PATH="$qt;$deps" \
-    -DKELUBC_WINEPATH="$winepath" -DKELUBC_BUILD_UPLOADER=OFF "${launcher[@]}"
+    -DKELUBC_WINEPATH="$winepath" "${launcher[@]}"
 cmake --build "$build" -j"$jobs"
 
 # 6. The same records as on Linux, when a Linux demo is at hand.
