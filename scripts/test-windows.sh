@@ -3,7 +3,7 @@
 # under Wine, on Debian 12. What it needs beyond Debian's packages is kept in
 # a cache folder outside the repository.
 #   QT_MINGW_TARBALL  Qt 5.15 built for MinGW-w64 (a tarball unpacking to qt5-mingw/)
-#                     default: ../shared/qt5-mingw/qt5.15.8-mingw-w64-x86_64.tar.xz
+#                     default: ../shared/qt5-mingw/qt5.15.8-mingw-w64-x86_64.tar.xz (or ../../shared)
 #   KELUBC_WIN_CACHE  the cache (default ~/.cache/kelubc-windows): Qt, simdjson, the Wine prefix
 #   BUILD_DIR         build folder (default build-windows)
 #   JOBS              parallel jobs (default: the number of cores)
@@ -14,7 +14,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 cache=${KELUBC_WIN_CACHE:-$HOME/.cache/kelubc-windows}
-tarball=${QT_MINGW_TARBALL:-$root/../shared/qt5-mingw/qt5.15.8-mingw-w64-x86_64.tar.xz}
+tarball=${QT_MINGW_TARBALL:-}
+if [ -z "$tarball" ]; then
+    for shared in "$root/../shared" "$root/../../shared"; do
+        tarball=$shared/qt5-mingw/qt5.15.8-mingw-w64-x86_64.tar.xz
+        [ -f "$tarball" ] && break
+    done
+fi
 build=${BUILD_DIR:-build-windows}
 jobs=${JOBS:-$(nproc)}
 mkdir -p "$cache"
