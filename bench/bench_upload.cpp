@@ -1,11 +1,12 @@
 // The uploader's costs: what the logging thread pays per record with upload
 // on against off, the row conversion, and a million records end to end to a
-// ClickHouse server (KELUBC_BENCH_CLICKHOUSE_URL; scripts/bench-upload.sh
-// starts one).
+// ClickHouse server through its gateway (KELUBC_BENCH_CLICKHOUSE_URL, the
+// token in KELUBC_BENCH_TOKEN; scripts/bench-upload.sh starts both).
 
 #include "../tests/KelUbcUpload/HttpStandIn.h"
 
 #include <KelUbcUploader.h>
+#include <RecordFormat/RecordGenerator.h>
 #include <RecordRowWriter.h>
 #include <RuvUbc.h>
 
@@ -125,30 +126,24 @@ void BM_UploadMillion(benchmark::State &state)
         return;
     }
     const int n = 1000000;
-    const QString path = g_dir->filePath(QStringLiteral("million.jsonl"));
-    {
-        QFile file(path);
-        file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        UbcDataProtocol record = typicalRecord();
-        record.trigertime = QStringLiteral("2026-12-05T16:02:11.347+08:00");
-        QByteArray chunk;
-        for (int seq = 1; seq <= n; ++seq) {
-            if (seq % 10000 == 1)
-                record.sessionid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-            chunk += RuvUbc::toJsonLine(record, quint64(seq));
-            if (chunk.size() > (1 << 22)) {
-                file.write(chunk);
-                chunk.clear();
-            }
-        }
-        file.write(chunk);
+    // Sessions of 10,000 records; with state.range(0) == 0 without seq, as
+    // another behaviour-log library writes them.
+    const QString path = g_dir->filePath(QStringLiteral("million-%1.jsonl").arg(state.range(0)));
+    RecordGenerator::Options options;
+    options.count = n;
+    options.machines = n / 10000;
+    options.base = typicalRecord();
+    options.withSeq = state.range(0) != 0;
+    if (!QFile::exists(path) && !RecordGenerator::appendTo(path, options)) {
+        state.SkipWithError("cannot write the log");
+        return;
     }
     for (auto _ : state) {
         QFile::remove(path + QStringLiteral(".cursor"));
         KelUbcUploader uploader;
         uploader.setLogFilePath(path);
         uploader.setUrl(QUrl(url));
-        uploader.setCredentials(QStringLiteral("ubc_desktop"), QStringLiteral("ubc-desktop-secret"));
+        uploader.setHeader("Authorization", "Bearer " + qgetenv("KELUBC_BENCH_TOKEN")); // the gateway's
         uploader.setPollInterval(50);
         uploader.setMaxBatchAge(0);
         uploader.setConsentGiven(true);
@@ -165,7 +160,7 @@ void BM_UploadMillion(benchmark::State &state)
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * n);
 }
-BENCHMARK(BM_UploadMillion)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_UploadMillion)->Arg(1)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace
 

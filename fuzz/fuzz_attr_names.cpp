@@ -67,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 
     KelUbc *ubc = KelUbc::instance();
     KelUbcPrivate *d = KelUbcPrivate::get(ubc);
-    d->m_funcDict.clear();
-    d->m_funcDict.insert(code, entry);
+    d->replaceDictionaryForTesting(code, entry);
     ubc->setCurLayer(layer);
     ubc->setCurRegion(region);
     g_logged.clear();

@@ -1,12 +1,14 @@
 // The record line of the behaviour log: for any field and attribute text,
 // control characters, U+0000 and unpaired surrogates included, the line is
 // one line of valid JSON that reads back to the same record (each unpaired
-// surrogate as U+FFFD), both with a strict reader and with QJsonDocument
+// surrogate as U+FFFD), both with the record reader and with QJsonDocument
 // (what Qt hosts read it with).
 
 #include "FuzzSupport.h"
 #include "StrictJsonLine.h"
 
+#include <RecordFormat/RecordIdentity.h>
+#include <RecordFormat/RecordLineReader.h>
 #include <RuvUbc.h>
 
 #include <QtCore/QJsonDocument>
@@ -32,6 +34,13 @@ QStringList fieldValues(const UbcDataProtocol &r)
             r.debug, r.usetype, r.utype, r.mac, r.hardwareid, r.ip, r.projectid, r.prjfullpath,
             r.prjtext, r.prjedocnt, r.prjsize, r.prjcost, r.regionrule, r.major, r.duration,
             r.sessionid};
+}
+
+// UTF-8 to UTF-16, a leading U+FEFF kept (QString::fromUtf8 drops it).
+QString qs(std::string_view s)
+{
+    const bool bom = s.size() >= 3 && s.compare(0, 3, "\xef\xbb\xbf") == 0;
+    return (bom ? QString(QChar(0xfeff)) : QString()) + QString::fromUtf8(s.data() + 3 * bom, int(s.size() - 3 * bom));
 }
 
 void setField(UbcDataProtocol &r, int index, const QString &value)
@@ -63,32 +72,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         const QString key = fuzz::text(data, 32);
         record.attrs.insert(key, fuzz::text(data, 64));
     }
-    const quint64 seq = data.ConsumeIntegral<quint64>();
+    // The seq values RuvUbc numbers records with.
+    const quint64 seq = 1 + data.ConsumeIntegral<quint64>() % RecordIdentity::MaxSeq;
     const QByteArray line = RuvUbc::toJsonLine(record, seq);
 
     fuzz::check(line.endsWith('\n') && line.indexOf('\n') == line.size() - 1,
                 "not exactly one line", QString::fromLatin1(line.toHex()));
     const QByteArray json = line.chopped(1);
+    const std::string_view text(json.constData(), size_t(json.size()));
 
-    StrictJsonLine reader;
-    StrictJsonLine::Members fields;
-    StrictJsonLine::Members attrs;
-    fuzz::check(reader.parse(json, &fields, &attrs) && reader.sawAttrs(), "strict reader",
-                reader.error() + QLatin1Char('\n') + QString::fromLatin1(json.toHex()));
+    static RecordLineReader reader;
+    LogRecord r;
+    const char *why = reader.read(text, r);
+    fuzz::check(!why, "record reader", QLatin1String(why) + QLatin1Char('\n') + QString::fromLatin1(json.toHex()));
+    fuzz::check(!StrictJsonLine::escapesSurrogate(text), "surrogate escape", QString::fromLatin1(json));
+    std::vector<std::string> members;
+    fuzz::check(StrictJsonLine::memberNames(text, &members), "member names");
+    fuzz::check(int(members.size()) == names.size() + 2 && members[size_t(names.size())] == "seq"
+                    && members.back() == "attrs", "member count");
     QStringList values = fieldValues(record);
     for (QString &value : values)
         value = readBack(value);
-    fuzz::check(fields.size() == names.size() + 1, "field count");
     for (int i = 0; i < names.size(); ++i) {
-        fuzz::check(fields[i].first == names[i], "field order");
-        fuzz::check(fields[i].second == values[i], "field value", names[i]);
+        fuzz::check(QString::fromStdString(members[size_t(i)]) == names[i], "field order");
+        fuzz::check(qs(r.fields[i]) == values[i], "field value", names[i]);
     }
-    fuzz::check(fields.last().first == QLatin1String("seq")
-                    && fields.last().second == QString::number(seq), "seq");
-    fuzz::check(attrs.size() == record.attrs.size(), "attribute count");
+    fuzz::check(r.seq == seq, "seq");
+    fuzz::check(int(r.attrs.size()) == record.attrs.size(), "attribute count");
     int i = 0;
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it, ++i)
-        fuzz::check(attrs[i].first == readBack(it.key()) && attrs[i].second == readBack(it.value()), "attribute");
+        fuzz::check(qs(r.attrs[size_t(i)].key) == readBack(it.key()) && qs(r.attrs[size_t(i)].value) == readBack(it.value()),
+                    "attribute");
 
     QJsonParseError error;
     const QJsonObject object = QJsonDocument::fromJson(json, &error).object();

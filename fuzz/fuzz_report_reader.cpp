@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         records += s.second.records;
     fuzz::check(records == st.records, "sessions disagree with the record count");
 
-    QJsonObject summary;
+    Summary summary;
     QString error;
     fuzz::check(Summary::build(a, Summary::Options(), &summary, &error), "summary failed");
     QXmlStreamReader xml(HtmlReport::render(summary));

@@ -13,12 +13,13 @@ scratch=$(mktemp -d /tmp/kelubc-bench-report.XXXXXX)
 trap 'scripts/clickhouse-server.sh stop "$scratch/server"; rm -rf "$scratch"' EXIT
 url=$(scripts/clickhouse-server.sh start "$scratch/server" --schema)
 "$build/bin/bench/bench_report" --generate-rows "$scratch/rows.json" 1000000
-clickhouse-client --host 127.0.0.1 --port "$(cat "$scratch/server/tcp_port")" \
-    --query "INSERT INTO ubc.records FORMAT JSONEachRow" < "$scratch/rows.json"
+scripts/clickhouse-server.sh query "$scratch/server" "INSERT INTO ubc.records FORMAT JSONEachRow" < "$scratch/rows.json"
 rm -f "$scratch/rows.json"
+# As the read-only user reports use (server/clickhouse/users.xml).
+export UBC_REPORT_PASSWORD=${UBC_REPORT_PASSWORD:-ubc-report-secret}
 for i in $(seq 1 "${RUNS:-5}"); do
     start=$(date +%s%N)
-    "$build/bin/ubc-report" --quiet --clickhouse "$url" --json "$scratch/out.json"
+    "$build/bin/ubc-report" --quiet --clickhouse "$url" --user ubc_report --json "$scratch/out.json"
     echo "run $i: $(( ($(date +%s%N) - start) / 1000000 )) ms"
 done
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

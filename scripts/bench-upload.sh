@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
 # The uploader's benchmarks: the logging thread's cost of a record with upload
 # on and off, the row conversion, and a million-record local log to a
-# ClickHouse server on loopback through KelUbcUploader, end to end (generation
-# not counted). The per-record runs come first, before the server exists: its
+# ClickHouse server on loopback through the gateway and KelUbcUploader, end to
+# end (generation not counted). The per-record runs come first, before the server exists: its
 # background merges after a million rows would otherwise share the two cores
-# with them. The server lives in a scratch folder and is stopped on any exit.
+# with them. The server and the gateway live in a scratch folder and are
+# stopped on any exit.
 #   REPS  repetitions of the per-record benchmarks (default: 9)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-scripts/setup-debian.sh clickhouse-server clickhouse-client libsimdjson-dev zlib1g-dev
+scripts/setup-debian.sh clickhouse-server clickhouse-client nginx-light openssl libsimdjson-dev zlib1g-dev
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON > /dev/null
 cmake --build "$build" -j"$(nproc)" --target bench_upload > /dev/null
 bench=$build/bin/bench/bench_upload
 
 scratch=$(mktemp -d /tmp/kelubc-bench-upload.XXXXXX)
-trap 'scripts/clickhouse-server.sh stop "$scratch/server" 2>/dev/null || true; rm -rf "$scratch"' EXIT
+cleanup() {
+    scripts/gateway.sh stop "$scratch/gateway" 2>/dev/null || true
+    scripts/clickhouse-server.sh stop "$scratch/server" 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
 
 "$bench" --benchmark_filter='BM_Row' 2>/dev/null
 # On and off repetitions run in random order, so that a drift of the machine
@@ -33,7 +39,9 @@ awk '$1 ~ /_median$/ { wall[$1] = $2; cpu[$1] = $4 }
                 wall[on] / wall[off], cpu[on] / cpu[off]
      }' "$scratch/record.txt"
 
-KELUBC_BENCH_CLICKHOUSE_URL=$(scripts/clickhouse-server.sh start "$scratch/server" --schema)
-export KELUBC_BENCH_CLICKHOUSE_URL
+scripts/clickhouse-server.sh start "$scratch/server" --schema > /dev/null
+KELUBC_BENCH_CLICKHOUSE_URL=$(scripts/gateway.sh start "$scratch/gateway" --clickhouse "$scratch/server")
+KELUBC_BENCH_TOKEN=$(cat "$scratch/gateway/token")
+export KELUBC_BENCH_CLICKHOUSE_URL KELUBC_BENCH_TOKEN
 "$bench" --benchmark_filter=BM_UploadMillion 2>/dev/null
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

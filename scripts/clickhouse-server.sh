@@ -10,43 +10,44 @@
 #       taken again when free (a restarted server keeps its address), and XML
 #       files in DIR/config.d/ are merged into the configuration (a cluster's
 #       remote_servers, say).
+#   scripts/clickhouse-server.sh query DIR [SQL]
+#       runs SQL (or the statements on stdin) as the operator, the user
+#       "default": full rights, from this machine only
 #   scripts/clickhouse-server.sh stop DIR
 #       stops the server started in DIR by its process id
+#
+# The operator's password is made at the first start and kept in
+# DIR/operator_password (mode 0600), with a client configuration that holds it
+# in DIR/client.xml; a server folder made before keeps its password.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { echo "usage: $0 start DIR [--schema] | stop DIR" >&2; exit 2; }
+usage() { echo "usage: $0 start DIR [--schema] | query DIR [SQL] | stop DIR" >&2; exit 2; }
 [ $# -ge 2 ] || usage
 command=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    for _ in $(seq 1 200); do
-        p=$(( 20000 + RANDOM % 30000 ))
-        port_free "$p" && { echo "$p"; return; }
-    done
-    echo "no free port found" >&2
-    return 1
+. "$root/scripts/lib/loopback.sh"
+
+# The password stays out of the command line (and so out of ps).
+query() {
+    clickhouse-client --config-file "$dir/client.xml" --host 127.0.0.1 --port "$(cat "$dir/tcp_port")" "$@"
 }
 
-query() { clickhouse-client --host 127.0.0.1 --port "$(cat "$dir/tcp_port")" "$@"; }
-
-stop() {
-    [ -f "$dir/pid" ] || return 0
-    local pid
-    pid=$(cat "$dir/pid")
-    if kill -0 "$pid" 2>/dev/null; then
-        kill "$pid"
-        for _ in $(seq 1 100); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -9 "$pid" 2>/dev/null || true
+operator() {
+    local password
+    if [ ! -s "$dir/operator_password" ]; then
+        (umask 077; random_secret > "$dir/operator_password")
     fi
-    rm -f "$dir/pid"
+    password=$(cat "$dir/operator_password")
+    mkdir -p "$dir/conf/users.d"
+    (umask 077
+     printf '<yandex><users><default><password remove="1"/><password_sha256_hex>%s</password_sha256_hex></default></users></yandex>\n' \
+         "$(printf %s "$password" | sha256sum | cut -d' ' -f1)" > "$dir/conf/users.d/operator.xml"
+     printf '<config><user>default</user><password>%s</password></config>\n' "$password" > "$dir/client.xml")
 }
+
+stop() { stop_pid_file "$dir/pid"; }
 
 start() {
     "$root/scripts/setup-debian.sh" clickhouse-server clickhouse-client >&2
@@ -56,6 +57,7 @@ start() {
     rm -rf "$dir/conf"
     mkdir -p "$dir/conf/config.d"
     cp "$root/server/clickhouse/config.xml" "$root/server/clickhouse/users.xml" "$dir/conf/"
+    operator
     if [ -d "$dir/config.d" ]; then cp "$dir"/config.d/*.xml "$dir/conf/config.d/" 2>/dev/null || true; fi
     for attempt in 1 2 3; do
         local http tcp pid
@@ -94,6 +96,9 @@ start() {
 
 case "$command" in
     start) start "${3:-}" ;;
+    query)
+        [ -s "$dir/client.xml" ] && [ -f "$dir/tcp_port" ] || { echo "no server in $dir" >&2; exit 1; }
+        if [ $# -ge 3 ]; then query --multiquery --query "$3"; else query --multiquery; fi ;;
     stop) stop ;;
     *) usage ;;
 esac

@@ -1,61 +1,72 @@
 #!/usr/bin/env bash
 # Two ClickHouse servers on loopback behind a Distributed table, and a third
-# standing alone: a million generated records (RECORDS) go through the
-# uploader to the cluster and to the single node, then the queries of
+# standing alone, each reached through a gateway: a million generated records
+# (RECORDS) go through the uploader to the cluster and to the single node,
+# then the queries of
 # server/clickhouse/queries.sql run on both and their answers are printed
-# side by side. Stops every server on any exit; bounded by the uploads'
-# timeout (120 s each).
+# side by side. Stops every server and gateway on any exit; bounded by the
+# uploads' timeout (120 s each). With --replicated, scripts/fleet-replicated.sh
+# instead: replicas that survive a kill.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 records=${RECORDS:-1000000}
-scripts/setup-debian.sh clickhouse-server clickhouse-client libsimdjson-dev zlib1g-dev
+scripts/setup-debian.sh clickhouse-server clickhouse-client nginx-light openssl libsimdjson-dev zlib1g-dev
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
 cmake --build "$build" -j"$(nproc)" --target ubc-upload > /dev/null
+# --replicated: two shards of two replicas, one killed and restarted mid-load.
+if [ "${1:-}" = --replicated ]; then
+    exec scripts/fleet-replicated.sh run --records "$records" --uploader "$build/bin/ubc-upload" --sync-limit 600
+fi
 
 scratch=$(mktemp -d /tmp/kelubc-fleet-cluster.XXXXXX)
 cleanup() {
+    for node in shard1 single; do scripts/gateway.sh stop "$scratch/$node-gateway"; done
     for node in shard1 shard2 single; do scripts/clickhouse-server.sh stop "$scratch/$node"; done
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-    local p
-    while :; do p=$(( 20000 + RANDOM % 30000 )); port_free "$p" && { echo "$p"; return; }; done
-}
-# The shards must know each other's ports before they start.
+. scripts/lib/loopback.sh
+# The shards must know each other's ports before they start, and reach each
+# other as the operator: one operator password for both.
+password=$(random_secret)
 for node in shard1 shard2; do
     mkdir -p "$scratch/$node/config.d"
     free_port > "$scratch/$node/http_port"
     free_port > "$scratch/$node/tcp_port"
+    (umask 077; echo "$password" > "$scratch/$node/operator_password")
 done
 cluster="<yandex><remote_servers><ubc_cluster>"
 for node in shard1 shard2; do
-    cluster+="<shard><replica><host>127.0.0.1</host><port>$(cat "$scratch/$node/tcp_port")</port></replica></shard>"
+    cluster+="<shard><replica><host>127.0.0.1</host><port>$(cat "$scratch/$node/tcp_port")</port>"
+    cluster+="<user>default</user><password>$password</password></replica></shard>"
 done
 cluster+="</ubc_cluster></remote_servers></yandex>"
 for node in shard1 shard2; do
-    echo "$cluster" > "$scratch/$node/config.d/cluster.xml"
+    (umask 077; echo "$cluster" > "$scratch/$node/config.d/cluster.xml")
     scripts/clickhouse-server.sh start "$scratch/$node" > /dev/null
     sed 's/^CREATE TABLE IF NOT EXISTS ubc.records$/&_local/' server/clickhouse/schema.sql \
         | cat - server/clickhouse/cluster.sql \
-        | clickhouse-client --host 127.0.0.1 --port "$(cat "$scratch/$node/tcp_port")" --multiquery
+        | scripts/clickhouse-server.sh query "$scratch/$node"
 done
-single_url=$(scripts/clickhouse-server.sh start "$scratch/single" --schema)
-cluster_url="http://127.0.0.1:$(cat "$scratch/shard1/http_port")/?insert_distributed_sync=1"
+scripts/clickhouse-server.sh start "$scratch/single" --schema > /dev/null
+# The gateway's ClickHouse user inserts into a Distributed table synchronously
+# (its profile), so a confirmed batch is on its shard.
+cluster_url=$(scripts/gateway.sh start "$scratch/shard1-gateway" --clickhouse "$scratch/shard1")
+single_url=$(scripts/gateway.sh start "$scratch/single-gateway" --clickhouse "$scratch/single")
 
-export UBC_UPLOAD_PASSWORD=ubc-desktop-secret
 log="$scratch/records.jsonl"
 echo "cluster (2 shards):"
-"$build/bin/ubc-upload" --url "$cluster_url" --user ubc_desktop --generate "$records" --machines 20 "$log" | sed 's/^/  /'
+UBC_UPLOAD_TOKEN=$(cat "$scratch/shard1-gateway/token") \
+    "$build/bin/ubc-upload" --url "$cluster_url" --generate "$records" --machines 20 "$log" | sed 's/^/  /'
 echo "single node:"
 rm -f "$log.cursor"
-"$build/bin/ubc-upload" --url "$single_url" --user ubc_desktop "$log" | sed 's/^/  /'
+UBC_UPLOAD_TOKEN=$(cat "$scratch/single-gateway/token") \
+    "$build/bin/ubc-upload" --url "$single_url" "$log" | sed 's/^/  /'
 
-q() { clickhouse-client --host 127.0.0.1 --port "$(cat "$scratch/$1/tcp_port")" --query "$2" | tr "\t" " "; }
+q() { scripts/clickhouse-server.sh query "$scratch/$1" "$2" | tr "\t" " "; }
 status=0
 while IFS= read -r sql; do
     case "$sql" in ''|--*) continue ;; esac

@@ -6,7 +6,7 @@
 #                         (default folder: build-asan, or build-asan-qt6)
 #   KELUBC_COMPARE_DEMO   ubc-demo of a build against the other Qt version: the
 #                         test demo_same_across_qt plays the scenario with both
-#   CLICKHOUSE=0|1        run the tests labelled clickhouse (real server on
+#   CLICKHOUSE=0|1        run the tests labelled clickhouse (real servers on
 #                         loopback); default 1, and 0 under SANITIZE=1
 #   KELUBC_BUILD_BENCH    ON (default) or OFF: build the benchmarks too
 set -euo pipefail
@@ -19,7 +19,8 @@ extra=()
 [ "${SANITIZE:-0}" = 1 ] && extra+=(clang libclang-rt-dev)
 clickhouse=${CLICKHOUSE:-$([ "${SANITIZE:-0}" = 1 ] && echo 0 || echo 1)}
 select=()
-if [ "$clickhouse" = 1 ]; then extra+=(clickhouse-server clickhouse-client); else select=(-LE clickhouse); fi
+# The real servers: ClickHouse, the gateway (nginx) and what its test drives it with.
+if [ "$clickhouse" = 1 ]; then extra+=(clickhouse-server clickhouse-client nginx-light openssl curl); else select=(-LE clickhouse); fi
 scripts/setup-debian.sh "${extra[@]}"
 
 jobs=$(nproc)

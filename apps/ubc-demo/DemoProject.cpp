@@ -1,13 +1,44 @@
 #include "DemoProject.h"
 
-#include "JsonObjectReader.h"
-
 #include <QtCore/QFile>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QSaveFile>
 #include <QtCore/QUuid>
+
+#include <simdjson.h>
+
+namespace {
+
+// Members as Qt's JSON classes read them: a missing or mistyped value reads
+// as empty or zero.
+using Value = simdjson::simdjson_result<simdjson::dom::element>;
+
+QString text(Value v)
+{
+    std::string_view s;
+    return v.get_string().get(s) ? QString() : QString::fromUtf8(s.data(), int(s.size()));
+}
+
+double number(Value v)
+{
+    double d;
+    return v.get_double().get(d) ? 0 : d;
+}
+
+// An array's items; none for anything else.
+QVector<Value> items(Value v)
+{
+    QVector<Value> result;
+    simdjson::dom::array a;
+    if (!v.get_array().get(a))
+        for (simdjson::dom::element e : a)
+            result.append(Value(std::move(e)));
+    return result;
+}
+
+} // namespace
 
 void DemoProject::create(const QString &path)
 {
@@ -23,27 +54,30 @@ bool DemoProject::load(const QString &path, QString *error)
         *error = file.errorString();
         return false;
     }
-    QJsonObject root;
-    if (!JsonObjectReader::read(file.readAll(), &root) || root.value(QStringLiteral("id")).toString().isEmpty()) {
+    // simdjson, not Qt's parser, which leaks on a key repeated in a file
+    // that the demo did not necessarily write.
+    const QByteArray bytes = file.readAll();
+    simdjson::dom::parser parser;
+    simdjson::dom::object root;
+    if (parser.parse(bytes.constData(), size_t(bytes.size())).get_object().get(root) || text(root["id"]).isEmpty()) {
         *error = QStringLiteral("not a demo project");
         return false;
     }
     close();
     m_path = path;
-    m_id = root.value(QStringLiteral("id")).toString();
-    m_runningTime = qint64(root.value(QStringLiteral("runningTime")).toDouble());
-    m_editCount = root.value(QStringLiteral("editCount")).toInt();
-    for (const QJsonValue &value : root.value(QStringLiteral("elements")).toArray()) {
-        const QJsonObject o = value.toObject();
+    m_id = text(root["id"]);
+    m_runningTime = qint64(number(root["runningTime"]));
+    m_editCount = int(number(root["editCount"]));
+    for (Value o : items(root["elements"])) {
         DemoElement e;
-        e.kind = o.value(QStringLiteral("kind")).toString();
-        e.name = o.value(QStringLiteral("name")).toString();
-        const QJsonArray line = o.value(QStringLiteral("line")).toArray();
-        e.line = QLineF(line.at(0).toDouble(), line.at(1).toDouble(),
-                        line.at(2).toDouble(), line.at(3).toDouble());
-        for (const QJsonValue &p : o.value(QStringLiteral("properties")).toArray()) {
-            const QJsonArray pair = p.toArray();
-            e.properties.append({pair.at(0).toString(), pair.at(1).toString()});
+        e.kind = text(o["kind"]);
+        e.name = text(o["name"]);
+        const QVector<Value> line = items(o["line"]);
+        auto at = [&line](int i) { return line.size() > i ? number(line[i]) : 0.0; };
+        e.line = QLineF(at(0), at(1), at(2), at(3));
+        for (const Value &p : items(o["properties"])) {
+            const QVector<Value> pair = items(p);
+            e.properties.append({pair.size() > 0 ? text(pair[0]) : QString(), pair.size() > 1 ? text(pair[1]) : QString()});
         }
         m_elements.append(e);
     }

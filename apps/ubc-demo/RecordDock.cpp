@@ -1,8 +1,6 @@
 #include "RecordDock.h"
 
-#ifdef KELUBC_WITH_UPLOADER
 #include <KelUbcUploader.h>
-#endif
 #include <RuvUbc.h>
 
 #include <QtCore/QPointer>
@@ -42,14 +40,12 @@ RecordDock::~RecordDock()
     RuvUbc::instance()->removeListener(m_listener);
 }
 
-#ifdef KELUBC_WITH_UPLOADER
 void RecordDock::showUpload(KelUbcUploader *uploader)
 {
     m_upload->show();
     setUploadStatus(uploader->confirmedLines(), uploader->waitingLines(), uploader->lastError());
     connect(uploader, &KelUbcUploader::statusChanged, this, &RecordDock::setUploadStatus);
 }
-#endif
 
 QString RecordDock::uploadStatus() const
 {

@@ -1,9 +1,9 @@
 #include "Summary.h"
 
-#include "JsonObjectReader.h"
+#include <RecordFormat/JournalLineReader.h>
+#include <RecordFormat/RecordLineReader.h>
 
 #include <QtCore/QFile>
-#include <QtCore/QJsonObject>
 #include <QtCore/QTextStream>
 
 namespace {
@@ -17,9 +17,9 @@ QString tally(const QMap<Key, int> &counts)
     return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral(", "));
 }
 
-quint64 codeOf(const QJsonValue &value)
+QString qs(std::string_view text)
 {
-    return value.isString() ? value.toString().toULongLong() : quint64(value.toDouble());
+    return QString::fromUtf8(text.data(), int(text.size()));
 }
 
 } // namespace
@@ -32,27 +32,33 @@ Summary::Summary(const QString &recordsPath, const QString &eventsPath)
 
 bool Summary::read()
 {
-    const bool records = readLines(m_recordsPath, [this](const QJsonObject &record) {
+    RecordLineReader recordReader;
+    LogRecord record;
+    const bool records = readLines(m_recordsPath, [&](std::string_view line) {
+        if (const char *why = recordReader.read(line, record))
+            return why;
         ++m_records;
-        ++m_byGroup[record.value(QStringLiteral("fngroup")).toString()];
-        const QJsonObject attrs = record.value(QStringLiteral("attrs")).toObject();
-        if (attrs.contains(QStringLiteral("location"))) {
-            const QString location = attrs.value(QStringLiteral("location")).toString();
-            ++m_byLocation[location.isEmpty() ? QStringLiteral("(none)") : location];
-        }
+        ++m_byGroup[qs(record.text(RecordFields::Fngroup))];
+        if (const RecordAttr *location = record.attr("location"))
+            ++m_byLocation[location->value.empty() ? QStringLiteral("(none)") : qs(location->value)];
+        return static_cast<const char *>(nullptr);
     });
-    const bool events = readLines(m_eventsPath, [this](const QJsonObject &event) {
+    JournalLineReader eventReader;
+    JournalEvent event;
+    const bool events = readLines(m_eventsPath, [&](std::string_view line) {
+        if (const char *why = eventReader.read(line, event))
+            return why;
         ++m_events;
-        const quint64 code = codeOf(event.value(QStringLiteral("code")));
+        const quint64 code = qs(event.code).toULongLong();
         ++m_byCode[code];
-        const QJsonObject attrs = event.value(QStringLiteral("attrs")).toObject();
-        if (attrs.contains(QStringLiteral("tjsc")))
-            m_durations.insert(code, attrs.value(QStringLiteral("tjsc")).toString());
+        if (const RecordAttr *tjsc = event.attr("tjsc"))
+            m_durations.insert(code, qs(tjsc->value));
+        return static_cast<const char *>(nullptr);
     });
     return records && events;
 }
 
-bool Summary::readLines(const QString &path, const std::function<void(const QJsonObject &)> &take)
+bool Summary::readLines(const QString &path, const std::function<const char *(std::string_view)> &take)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -68,12 +74,10 @@ bool Summary::readLines(const QString &path, const std::function<void(const QJso
         ++number;
         if (line.isEmpty())
             continue;
-        QJsonObject object;
-        if (!JsonObjectReader::read(line, &object)) {
-            m_error = QStringLiteral("%1:%2: not a JSON object").arg(path).arg(number);
+        if (const char *why = take(std::string_view(line.constData(), size_t(line.size())))) {
+            m_error = QStringLiteral("%1:%2: %3").arg(path, QString::number(number), QLatin1String(why));
             return false;
         }
-        take(object);
     }
     return true;
 }

@@ -5,8 +5,7 @@
 #include <QtCore/QString>
 
 #include <functional>
-
-class QJsonObject;
+#include <string_view>
 
 // What the host knows about the session beyond the two logs.
 struct SessionFacts
@@ -24,13 +23,16 @@ class Summary
 public:
     Summary(const QString &recordsPath, const QString &eventsPath);
 
-    // False when a log is missing or holds a line that is not a JSON object.
+    // False when the record log is missing or a log holds a line that is not
+    // a record or a coded event.
     bool read();
     void print(const SessionFacts &facts) const;
     QString error() const { return m_error; }
 
 private:
-    bool readLines(const QString &path, const std::function<void(const QJsonObject &)> &take);
+    // Calls take(line) for each line that is not blank; take says why a line
+    // is not what the log should hold, or null.
+    bool readLines(const QString &path, const std::function<const char *(std::string_view)> &take);
 
     QString m_recordsPath;
     QString m_eventsPath;

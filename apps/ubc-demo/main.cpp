@@ -12,9 +12,7 @@
 
 #include <KelUbc.h>
 #include <KelUbcTranslator.h>
-#ifdef KELUBC_WITH_UPLOADER
 #include <KelUbcUploader.h>
-#endif
 #include <RuvUbc.h>
 #include <RuvUbcHelper.h>
 
@@ -82,30 +80,39 @@ int main(int argc, char **argv)
                       QStringLiteral("dir"), QStringLiteral("ubc-demo-output")});
     parser.addOption({QStringLiteral("lang"), QStringLiteral("Language of the labels: zh or en (default: zh)."),
                       QStringLiteral("lang"), QStringLiteral("zh")});
-    parser.addOption({QStringLiteral("upload-url"), QStringLiteral("Upload the records to this ClickHouse HTTP address."),
+    parser.addOption({QStringLiteral("upload-url"), QStringLiteral("Upload the records to this gateway or ClickHouse HTTP address (a gateway's token from UBC_UPLOAD_TOKEN)."),
                       QStringLiteral("url")});
     parser.addOption({QStringLiteral("upload-consent"), QStringLiteral("The person's consent to the upload: yes or no (default: yes with --upload-url)."),
                       QStringLiteral("yes|no"), QStringLiteral("yes")});
     parser.addOption({QStringLiteral("upload-user"), QStringLiteral("User for the upload; the password is read from UBC_UPLOAD_PASSWORD."),
                       QStringLiteral("name")});
-    parser.process(app);
+    // Exit codes: 0 success, 1 a failure at run time, 2 a usage error (with
+    // the usage on stderr); process() would exit with 1 on a bad option.
+    const auto usageError = [&parser](const QString &message) {
+        std::fprintf(stderr, "ubc-demo: %s\n%s", qPrintable(message), qPrintable(parser.helpText()));
+        return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
 
     const QString lang = parser.value(QStringLiteral("lang"));
-    if (lang != QLatin1String("zh") && lang != QLatin1String("en")) {
-        std::fprintf(stderr, "ubc-demo: --lang takes zh or en, not \"%s\"\n", qPrintable(lang));
-        return 2;
-    }
+    if (lang != QLatin1String("zh") && lang != QLatin1String("en"))
+        return usageError(QStringLiteral("--lang takes zh or en, not \"%1\"").arg(lang));
     const UiLanguage language = lang == QLatin1String("en") ? UiLanguage::English : UiLanguage::Chinese;
     const QString outDir = QDir(parser.value(QStringLiteral("out"))).absolutePath();
     if (!QDir().mkpath(outDir)) {
         std::fprintf(stderr, "ubc-demo: cannot create %s\n", qPrintable(outDir));
-        return 2;
+        return 1;
     }
     const QString consent = parser.value(QStringLiteral("upload-consent"));
-    if (consent != QLatin1String("yes") && consent != QLatin1String("no")) {
-        std::fprintf(stderr, "ubc-demo: --upload-consent takes yes or no, not \"%s\"\n", qPrintable(consent));
-        return 2;
-    }
+    if (consent != QLatin1String("yes") && consent != QLatin1String("no"))
+        return usageError(QStringLiteral("--upload-consent takes yes or no, not \"%1\"").arg(consent));
     const QString recordsPath = outDir + QStringLiteral("/records.jsonl");
     const QString eventsPath = outDir + QStringLiteral("/coded-events.jsonl");
     const QString projectPath = outDir + QStringLiteral("/demo.kelprj");
@@ -114,7 +121,7 @@ int main(int argc, char **argv)
                                 recordsPath + QStringLiteral(".rejected")}) {
         if (QFile::exists(path) && !QFile::remove(path)) {
             std::fprintf(stderr, "ubc-demo: cannot remove %s\n", qPrintable(path));
-            return 2;
+            return 1;
         }
     }
 
@@ -135,7 +142,6 @@ int main(int argc, char **argv)
     ubc->openApp();
 
     MainWindow window(projectPath, language);
-#ifdef KELUBC_WITH_UPLOADER
     // Upload: the consent is the command line's, for this run only.
     KelUbcUploader uploader;
     if (parser.isSet(QStringLiteral("upload-url"))) {
@@ -143,6 +149,8 @@ int main(int argc, char **argv)
         if (parser.isSet(QStringLiteral("upload-user")))
             uploader.setCredentials(parser.value(QStringLiteral("upload-user")),
                                     qEnvironmentVariable("UBC_UPLOAD_PASSWORD"));
+        if (qEnvironmentVariableIsSet("UBC_UPLOAD_TOKEN"))
+            uploader.setHeader("Authorization", "Bearer " + qgetenv("UBC_UPLOAD_TOKEN"));
         uploader.setLogFilePath(recordsPath);
         uploader.setMaxBatchAge(1000);
         uploader.setPollInterval(250);
@@ -151,12 +159,6 @@ int main(int argc, char **argv)
             dock->showUpload(&uploader);
         uploader.start();
     }
-#else
-    if (parser.isSet(QStringLiteral("upload-url"))) {
-        std::fprintf(stderr, "ubc-demo: built without the uploader; --upload-url cannot be used\n");
-        return 2;
-    }
-#endif
     window.show();
     ubc->startApp();
 
@@ -167,7 +169,6 @@ int main(int argc, char **argv)
     }
     // The window's close ends the loop through the application's Quit event.
     int result = app.exec();
-#ifdef KELUBC_WITH_UPLOADER
     if (parser.isSet(QStringLiteral("upload-url"))) {
         // The uploader made its last attempt as the loop ended; what stays
         // waits in the log for the next run.
@@ -177,7 +178,6 @@ int main(int argc, char **argv)
                     uploader.lastError().isEmpty() ? "" : "; last error: ", qPrintable(uploader.lastError()));
         std::fflush(stdout);
     }
-#endif
     if (!session)
         return result;
 

@@ -1,21 +1,19 @@
 // ubc-upload: ships a behaviour log to the fleet's store with KelUbcUploader
 // and exits once the store confirmed every line (or at --timeout).
-//   ubc-upload --url https://gateway/v1/records [--generate N] LOG
+//   ubc-upload --url https://gateway/v1/records [--generate N [--machines M] [--without-seq]] LOG
 //   ubc-upload --url http://127.0.0.1:8123/ --user NAME LOG
 // The gateway's token comes from UBC_UPLOAD_TOKEN, a ClickHouse password from
 // UBC_UPLOAD_PASSWORD, so that neither is in ps. Exit codes: 0 every line
 // confirmed or set aside, 1 not (server unreachable, timeout), 2 a usage error.
 
 #include <KelUbcUploader.h>
+#include <RecordFormat/RecordGenerator.h>
 #include <RuvUbc.h>
 
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QCoreApplication>
-#include <QtCore/QCryptographicHash>
 #include <QtCore/QElapsedTimer>
-#include <QtCore/QFile>
 #include <QtCore/QTimer>
-#include <QtCore/QUuid>
 
 #include <cstdio>
 
@@ -25,50 +23,6 @@ int usageError(const QCommandLineParser &parser, const QString &error)
 {
     std::fprintf(stderr, "ubc-upload: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
     return 2;
-}
-
-// Appends n records, the way RuvUbc writes them, from `machines` made-up
-// machines, one new session each.
-bool generate(const QString &path, qint64 n, int machines)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    static const char *const codes[][3] = {
-        {"210101", "绘制墙", "Ribbon工具栏"}, {"210102", "复制", "右键"},
-        {"210201", "三维视图", "视图面板"}, {"210301", "撤销", "快捷键"},
-        {"210302", "重做", "Ribbon快捷栏"}, {"210401", "计算工程量", "快捷键"}};
-    UbcDataProtocol record;
-    RuvUbc::instance()->initUbcDataProtocol(record);
-    const qint64 perMachine = (n + machines - 1) / qMax(machines, 1);
-    record.prjfullpath = QStringLiteral("/home/user/projects/demo.kelprj");
-    record.projectid = QStringLiteral("demo");
-    QByteArray chunk;
-    for (qint64 i = 0; i < n; ++i) {
-        if (i % perMachine == 0) {
-            record.sessionid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-            if (machines > 1)
-                record.gid = record.hardwareid = QString::fromLatin1(
-                        QCryptographicHash::hash(QByteArray::number(i / perMachine), QCryptographicHash::Sha256).toHex());
-        }
-        const auto &code = codes[i % 6];
-        record.fncode = QString::fromUtf8(code[0]);
-        record.fnname = QString::fromUtf8(code[1]);
-        record.fngroup = QStringLiteral("绘图");
-        record.trigertime = QStringLiteral("2026-12-05T16:%1:%2.%3+08:00")
-                                    .arg(i / 60000 % 60, 2, 10, QLatin1Char('0'))
-                                    .arg(i / 1000 % 60, 2, 10, QLatin1Char('0'))
-                                    .arg(i % 1000, 3, 10, QLatin1Char('0'));
-        record.attrs = {{QStringLiteral("location"), QString::fromUtf8(code[2])},
-                        {QStringLiteral("layer"), QStringLiteral("结构")}};
-        chunk += RuvUbc::toJsonLine(record, quint64(i % perMachine + 1));
-        if (chunk.size() > (1 << 22)) {
-            if (file.write(chunk) != chunk.size())
-                return false;
-            chunk.clear();
-        }
-    }
-    return file.write(chunk) == chunk.size() && file.flush();
 }
 
 } // namespace
@@ -86,6 +40,7 @@ int main(int argc, char **argv)
         {QStringLiteral("user"), QStringLiteral("User name (password from UBC_UPLOAD_PASSWORD)."), QStringLiteral("name")},
         {QStringLiteral("generate"), QStringLiteral("First append N generated records of a new session."), QStringLiteral("n")},
         {QStringLiteral("machines"), QStringLiteral("Generated records come from this many machines (default 1: this one)."), QStringLiteral("n"), QStringLiteral("1")},
+        {QStringLiteral("without-seq"), QStringLiteral("Generated records have no seq, as another behaviour-log library writes them.")},
         {QStringLiteral("batch-bytes"), QStringLiteral("Batch size in log bytes (default 8 MiB)."), QStringLiteral("n")},
         {QStringLiteral("no-gzip"), QStringLiteral("Send request bodies uncompressed.")},
         {QStringLiteral("no-consent"), QStringLiteral("Start without consent: nothing may be sent.")},
@@ -111,8 +66,14 @@ int main(int argc, char **argv)
     if (parser.isSet(QStringLiteral("generate"))) {
         QElapsedTimer timer;
         timer.start();
-        const qint64 n = parser.value(QStringLiteral("generate")).toLongLong();
-        if (!generate(log, n, qMax(parser.value(QStringLiteral("machines")).toInt(), 1))) {
+        // Records of this machine, as its RuvUbc fills them in.
+        RecordGenerator::Options options;
+        options.count = parser.value(QStringLiteral("generate")).toLongLong();
+        options.machines = qMax(parser.value(QStringLiteral("machines")).toInt(), 1);
+        options.withSeq = !parser.isSet(QStringLiteral("without-seq"));
+        RuvUbc::instance()->initUbcDataProtocol(options.base);
+        const qint64 n = options.count;
+        if (!RecordGenerator::appendTo(log, options)) {
             std::fprintf(stderr, "ubc-upload: cannot write %s\n", qPrintable(log));
             return 1;
         }

@@ -19,7 +19,7 @@ KelUbc::KelUbc()
     if (QCoreApplication *app = QCoreApplication::instance())
         d_ptr->watch(app);
     else
-        qWarning("KelUbc: created before the application object; its events are not watched");
+        qCWarning(lcKelUbc, "KelUbc: created before the application object; its events are not watched");
 }
 
 KelUbc::~KelUbc()
@@ -60,6 +60,11 @@ void KelUbc::send(const QString &fncode, const QStringList &values)
 void KelUbc::send(quint64 code, QMap<QString, QString> &attributes)
 {
     d_func()->send(code, attributes);
+}
+void KelUbc::send(quint64 code, const QMap<QString, QString> &attributes)
+{
+    QMap<QString, QString> copy = attributes;
+    d_func()->send(code, copy);
 }
 void KelUbc::send(quint64 code, const QString &key, const QString &value, const bool &addLayer)
 {

@@ -71,7 +71,11 @@ public:
     void send(const QString &fncode, const QStringList &values);
 
     // Coded events for the host's helper object "RuvUbcHelper"
+    // A "layer" or "Layer" key carries the current layer to the helper; this
+    // form writes that back into the caller's map, the const one does not
+    // (it takes a braced list: send(code, {{"k", "v"}})).
     void send(quint64 code, QMap<QString, QString> &attributes);
+    void send(quint64 code, const QMap<QString, QString> &attributes);
     void send(quint64 code, const QString &key, const QString &value, const bool &addLayer);
     void send(quint64 code, const bool &addLayer);
     void recordTime(quint64 code);

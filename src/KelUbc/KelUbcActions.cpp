@@ -2,6 +2,8 @@
 
 #include "KelUbcPrivate.h"
 
+#include <RecordFormat/SpecialCodes.h>
+
 #include <QtCore/QRegularExpression>
 
 void KelUbcPrivate::send(quint64 code, QMap<QString, QString> &attributes)
@@ -43,7 +45,7 @@ void KelUbcPrivate::send(quint64 code, bool addLayer)
 
 void KelUbcPrivate::sendActionExecute(const QString &fncode, const QString &fnname, bool byShortcut)
 {
-    if (fncode.isEmpty() || fncode == QLatin1String("213036"))
+    if (fncode.isEmpty() || fncode == QLatin1String(SpecialCodes::Undo.data(), int(SpecialCodes::Undo.size())))
         return;
     record([&](UbcDataProtocol &r) {
         r.fnname = fnname;

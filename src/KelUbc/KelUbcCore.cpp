@@ -14,10 +14,14 @@ QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const Q
 
     // Codes without a row are not remembered: a row added later is found then.
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("select * from FuncDict where fncode = ?"));
+    // A file that is no dictionary, or a writer's exclusive lock, fails here
+    // already; what the execution says then is only that nothing was bound.
+    const bool prepared = query.prepare(QStringLiteral("select * from FuncDict where fncode = ?"));
+    const QSqlError prepareError = prepared ? QSqlError() : query.lastError();
     // Always text: a null QString would bind SQL NULL and match no row, unlike "".
     query.bindValue(0, fncode.isNull() ? QString(QLatin1String("")) : fncode, QSql::In);
-    if (query.exec() && query.next()) {
+    const bool executed = query.exec();
+    if (executed && query.next()) {
         FuncDictEntry entry;
         entry.fnGroup = query.value(QStringLiteral("fnGroup")).toString();
         entry.fnName = query.value(QStringLiteral("fnName")).toString();
@@ -28,6 +32,12 @@ QHash<QString, FuncDictEntry>::iterator KelUbcPrivate::findFuncDictEntry(const Q
         return m_funcDict.insert(fncode, entry);
     }
     QMessageLogger().debug() << query.lastError();
+    // A file that opened yet is no dictionary (not SQLite, no FuncDict table)
+    // fails every look-up; a writer's lock (SQLITE_BUSY, SQLITE_LOCKED) passes.
+    const QSqlError failure = prepared ? query.lastError() : prepareError;
+    const QString sqliteCode = failure.nativeErrorCode();
+    if (!executed && sqliteCode != QLatin1String("5") && sqliteCode != QLatin1String("6"))
+        warnDictionaryUnusable(m_db.databaseName(), failure.text());
     return m_funcDict.end();
 }
 

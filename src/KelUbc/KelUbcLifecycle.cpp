@@ -3,43 +3,41 @@
 #include "KelUbcPrivate.h"
 
 #include <KelTimeTracker.h>
+#include <RecordFormat/SpecialCodes.h>
 
 #include <QtCore/QDebug>
 #include <QtCore/QEvent>
 
 namespace {
 
-const quint64 IdleCode = 580101002;
-const quint64 ActiveCode = 580101003;
-const quint64 EditCountCode = 580101004;
 const qint64 IdleSeconds = 600;
 
 } // namespace
 
 // A lifecycle record's code, label name and the special-function group.
-static void lifecycle(UbcDataProtocol &r, const char *fncode, KelUbcPrivate::Label name)
+static void lifecycle(UbcDataProtocol &r, const SpecialCodes::Lifecycle &which)
 {
-    r.fncode = QLatin1String(fncode);
-    r.fnname = KelUbcPrivate::label(name);
+    r.fncode = QLatin1String(which.code);
+    r.fnname = KelUbcPrivate::label(which.label);
     r.fngroup = KelUbcPrivate::label(KelUbcPrivate::LabelSpecialFunction);
 }
 
 void KelUbcPrivate::openApp()
 {
-    record([](UbcDataProtocol &r) { lifecycle(r, "990007", LabelOpenApp); });
+    record([](UbcDataProtocol &r) { lifecycle(r, SpecialCodes::OpenApp); });
 }
 
 void KelUbcPrivate::startApp()
 {
     m_appStartTime = now();
-    record([](UbcDataProtocol &r) { lifecycle(r, "990001", LabelStartApp); });
+    record([](UbcDataProtocol &r) { lifecycle(r, SpecialCodes::StartApp); });
 }
 
 void KelUbcPrivate::closeApp()
 {
     const qint64 seconds = m_appStartTime.secsTo(now()); // 0 before any startApp
     record([seconds](UbcDataProtocol &r) {
-        lifecycle(r, "990002", LabelCloseApp);
+        lifecycle(r, SpecialCodes::CloseApp);
         r.duration = QString::number(seconds);
     });
 }
@@ -48,7 +46,7 @@ void KelUbcPrivate::newProject(const SOperation &op, const QMap<QString, QString
 {
     m_projectOpenTime = now();
     record([&op, &attributes](UbcDataProtocol &r) {
-        lifecycle(r, "990003", LabelNewProject);
+        lifecycle(r, SpecialCodes::NewProject);
         r.projectid = op.projectId;
         r.prjfullpath = op.prjFullPath;
         r.attrs = attributes;
@@ -60,7 +58,7 @@ void KelUbcPrivate::openProject(const SOperation &op)
 {
     m_projectOpenTime = now();
     record([&op](UbcDataProtocol &r) {
-        lifecycle(r, "990004", LabelOpenProject);
+        lifecycle(r, SpecialCodes::OpenProject);
         r.projectid = op.projectId;
     });
     m_projectId = op.projectId;
@@ -70,21 +68,21 @@ void KelUbcPrivate::saveProject(const SOperation &op)
 {
     const QString editCount = QString::number(op.prjEdoCnt);
     record([&op, &editCount](UbcDataProtocol &r) {
-        lifecycle(r, "990005", LabelSaveProject);
+        lifecycle(r, SpecialCodes::SaveProject);
         r.projectid = op.projectId;
         r.prjedocnt = editCount;
         r.prjsize = QString::number(op.prjSize / 1000);
     });
     // Sent whether or not the record was logged.
     if (KelUbcPrivate *s = singleton())
-        s->send(EditCountCode, QStringLiteral("prjedocnt"), editCount, true);
+        s->send(SpecialCodes::EditCount, QStringLiteral("prjedocnt"), editCount, true);
 }
 
 void KelUbcPrivate::closeProject(const SOperation &op)
 {
     const qint64 seconds = m_projectOpenTime.secsTo(now());
     record([&op, seconds](UbcDataProtocol &r) {
-        lifecycle(r, "990006", LabelCloseProject);
+        lifecycle(r, SpecialCodes::CloseProject);
         r.prjsize = QString::number(op.prjSize / 1000);
         r.projectid = op.projectId;
         r.prjedocnt = QString::number(op.prjEdoCnt);
@@ -171,10 +169,10 @@ void KelUbcPrivate::handleMouseMove()
     const qint64 idle = m_lastActivity.secsTo(current);
     if (KelUbcPrivate *s = singleton()) {
         if (idle > IdleSeconds) {
-            s->sendCoded(KelUbcHelperLink::SendCode, IdleCode);
-            s->sendCoded(KelUbcHelperLink::SendCode, ActiveCode);
+            s->sendCoded(KelUbcHelperLink::SendCode, SpecialCodes::Idle);
+            s->sendCoded(KelUbcHelperLink::SendCode, SpecialCodes::Active);
         }
-        s->sendCoded(KelUbcHelperLink::RecordTime, ActiveCode);
+        s->sendCoded(KelUbcHelperLink::RecordTime, SpecialCodes::Active);
     }
     m_lastActivity = current;
 }

@@ -1,7 +1,13 @@
 #include "KelUbcPrivate.h"
 
 #include <QtCore/QDebug>
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
 #include <QtSql/QSqlError>
+
+#include <atomic>
+
+Q_LOGGING_CATEGORY(lcKelUbc, "kelubc.facade")
 
 KelUbcPrivate::KelUbcPrivate()
     : QObject(nullptr),
@@ -15,9 +21,27 @@ KelUbcPrivate::KelUbcPrivate()
     // A writer's exclusive lock would hold each look-up for the driver's default
     // 5 s in the host's GUI thread; 10 ms rides out a commit, then the event drops.
     m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=10"));
-    if (!m_db.open())
+    if (!m_db.open()) {
         QMessageLogger().debug() << m_db.lastError();
+        warnDictionaryUnusable(m_db.databaseName(), m_db.lastError().text());
+    }
     m_lastActivity = now();
+}
+
+// Once per process: a host that builds facades of its own, or looks up many
+// codes, hears it once, with the path to put the file at.
+void KelUbcPrivate::warnDictionaryUnusable(const QString &path, const QString &why)
+{
+    static std::atomic<bool> warned{false};
+    if (warned.exchange(true))
+        return;
+    const QString where = QDir::toNativeSeparators(path);
+    if (QFileInfo::exists(path))
+        qCWarning(lcKelUbc, "KelUbc: cannot read the function dictionary %s (%s); named events are dropped",
+                  qUtf8Printable(where), qUtf8Printable(why));
+    else
+        qCWarning(lcKelUbc, "KelUbc: no function dictionary at %s; named events are dropped and actions carry no group",
+                  qUtf8Printable(where));
 }
 
 KelUbcPrivate::~KelUbcPrivate() = default;

@@ -16,8 +16,14 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
 #include <QtCore/QHash>
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QObject>
 #include <QtSql/QSqlDatabase>
+
+// The library's own diagnostics. The record's info line and the dictionary's
+// debug lines stay in the default category, where hosts' handlers and filter
+// rules have always met them.
+Q_DECLARE_LOGGING_CATEGORY(lcKelUbc)
 
 // One cached row of the function dictionary.
 struct FuncDictEntry
@@ -55,7 +61,21 @@ public:
 
     // Time stamps are taken in UTC: whole-second differences are the same as
     // in local time, and reading the local zone costs microseconds per call.
-    static QDateTime now() { return QDateTime::currentDateTimeUtc(); }
+    QDateTime now() const
+    {
+        const QDateTime utc = QDateTime::currentDateTimeUtc();
+        return Q_LIKELY(m_clockOffsetMs == 0) ? utc : utc.addMSecs(m_clockOffsetMs);
+    }
+    // Test seams, the only ways into the state from outside. This object's clock
+    // runs ms ahead from now on, so that tests need not wait out durations
+    // and idle gaps. Nothing else calls it.
+    void advanceClockForTesting(qint64 ms) { m_clockOffsetMs += ms; }
+    // Fuzzing seam: the cache holds this one row, as if read from the file.
+    void replaceDictionaryForTesting(const QString &fncode, const FuncDictEntry &entry)
+    {
+        m_funcDict.clear();
+        m_funcDict.insert(fncode, entry);
+    }
 
     // RuvUbc's collection switch, read by both outlets.
     static bool collecting();
@@ -116,6 +136,16 @@ public:
     void commitMDOnProjectClose();
     void markCommitted(qint64 key);
 
+private:
+    friend class KelUbc; // the facade's setters and pass-through write the texts
+
+    static UbcDataProtocol newRecord();
+    void logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion);
+    void writeLog(const UbcDataProtocol &record);
+    void handleMousePress(QObject *watched);
+    void handleMouseMove();
+    static void warnDictionaryUnusable(const QString &path, const QString &why);
+
     QSqlDatabase m_db;
     QHash<QString, FuncDictEntry> m_funcDict;
     QDateTime m_appStartTime;
@@ -128,14 +158,8 @@ public:
     QDateTime m_lastActivity;
     QMap<qint64, UBCMDStateInfo> m_mdStates;
 
-private:
-    static UbcDataProtocol newRecord();
-    void logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion);
-    void writeLog(const UbcDataProtocol &record);
-    void handleMousePress(QObject *watched);
-    void handleMouseMove();
-
     KelUbcHelperLink m_helperLink;
+    qint64 m_clockOffsetMs = 0; // moved by advanceClockForTesting() only
 };
 
 #endif // KELUBCPRIVATE_H

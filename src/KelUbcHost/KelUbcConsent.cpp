@@ -1,61 +1,73 @@
 #include "KelUbcConsent.h"
 
-#include "KelUbcConsentTexts.h"
+#include "KelUbcHostTexts.h"
+
+#include <RuvUbc.h>
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QSettings>
 
 namespace {
 
-constexpr char kTitle[] = "Share usage data?";
-constexpr char kQuestion[] =
-        "May this application send records of how you use it to the product team's server? "
-        "They say which commands you use, from where and when, with a digest of this machine; "
-        "never your files or your drawings. You can change your choice at any time.";
-constexpr char kGrant[] = "Share";
-constexpr char kRefuse[] = "Don't share";
+const QString levelKey = QStringLiteral("KelUbc/consentLevel");
+const QString lockedKey = QStringLiteral("KelUbc/consentLocked");
+const QString oldKey = QStringLiteral("KelUbc/uploadConsent");
 
-struct Text
+const char *const levelNames[] = {"", "off", "local", "upload"};
+
+KelUbcConsent::Level parseLevel(const QString &value)
 {
-    const char *source;
-    const char16_t *chinese;
-};
+    for (int level = KelUbcConsent::Off; level <= KelUbcConsent::Upload; ++level)
+        if (value == QLatin1String(levelNames[level]))
+            return KelUbcConsent::Level(level);
+    return KelUbcConsent::Unasked;
+}
 
-const Text texts[] = {
-    {kTitle, u"共享使用数据？"},
-    {kQuestion, u"是否允许本软件将您的使用记录发送到产品团队的服务器？记录包括您使用了哪些命令、"
-                u"从何处使用、何时使用，以及本机的摘要值；绝不包括您的文件或图纸。您可以随时更改此选择。"},
-    {kGrant, u"共享"},
-    {kRefuse, u"不共享"},
-};
-
-const QString key = QStringLiteral("KelUbc/uploadConsent");
+QString translated(const char *text)
+{
+    return QCoreApplication::translate(KelUbcHostTexts::ConsentContext, text);
+}
 
 } // namespace
-
-QString KelUbcConsentTexts::chinese(const char *sourceText)
-{
-    for (const Text &text : texts)
-        if (qstrcmp(sourceText, text.source) == 0)
-            return QString::fromUtf16(text.chinese);
-    return QString();
-}
 
 class KelUbcConsentPrivate
 {
 public:
     QString file; // empty: the application's default settings
+    bool governing = false;
 
     QSettings *settings() const
     {
         return file.isEmpty() ? new QSettings : new QSettings(file, QSettings::IniFormat);
     }
+    KelUbcConsent::Level stored() const
+    {
+        QScopedPointer<QSettings> s(settings());
+        if (s->contains(levelKey))
+            return parseLevel(s->value(levelKey).toString());
+        const QString old = s->value(oldKey).toString();
+        if (old == QLatin1String("granted"))
+            return KelUbcConsent::Upload;
+        return old == QLatin1String("refused") ? KelUbcConsent::LocalOnly : KelUbcConsent::Unasked;
+    }
+    // The machine's policy: its level and whether it is locked.
+    KelUbcConsent::Level policy(bool *locked) const
+    {
+        const QSettings s(QSettings::SystemScope, QCoreApplication::organizationName(),
+                          QCoreApplication::applicationName());
+        const KelUbcConsent::Level level = parseLevel(s.value(levelKey).toString());
+        *locked = level != KelUbcConsent::Unasked && s.value(lockedKey).toBool();
+        return level;
+    }
 };
 
-KelUbcConsent::KelUbcConsent(QObject *parent) : QObject(parent), d(new KelUbcConsentPrivate) {}
+KelUbcConsent::KelUbcConsent(QObject *parent) : QObject(parent), d(new KelUbcConsentPrivate)
+{
+    qRegisterMetaType<KelUbcConsent::Level>();
+}
 
 KelUbcConsent::KelUbcConsent(const QString &settingsFile, QObject *parent)
-    : QObject(parent), d(new KelUbcConsentPrivate)
+    : KelUbcConsent(parent)
 {
     d->file = settingsFile;
 }
@@ -65,48 +77,76 @@ KelUbcConsent::~KelUbcConsent()
     delete d;
 }
 
-KelUbcConsent::Choice KelUbcConsent::choice() const
+KelUbcConsent::Level KelUbcConsent::level() const
 {
-    QScopedPointer<QSettings> settings(d->settings());
-    const QString value = settings->value(key).toString();
-    if (value == QLatin1String("granted"))
-        return Granted;
-    if (value == QLatin1String("refused"))
-        return Refused;
-    return Unasked;
+    bool locked = false;
+    const Level policy = d->policy(&locked);
+    if (locked)
+        return policy;
+    const Level stored = d->stored();
+    return stored != Unasked ? stored : policy;
 }
 
-void KelUbcConsent::setChoice(Choice choice)
+bool KelUbcConsent::isLocked() const
 {
-    if (choice == this->choice())
+    bool locked = false;
+    d->policy(&locked);
+    return locked;
+}
+
+bool KelUbcConsent::needsAsking() const
+{
+    return !isLocked() && d->stored() == Unasked;
+}
+
+bool KelUbcConsent::recordsLocally() const
+{
+    const Level current = level();
+    return current == LocalOnly || current == Upload;
+}
+
+void KelUbcConsent::setLevel(Level level)
+{
+    if (isLocked() || level == d->stored())
         return;
+    const Level before = this->level();
     {
         QScopedPointer<QSettings> settings(d->settings());
-        if (choice == Unasked)
-            settings->remove(key);
+        settings->remove(oldKey);
+        if (level == Unasked)
+            settings->remove(levelKey);
         else
-            settings->setValue(key, choice == Granted ? QStringLiteral("granted") : QStringLiteral("refused"));
+            settings->setValue(levelKey, QLatin1String(levelNames[level]));
         settings->sync();
     }
-    emit choiceChanged(choice);
+    if (this->level() != before)
+        emit levelChanged(this->level());
 }
 
-QString KelUbcConsent::title()
+void KelUbcConsent::governCollection()
 {
-    return QCoreApplication::translate(KelUbcConsentTexts::Context, kTitle);
+    const auto apply = [this] { RuvUbc::instance()->setCollectionEnabled(recordsLocally()); };
+    apply();
+    if (!d->governing)
+        connect(this, &KelUbcConsent::levelChanged, this, apply);
+    d->governing = true;
 }
 
-QString KelUbcConsent::question()
-{
-    return QCoreApplication::translate(KelUbcConsentTexts::Context, kQuestion);
-}
+QString KelUbcConsent::title() { return translated(KelUbcHostTexts::Consent::Title); }
+QString KelUbcConsent::intro() { return translated(KelUbcHostTexts::Consent::Intro); }
+QString KelUbcConsent::lockedText() { return translated(KelUbcHostTexts::Consent::Locked); }
 
-QString KelUbcConsent::grantText()
+QString KelUbcConsent::levelText(Level level)
 {
-    return QCoreApplication::translate(KelUbcConsentTexts::Context, kGrant);
-}
-
-QString KelUbcConsent::refuseText()
-{
-    return QCoreApplication::translate(KelUbcConsentTexts::Context, kRefuse);
+    switch (level) {
+    case Off:
+        return translated(KelUbcHostTexts::Consent::Off);
+    case LocalOnly:
+        return translated(KelUbcHostTexts::Consent::Local);
+    case Upload:
+        return translated(KelUbcHostTexts::Consent::Upload);
+    case Unasked:
+        break;
+    }
+    return QString();
 }

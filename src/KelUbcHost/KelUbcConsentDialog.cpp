@@ -1,23 +1,60 @@
 #include "KelUbcConsentDialog.h"
 
-#include <QtWidgets/QMessageBox>
-#include <QtWidgets/QPushButton>
+#include <QtWidgets/QButtonGroup>
+#include <QtWidgets/QDialog>
+#include <QtWidgets/QDialogButtonBox>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QRadioButton>
+#include <QtWidgets/QVBoxLayout>
 
-KelUbcConsent::Choice KelUbcConsentDialog::ask(KelUbcConsent *consent, QWidget *parent)
+KelUbcConsent::Level KelUbcConsentDialog::ask(KelUbcConsent *consent, QWidget *parent)
 {
-    QMessageBox box(QMessageBox::Question, KelUbcConsent::title(), KelUbcConsent::question(),
-                    QMessageBox::NoButton, parent);
-    box.setObjectName(QStringLiteral("kelUbcConsentDialog"));
-    QPushButton *grant = box.addButton(KelUbcConsent::grantText(), QMessageBox::AcceptRole);
-    QPushButton *refuse = box.addButton(KelUbcConsent::refuseText(), QMessageBox::RejectRole);
-    grant->setObjectName(QStringLiteral("grant"));
-    refuse->setObjectName(QStringLiteral("refuse"));
-    box.setDefaultButton(refuse);
-    box.setEscapeButton(refuse);
-    box.exec();
-    const KelUbcConsent::Choice choice = box.clickedButton() == grant ? KelUbcConsent::Granted
-                                                                      : KelUbcConsent::Refused;
-    if (consent)
-        consent->setChoice(choice);
-    return choice;
+    const KelUbcConsent::Level current = consent ? consent->level() : KelUbcConsent::Unasked;
+    const bool locked = consent && consent->isLocked();
+
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("kelUbcConsentDialog"));
+    dialog.setWindowTitle(KelUbcConsent::title());
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *intro = new QLabel(KelUbcConsent::intro());
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
+
+    QButtonGroup levels;
+    static const char *const names[] = {"", "off", "local", "upload"};
+    for (int level = KelUbcConsent::Off; level <= KelUbcConsent::Upload; ++level) {
+        auto *button = new QRadioButton;
+        button->setObjectName(QLatin1String(names[level]));
+        // Long texts wrap in a label beside the button.
+        auto *text = new QLabel(KelUbcConsent::levelText(KelUbcConsent::Level(level)));
+        text->setWordWrap(true);
+        text->setBuddy(button);
+        auto *row = new QHBoxLayout;
+        row->addWidget(button, 0, Qt::AlignTop);
+        row->addWidget(text, 1);
+        layout->addLayout(row);
+        levels.addButton(button, level);
+        // Unasked preselects Off: nothing happens unless the person agrees.
+        button->setChecked(level == current || (current == KelUbcConsent::Unasked && level == KelUbcConsent::Off));
+        button->setEnabled(!locked || level == current);
+        text->setEnabled(button->isEnabled());
+    }
+    if (locked) {
+        auto *note = new QLabel(KelUbcConsent::lockedText());
+        note->setObjectName(QStringLiteral("locked"));
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    dialog.resize(520, dialog.sizeHint().height());
+
+    const bool answered = dialog.exec() == QDialog::Accepted;
+    const auto picked = KelUbcConsent::Level(levels.checkedId());
+    if (!consent)
+        return answered ? picked : current;
+    if (answered)
+        consent->setLevel(picked);
+    return consent->level();
 }

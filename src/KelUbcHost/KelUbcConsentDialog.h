@@ -2,22 +2,20 @@
 #define KELUBCCONSENTDIALOG_H
 
 #include "KelUbcConsent.h"
-
-#if defined(KELUBCHOSTWIDGETS_LIBRARY)
-#  define KELUBCHOSTWIDGETS_EXPORT Q_DECL_EXPORT
-#else
-#  define KELUBCHOSTWIDGETS_EXPORT Q_DECL_IMPORT
-#endif
+#include "KelUbcHostWidgetsGlobal.h"
 
 class QWidget;
 
-// The consent prompt: asks whether behaviour records may be uploaded, in the
-// language of the installed KelUbcTranslator, and stores the answer.
+// The consent prompt: the three levels, each with what it keeps and sends, in
+// the language of the installed KelUbcTranslator. A locked machine policy is
+// shown as the one choice, with a note; the others cannot be picked.
 class KELUBCHOSTWIDGETS_EXPORT KelUbcConsentDialog
 {
 public:
-    // Modal; closing the prompt without an answer refuses. Returns the choice.
-    static KelUbcConsent::Choice ask(KelUbcConsent *consent, QWidget *parent = nullptr);
+    // Modal; the level picked is stored. Closing the prompt without an answer
+    // keeps what was stored; a prompt never answered leaves Unasked. Returns
+    // the level in force afterwards.
+    static KelUbcConsent::Level ask(KelUbcConsent *consent, QWidget *parent = nullptr);
 };
 
 #endif // KELUBCCONSENTDIALOG_H

@@ -1,8 +1,8 @@
 #include "KelUbcTranslator.h"
 
-#include "KelUbcConsentTexts.h"
+#include "KelUbcHostTexts.h"
 
-#include <KelUbcLabels.h>
+#include <RecordFormat/RecordLabels.h>
 
 #include <QtCore/QAtomicInt>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -78,14 +78,17 @@ QString KelUbcTranslator::translate(const char *context, const char *sourceText,
 {
     Q_UNUSED(disambiguation)
     Q_UNUSED(n)
-    // The consent prompt's source texts are English.
-    if (sourceText && qstrcmp(context, KelUbcConsentTexts::Context) == 0)
-        return language() == English ? QString() : KelUbcConsentTexts::chinese(sourceText);
+    // The host kit's own source texts are English.
+    if (sourceText && context && language() == Chinese) {
+        const QString text = KelUbcHostTexts::chinese(context, sourceText);
+        if (!text.isNull())
+            return text;
+    }
     // A null answer lets the application ask its other translators.
     if (!sourceText || !d->gbk || qstrcmp(context, "KelUbc") != 0)
         return QString();
     if (language() == English) {
-        for (const KelUbcLabels::Text &label : KelUbcLabels::labelTexts)
+        for (const RecordLabels::Text &label : RecordLabels::labelTexts)
             if (qstrcmp(sourceText, label.source) == 0)
                 return QString::fromLatin1(label.english);
     }

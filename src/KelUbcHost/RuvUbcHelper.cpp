@@ -6,6 +6,8 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QLoggingCategory>
 #include <QtCore/QMutex>
 #include <QtCore/QThread>
@@ -194,6 +196,20 @@ int RuvUbcHelper::pendingLines() const
 {
     QMutexLocker lock(&d->mutex);
     return d->sink ? d->sink->queued() : 0;
+}
+
+bool RuvUbcHelper::eraseJournal()
+{
+    QMutexLocker lock(&d->mutex);
+    if (!d->sink)
+        return true;
+    const QString path = d->sink->path();
+    d->sink = std::make_unique<LogSink>(path, MaxPendingLines); // closes the old file
+    if (!QFile::remove(path) && QFileInfo::exists(path)) {
+        qCWarning(lcHost, "RuvUbcHelper: could not erase %s", qUtf8Printable(path));
+        return false;
+    }
+    return true;
 }
 
 bool RuvUbcHelper::flushJournal()

@@ -62,6 +62,9 @@ public:
     static constexpr int MaxPendingLines = 10000;
     int pendingLines() const; // lines waiting for a journal that failed
     bool flushJournal();      // writes what waits now; true when nothing waits
+    // Removes the journal file and forgets what waits for it; events sent at
+    // the same time land in the old file before the removal or in a new one.
+    bool eraseJournal();
 
     Q_INVOKABLE void sendData(quint64 code);
     Q_INVOKABLE void sendData(quint64 code, RuvUbcAttrType attributes);

@@ -1,15 +1,16 @@
 #ifndef RECORDROWWRITER_H
 #define RECORDROWWRITER_H
 
+#include <RecordFormat/RecordLineReader.h>
+
 #include <QtCore/QByteArray>
 
-#include <memory>
-
 // Turns record lines of the behaviour log into JSONEachRow rows for
-// ubc.records: the protocol's fields and seq, attrs as the arrays "attrs.key"
-// and "attrs.value", and "time",
-// trigertime in UTC as "YYYY-MM-DD hh:mm:ss". Fields the table does not know
-// are left out, so a newer writer's lines still insert.
+// ubc.records: the protocol's fields, sessionid and seq (a record's identity,
+// derived from its content for a line without seq or sessionid: see
+// RecordIdentity), attrs as the arrays "attrs.key" and "attrs.value", and
+// "time", trigertime in UTC as "YYYY-MM-DD hh:mm:ss". Fields the table does
+// not know are left out, so a newer writer's lines still insert.
 class RecordRowWriter
 {
 public:
@@ -17,12 +18,11 @@ public:
     ~RecordRowWriter();
 
     // Bytes readable after a line's end that the parser may touch.
-    static constexpr int Padding = 64;
+    static constexpr int Padding = int(RecordLineReader::Padding);
 
     // Appends the row for line [data, data + size) and a newline to out; the
     // Padding bytes after the line must be readable. False, and out unchanged,
-    // for a line that is not a record object (a fragment, garbage) or has no
-    // identity (a string sessionid and a positive integer seq).
+    // for a line that is not a record (RecordLineReader says which are).
     bool append(const char *data, int size, QByteArray &out);
 
     // "2026-12-05T16:02:11.347+08:00" -> "2026-12-05 08:02:11"; false when
@@ -30,8 +30,8 @@ public:
     static bool utcTime(const char *t, int n, char result[19]);
 
 private:
-    struct Parser;
-    std::unique_ptr<Parser> m_parser;
+    RecordLineReader m_reader;
+    LogRecord m_record;
 };
 
 #endif // RECORDROWWRITER_H

@@ -1,34 +1,65 @@
 #include "JsonLineWriter.h"
 
 #include <JsonString.h>
+#include <RecordFormat/RecordFields.h>
 #include <RuvUbc.h>
 
 #include <cstring>
 
 namespace {
 
-struct Field
+// The opening of each field's value, ","name":" (or {"name":" for the
+// first), all in one buffer, made from the field table when compiled.
+constexpr int keysSize()
 {
-    const char *name;
-    const char *key; // ","name":"  closing the value before; {"pcode":" first
-    int keySize;
-    QString UbcDataProtocol::*member;
-};
+    int n = 0;
+    for (std::string_view name : RecordFields::names)
+        n += int(name.size()) + 6;
+    return n;
+}
 
-// The arguments are pasted into string literals and a member name, where
-// parentheses cannot go.
-// NOLINTNEXTLINE(bugprone-macro-parentheses)
-#define KEY(open, name) { #name, open #name "\":\"", int(sizeof(open #name "\":\"")) - 1, &UbcDataProtocol::name }
-const Field kFields[JsonLineWriter::FieldCount] = {
-    KEY("{\"", pcode), KEY("\",\"", fncode), KEY("\",\"", fnname), KEY("\",\"", fngroup),
-    KEY("\",\"", trigertime), KEY("\",\"", gid), KEY("\",\"", vername), KEY("\",\"", ver),
-    KEY("\",\"", ver2), KEY("\",\"", debug), KEY("\",\"", usetype), KEY("\",\"", utype),
-    KEY("\",\"", mac), KEY("\",\"", hardwareid), KEY("\",\"", ip), KEY("\",\"", projectid),
-    KEY("\",\"", prjfullpath), KEY("\",\"", prjtext), KEY("\",\"", prjedocnt), KEY("\",\"", prjsize),
-    KEY("\",\"", prjcost), KEY("\",\"", regionrule), KEY("\",\"", major), KEY("\",\"", duration),
-    KEY("\",\"", sessionid),
+struct Keys
+{
+    char text[keysSize()] = {};
+    int begin[RecordFields::Count] = {};
+    int length[RecordFields::Count] = {};
+
+    constexpr Keys()
+    {
+        int at = 0;
+        for (int i = 0; i < RecordFields::Count; ++i) {
+            begin[i] = at;
+            if (i == 0) {
+                text[at++] = '{';
+            } else {
+                text[at++] = '"';
+                text[at++] = ',';
+            }
+            text[at++] = '"';
+            for (char c : RecordFields::names[i])
+                text[at++] = c;
+            text[at++] = '"';
+            text[at++] = ':';
+            text[at++] = '"';
+            length[i] = at - begin[i];
+        }
+    }
 };
-#undef KEY
+constexpr Keys kKeys;
+
+// The record's members in the table's order.
+QString UbcDataProtocol::*const kMembers[RecordFields::Count] = {
+    &UbcDataProtocol::pcode, &UbcDataProtocol::fncode, &UbcDataProtocol::fnname,
+    &UbcDataProtocol::fngroup, &UbcDataProtocol::trigertime, &UbcDataProtocol::gid,
+    &UbcDataProtocol::vername, &UbcDataProtocol::ver, &UbcDataProtocol::ver2,
+    &UbcDataProtocol::debug, &UbcDataProtocol::usetype, &UbcDataProtocol::utype,
+    &UbcDataProtocol::mac, &UbcDataProtocol::hardwareid, &UbcDataProtocol::ip,
+    &UbcDataProtocol::projectid, &UbcDataProtocol::prjfullpath, &UbcDataProtocol::prjtext,
+    &UbcDataProtocol::prjedocnt, &UbcDataProtocol::prjsize, &UbcDataProtocol::prjcost,
+    &UbcDataProtocol::regionrule, &UbcDataProtocol::major, &UbcDataProtocol::duration,
+    &UbcDataProtocol::sessionid,
+};
+static_assert(JsonLineWriter::FieldCount == RecordFields::Count, "one field table");
 
 constexpr char kSeqOpen[] = "\",\"seq\":";
 constexpr char kAttrsOpen[] = ",\"attrs\":{";
@@ -43,9 +74,9 @@ inline char *putRaw(char *p, const char *s, int n)
 qint64 lineSize(const UbcDataProtocol &record, int perUnit)
 {
     qint64 size = qint64(sizeof(kSeqOpen)) + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) + 4;
-    for (const Field &f : kFields) {
-        const QString &s = record.*f.member;
-        size += f.keySize + (perUnit ? qint64(perUnit) * s.size() : JsonString::measure(s));
+    for (int i = 0; i < RecordFields::Count; ++i) {
+        const QString &s = record.*kMembers[i];
+        size += kKeys.length[i] + (perUnit ? qint64(perUnit) * s.size() : JsonString::measure(s));
     }
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it) {
         size += 7;
@@ -74,9 +105,9 @@ bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint
 
     char *const begin = out.data();
     char *p = begin;
-    for (const Field &f : kFields) {
-        p = putRaw(p, f.key, f.keySize);
-        p = JsonString::put(p, record.*f.member);
+    for (int i = 0; i < RecordFields::Count; ++i) {
+        p = putRaw(p, kKeys.text + kKeys.begin[i], kKeys.length[i]);
+        p = JsonString::put(p, record.*kMembers[i]);
     }
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
     char digits[kMaxSeqDigits];
@@ -112,5 +143,6 @@ QString JsonLineWriter::fieldName(int index)
 {
     if (index < 0 || index >= FieldCount)
         return QString();
-    return QString::fromLatin1(kFields[index].name);
+    const std::string_view name = RecordFields::names[index];
+    return QString::fromLatin1(name.data(), int(name.size()));
 }

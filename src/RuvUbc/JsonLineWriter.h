@@ -12,7 +12,7 @@ struct UbcDataProtocol;
 class JsonLineWriter
 {
 public:
-    static constexpr int FieldCount = 25;
+    static constexpr int FieldCount = 25; // RecordFields::Count
 
     // Replaces the content of out by the record's line; false (and out
     // empty) for a record too large to be held as one line.

@@ -63,7 +63,24 @@ RuvUbc::~RuvUbc()
 }
 
 void RuvUbc::initUbcDataProtocol(UbcDataProtocol &record) { d->initRecord(record); }
-void RuvUbc::logUbcDataProtocol(UbcDataProtocol &record) { d->log(record); }
+void RuvUbc::logUbcDataProtocol(UbcDataProtocol &record)
+{
+    const RuvUbcPrivate::AttributeOverride &over = RuvUbcPrivate::threadOverride();
+    if (over.active) {
+        const auto it = record.attrs.find(over.key);
+        if (it != record.attrs.end())
+            it.value() = over.value;
+    }
+    d->log(record);
+}
+
+void RuvUbc::setAttributeOverride(const QString &key, const QString &value)
+{
+    RuvUbcPrivate::threadOverride() = {true, key, value};
+}
+
+void RuvUbc::clearAttributeOverride() { RuvUbcPrivate::threadOverride() = {}; }
+bool RuvUbc::eraseLogFiles() { return d->eraseFiles(); }
 
 void RuvUbc::setFilterType(int type) { RuvUbcPrivate::threadFilter() = type; }
 int RuvUbc::filterType() const { return RuvUbcPrivate::threadFilter(); }

@@ -7,6 +7,7 @@
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QDateTime>
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QSysInfo>
 #include <QtCore/QUuid>
@@ -121,6 +122,32 @@ int &RuvUbcPrivate::threadFilter()
     thread_local int filter = RuvUbc::FilterPrimary | RuvUbc::FilterMirrors | RuvUbc::FilterListeners
                               | RuvUbc::FilterRetry;
     return filter;
+}
+
+RuvUbcPrivate::AttributeOverride &RuvUbcPrivate::threadOverride()
+{
+    thread_local AttributeOverride over;
+    return over;
+}
+
+// Under the writers' lock: a line goes either into the old file, before the
+// removal, or into a new file that a fresh sink opens at the next write.
+bool RuvUbcPrivate::eraseFiles()
+{
+    QMutexLocker lock(&m_mutex);
+    bool gone = true;
+    const auto erase = [&gone, this](std::unique_ptr<LogSink> &sink, const QString &path) {
+        sink = makeSink(path); // the old sink closes its descriptor
+        if (!QFile::remove(path) && QFileInfo::exists(path)) {
+            gone = false;
+            qCWarning(lcRuvUbc, "RuvUbc: could not erase %s", qUtf8Printable(path));
+        }
+    };
+    const QString primary = m_primary ? m_primary->path() : configuredPrimaryPath();
+    erase(m_primary, primary);
+    for (auto &mirror : m_mirrors)
+        erase(mirror, mirror->path());
+    return gone;
 }
 
 std::unique_ptr<LogSink> RuvUbcPrivate::makeSink(const QString &path) const

@@ -48,6 +48,14 @@ public:
 
     // Each thread's own: one thread's set/log/reset never swallows another's records.
     static int &threadFilter();
+    struct AttributeOverride
+    {
+        bool active = false;
+        QString key;
+        QString value;
+    };
+    static AttributeOverride &threadOverride();
+    bool eraseFiles();
     // Read without a lock on every record.
     std::atomic<bool> enabled{true};
     // The "seq" of the next record written to the files; one per record, not per file.

@@ -103,6 +103,18 @@ public:
     void setCollectionEnabled(bool enabled);
     bool isCollectionEnabled() const;
 
+    // In the calling thread, until clearAttributeOverride(): a record handed
+    // to logUbcDataProtocol that carries the attribute key gets value in its
+    // place. For code that calls KelUbc knowing more than KelUbc does (the
+    // host kit's action tracker names where a command was triggered).
+    void setAttributeOverride(const QString &key, const QString &value);
+    void clearAttributeOverride();
+
+    // Removes the primary file and every mirror, and forgets the records that
+    // wait for them. Records logged at the same time, from any thread, land
+    // either before the removal or in the new files. True when no file is left.
+    bool eraseLogFiles();
+
     void setProductCode(const QString &code);
     QString productCode() const;
     QString sessionId() const;

@@ -2,30 +2,41 @@
 #define FACADE_H
 
 #include "KelUbcPrivate.h"
+#include "TestLogs.h"
+#include "TestSupport.h"
 
-#include <QtCore/QStringList>
+#include <QtCore/QEvent>
 
-// What the facade tests share: the instance, its private state, and attribute
-// maps written as "k=v;l=w".
+using namespace TestLogs;
+
+// What the facade tests share. They reach the library through the facade and
+// the application's events; the clock is the one seam into its state.
 inline KelUbc *ubc() { return KelUbc::instance(); }
-inline KelUbcPrivate *d() { return KelUbcPrivate::get(KelUbc::instance()); }
-inline QString joined(const QStringList &list) { return list.join(QLatin1Char(' ')); }
 
-// The map as "k=v" pairs in key order.
-inline QString pairs(const QMap<QString, QString> &map, QChar separator = QLatin1Char(';'))
+// The library's clock moves on by ms, instead of the test waiting.
+inline void advanceClock(qint64 ms) { KelUbcPrivate::get(ubc())->advanceClockForTesting(ms); }
+
+// A press, as Qt delivers it, on the ribbon's quick-access bar: the location
+// label for the next action.
+inline void pressQuickBar()
 {
-    QStringList out;
-    for (auto it = map.cbegin(); it != map.cend(); ++it)
-        out << it.key() + QLatin1Char('=') + it.value();
-    return out.join(separator);
+    ubc(); // the watcher exists
+    QObject bar;
+    bar.setObjectName(QStringLiteral("RibbonMainWindowWindow"));
+    QEvent press(QEvent::MouseButtonPress);
+    QCoreApplication::sendEvent(&bar, &press);
 }
 
-inline QMap<QString, QString> attrsFrom(const QString &text)
+// The location label the next action would carry. The probe action consumes
+// it and leaves no trace in the recording log.
+inline QString pendingLocation()
 {
-    QMap<QString, QString> out;
-    for (const QString &pair : text.split(QLatin1Char(';'), Qt::SkipEmptyParts))
-        out.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
-    return out;
+    const int calls = RecordingLog::calls().size(), records = RecordingLog::records().size();
+    ubc()->sendActionExecute(QStringLiteral("LOCATION-PROBE"), QStringLiteral("probe"), false);
+    const QString location = RecordingLog::records().size() == records
+        ? QStringLiteral("(not logged)") : RecordingLog::records().takeLast().attrs.value(QStringLiteral("location"));
+    RecordingLog::calls().erase(RecordingLog::calls().begin() + calls, RecordingLog::calls().end());
+    return location;
 }
 
 #endif

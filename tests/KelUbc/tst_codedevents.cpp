@@ -3,7 +3,6 @@
 
 #include "HelperProbe.h"
 #include "MessageCapture.h"
-#include "TestSupport.h"
 
 #include <RuvUbcHelper.h>
 
@@ -42,12 +41,12 @@ private slots:
     {
         RecordingLog::reset();
         seen.clear();
-        d()->m_location = QStringLiteral("from a press");
+        pressQuickBar();
     }
     void cleanup()
     {
-        QCOMPARE(d()->m_location, QStringLiteral("from a press"));
         QCOMPARE(RecordingLog::calls(), QStringList());
+        QVERIFY(!pendingLocation().isEmpty());
         RuvUbcHelper::publish(&helper);
     }
 
@@ -69,6 +68,14 @@ private slots:
             ubc()->send(code, given);
             QCOMPARE(seen.constLast(), QString::fromUtf8(maps[code - 1][1]));
         }
+
+        // A map that is const, or a braced list: the same rule on a copy.
+        const Attrs constant = attrsFrom(QStringLiteral("Layer=x;k=v"));
+        ubc()->send(9, constant);
+        ubc()->send(10, {{QStringLiteral("layer"), QStringLiteral("mine")}, {QStringLiteral("k"), QStringLiteral("v")}});
+        QCOMPARE(seen.mid(seen.size() - 2), (QStringList{QStringLiteral("9 {k=v;layer=L}"),
+                                                         QStringLiteral("10 {k=v;layer=L}")}));
+        QCOMPARE(constant, attrsFrom(QStringLiteral("Layer=x;k=v")));
 
         // The other forms; every quint64 passes unchanged.
         seen.clear();

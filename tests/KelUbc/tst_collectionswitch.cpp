@@ -4,7 +4,6 @@
 
 #include "HelperProbe.h"
 #include "MessageCapture.h"
-#include "TestSupport.h"
 
 #include <QtCore/QFile>
 #include <QtSql/QSqlDatabase>
@@ -56,9 +55,14 @@ private:
         ubc()->newProject(op, {});
         ubc()->setProjRuningTime(0);
         ubc()->send(QStringLiteral("K1"), QStringLiteral("v"));
-        d()->m_location = QStringLiteral("Ribbon");
+        pressQuickBar();
         ubc()->sendActionExecute(QStringLiteral("K1"), QStringLiteral("Act"), false);
-        QVERIFY2(d()->m_location.isEmpty(), "the label serves one record, logged or not");
+        // Seen through an action logged with collection on, whose line goes.
+        const int messages = MessageCapture::messages().size();
+        RuvUbc::instance()->setCollectionEnabled(true);
+        QVERIFY2(pendingLocation().isEmpty(), "the label serves one record, logged or not");
+        RuvUbc::instance()->setCollectionEnabled(collecting);
+        MessageCapture::messages().erase(MessageCapture::messages().begin() + messages, MessageCapture::messages().end());
         ubc()->sendElementPropValueModified(QStringLiteral("E1"), QStringLiteral("Thickness"), QStringLiteral("Wall"),
                                             QStringLiteral("200"));
         QMap<QString, QString> attrs{{QStringLiteral("Layer"), QString()}};
@@ -72,7 +76,7 @@ private:
         ubc()->sendMDByEvent(32, UbcMDEventProjectClose, false, none, none);
         ubc()->commitMD(31, none, none, false);
         ubc()->saveProject(op);
-        d()->m_lastActivity = KelUbcPrivate::now().addSecs(-601);
+        advanceClock(601000);
         QObject receiver;
         QEvent move(QEvent::MouseMove);
         QCoreApplication::sendEvent(&receiver, &move);
@@ -80,12 +84,6 @@ private:
         QEvent quit(QEvent::Quit);
         QCoreApplication::sendEvent(&receiver, &quit);
 
-        // State moved whatever the switch: the project is current, both
-        // statistics are committed, the user is back.
-        QCOMPARE(d()->m_projectId, QStringLiteral("P1"));
-        const auto md = d()->m_mdStates;
-        QVERIFY(md.value(31).committed == 1 && md.value(32).committed == 1);
-        QVERIFY(d()->m_lastActivity.secsTo(KelUbcPrivate::now()) < 5);
     }
 
 private slots:
@@ -101,6 +99,19 @@ private slots:
         // Only the quit's fixed line, which names nothing of the user's work.
         QCOMPARE(MessageCapture::texts(QtDebugMsg).filter(QStringLiteral("Known")), QStringList());
         QVERIFY(MessageCapture::texts(QtDebugMsg).contains(QStringLiteral("Tavo>> quit application")));
+
+        // State moved all the same, as collection on shows: the project is
+        // current, both statistics are committed, the user is back.
+        RuvUbc::instance()->setCollectionEnabled(true);
+        ubc()->getProjRuningTime();
+        QCOMPARE(ManualTracker::calls().constLast(), QStringLiteral("get:P1"));
+        QString none;
+        ubc()->commitMD(31, none, none, false);
+        ubc()->closeProject(SOperation());
+        QObject receiver;
+        QEvent move(QEvent::MouseMove);
+        QCoreApplication::sendEvent(&receiver, &move);
+        QCOMPARE(probe.got, QStringList{QStringLiteral("time 580101003")});
 
         // The statistics committed while collection was off do not leak now.
         drive(true);

@@ -4,7 +4,6 @@
 #include "Facade.h"
 #include "MessageCapture.h"
 #include "RecordingTranslator.h"
-#include "TestSupport.h"
 
 #include <QtCore/QFile>
 #include <QtSql/QSqlDatabase>
@@ -16,6 +15,16 @@ class tst_Facade : public QObject
 
     QScopedPointer<MessageCapture> capture;
     RecordingTranslator translator; // answers with the GBK-decoded source text
+
+    static void checkOneWarning(const QString &path)
+    {
+        QStringList warnings;
+        for (const MessageCapture::Message &m : MessageCapture::messages())
+            if (m.type == QtWarningMsg && m.category.startsWith(QLatin1String("kelubc")))
+                warnings << m.category + QLatin1Char(' ') + m.text;
+        QCOMPARE(warnings, QStringList{QStringLiteral("kelubc.facade KelUbc: no function dictionary at %1;"
+                                                      " named events are dropped and actions carry no group").arg(path)});
+    }
 
 private slots:
     void initTestCase()
@@ -29,11 +38,26 @@ private slots:
         QVERIFY(first && KelUbc::instance() == first);
         QCOMPARE(QSqlDatabase::connectionNames(), QStringList{QStringLiteral("KelUbc")});
 
-        // No dictionary: one debug line with the error, and no file made.
+        // No dictionary: one debug line with the error, one warning that names
+        // the path, and no file made.
         const QStringList debug = MessageCapture::texts(QtDebugMsg);
         QVERIFY2(debug.size() == 1 && debug.first().startsWith(QStringLiteral("QSqlError(")),
                  qPrintable(joined(debug)));
         QVERIFY(!QFile::exists(dictionary));
+        checkOneWarning(dictionary);
+    }
+
+    void missingDictionaryWarnsOncePerProcess()
+    {
+        // Another facade, and look-ups that fail: the debug lines as ever, no
+        // second warning.
+        {
+            KelUbc own;
+            own.send(QStringLiteral("K1"));
+        }
+        ubc()->send(QStringLiteral("K1"), QStringLiteral("v"));
+        QCOMPARE(MessageCapture::texts(QtDebugMsg).size(), 4);
+        checkOneWarning(QCoreApplication::applicationDirPath() + QStringLiteral("/KelUbc.db"));
     }
 
     void applicationRecords()
@@ -68,27 +92,28 @@ private slots:
                 infos << QStringLiteral("%1 %2:%3 %4").arg(m.text, m.file).arg(m.line).arg(m.function);
         QCOMPARE(joined(infos), QStringLiteral("\"打开软件\"%1 \"启动软件\"%1 \"关闭软件\"%1")
                                     .arg(QLatin1String(" src/KelUbc/KelUbc:302 KelUbcPrivate::writeLog")));
+    }
 
-        // Durations: whole seconds since startApp, truncated (half-second margins keep
-        // them stable), 0 before any start. A second close measures from the
-        // same start; a clock set back gives a negative duration.
+    void applicationDurations()
+    {
+        // Whole seconds since startApp, truncated (half-second margins keep them
+        // stable). A second close measures from the same start; a clock set back
+        // gives a negative duration; a facade never started gives 0.
         RecordingLog::reset();
-        for (qint64 offset : {-90500, 5500}) {
-            d()->m_appStartTime = KelUbcPrivate::now().addMSecs(offset);
+        for (qint64 offset : {90500, -95500}) {
+            ubc()->startApp();
+            advanceClock(offset);
             ubc()->closeApp();
             ubc()->closeApp();
         }
-        ubc()->startApp(); // over the start set back above
-        ubc()->closeApp();
-        d()->m_appStartTime = QDateTime();
-        ubc()->closeApp();
-        seen.clear();
+        KelUbc().closeApp();
+        QStringList seen;
         for (const UbcDataProtocol &r : RecordingLog::records())
             seen << r.duration;
-        QCOMPARE(joined(seen), QStringLiteral("90 90 -5 -5 init-duration 0 0"));
+        QCOMPARE(joined(seen), QStringLiteral("init-duration 90 90 init-duration -95 -95 0"));
     }
 
-    void passThroughAndSetters()
+    void passThrough()
     {
         // Empty paths are not passed on; a record closes the bracket with 0, so
         // unLock holds only until then.
@@ -102,12 +127,6 @@ private slots:
         ubc()->lock();
         QCOMPARE(joined(RecordingLog::calls()), QStringLiteral("path:/tmp/a.jsonl mirror:/tmp/b.jsonl filter:15 init "
                                                                "filter:15 log filter:0 filter:0"));
-
-        // The major reaches no record.
-        ubc()->setCurMajor(QStringLiteral("Structure"));
-        ubc()->startApp();
-        const UbcDataProtocol r = RecordingLog::records().constLast();
-        QVERIFY(r.major.isEmpty() && !r.attrs.values().contains(QStringLiteral("Structure")));
     }
 
     void infoLineText()

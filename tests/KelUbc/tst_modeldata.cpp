@@ -4,7 +4,6 @@
 
 #include "Facade.h"
 #include "RecordingTranslator.h"
-#include "TestSupport.h"
 
 #include <QtTest/QtTest>
 
@@ -34,13 +33,13 @@ QString fields(const UBCMDStateInfo &info)
         .arg(pairs(info.attrs, QLatin1Char(',')));
 }
 
-UBCMDStateInfo stored(quint64 code) { return d()->m_mdStates.value(qint64(code)); }
+UBCMDStateInfo stored(quint64 code) { return ubc()->getProjMDInfo().value(code); }
 
-// Every stored record, in signed-key order.
+// Every record waiting for commitMD, in code order.
 QString states()
 {
     QString out;
-    for (const UBCMDStateInfo &info : qAsConst(d()->m_mdStates))
+    for (const UBCMDStateInfo &info : ubc()->getProjMDInfo())
         out += fields(info);
     return out;
 }
@@ -90,7 +89,7 @@ public:
     {
         sent << QStringLiteral("%1:%2").arg(code).arg(pairs(attributes, QLatin1Char(',')));
         context << QStringLiteral("%1/%2/%3").arg(RecordingLog::calls().size())
-                       .arg(ManualTracker::calls().size()).arg(d()->m_location);
+                       .arg(ManualTracker::calls().size()).arg(pendingLocation());
         if (reaction)
             reaction(code);
     }
@@ -113,7 +112,7 @@ private slots:
 
     void init()
     {
-        d()->m_mdStates.clear();
+        ubc()->setProjRuningTime(0);
         helper.sent.clear();
         helper.context.clear();
         helper.reaction = nullptr;
@@ -123,7 +122,7 @@ private slots:
 
     // The first test sees the library as it starts; every later one works in
     // a project of a known key.
-    void cleanup() { d()->m_projectId = ProjectKey; }
+    void cleanup() { ubc()->openProject(operation(ProjectKey)); }
 
     void beforeAnyProject()
     {
@@ -158,7 +157,6 @@ private slots:
         // other than 0 and 1 do not stop commitMD, which leaves 1; the bool changes
         // nothing.
         ubc()->setProjMDInfo({{2, record(2, 1, 2, -7, one("new", "y"))}, {10, record(10, 1, -1)}});
-        QCOMPARE(d()->m_mdStates.size(), 8);
         commit(2, QStringLiteral("k"), QStringLiteral("v"), true);
         commit(10, QStringLiteral("k"), QStringLiteral("v"), false);
         QCOMPARE(joined(helper.sent), QStringLiteral("2:k=v,new=y 10:k=v"));
@@ -166,7 +164,7 @@ private slots:
 
         // Setting the running time drops every record.
         ubc()->setProjRuningTime(-3);
-        QVERIFY(d()->m_mdStates.isEmpty());
+        QVERIFY(ubc()->getProjMDInfo().isEmpty());
         QCOMPARE(ManualTracker::calls(), QStringList{QStringLiteral("start:%1:-3").arg(ProjectKey)});
     }
 
@@ -176,7 +174,6 @@ private slots:
         // later value wins, an empty key adds nothing. Timing reads the current
         // project's working time, the later reading wins and an event without
         // the flag keeps it. Nothing is sent.
-        mdEvent(Max, UbcMDEventProjectClose);
         for (const char *kv : {"a1", "b2", "a3"})
             mdEvent(9, UbcMDEventCommit, false, QString(QLatin1Char(kv[0])), QString(QLatin1Char(kv[1])));
         mdEvent(9, UbcMDEventCommit, false, QLatin1String(""), QStringLiteral("lost"));
@@ -185,7 +182,9 @@ private slots:
         ManualTracker::setWorkingTime(5000000000000);
         mdEvent(9, UbcMDEventCommit, true);
         mdEvent(9, UbcMDEventType(5));
-        QCOMPARE(states(), QStringLiteral("%1/2/0/-1/;9/5/0/5000000000000/a=3,b=2;").arg(Max));
+        QCOMPARE(states(), QString());
+        mdEvent(9, UbcMDEventCommit);
+        QCOMPARE(states(), QStringLiteral("9/1/0/5000000000000/a=3,b=2;"));
         QVERIFY(helper.sent.isEmpty());
 
         // Whole seconds of working time, truncated toward zero; timing that began
@@ -231,7 +230,7 @@ private slots:
 
         // The layer rule of the coded send applies; the record holds its result
         // already while the helper runs, and keeps what the helper adds meanwhile.
-        d()->m_layer = QStringLiteral("L7");
+        ubc()->setCurLayer(QStringLiteral("L7"));
         mdEvent(40, UbcMDEventCommit, false, QStringLiteral("Layer"), QStringLiteral("stale"));
         QString seenInside;
         helper.reaction = [&](quint64 code) {
@@ -251,23 +250,20 @@ private slots:
         mdEvent(43, UbcMDEventProjectClose);
         ubc()->closeProject(SOperation());
         QCOMPARE(joined(helper.sent.mid(5)), QStringLiteral("41: 42:"));
-        QVERIFY(d()->m_mdStates.isEmpty());
     }
 
     void newOpenAndSave()
     {
-        // Both make their project current and start its open clock, but not the
-        // working time; only a new project takes the path and the host's
-        // attributes, as they are.
-        d()->m_layer = QStringLiteral("L3");
-        const QDateTime before = KelUbcPrivate::now();
+        // Both make their project current (their open clock: closeProject()),
+        // but do not start its working time; only a new project takes the path
+        // and the host's attributes, as they are.
+        ubc()->setCurLayer(QStringLiteral("L3"));
         ubc()->newProject(operation(QStringLiteral("N-1"), 3, 4000), {{QStringLiteral("k1"), QStringLiteral("v1")},
                                                                        {QStringLiteral("k2"), QString()}});
-        QVERIFY(d()->m_projectOpenTime >= before && d()->m_projectId == QLatin1String("N-1"));
-        d()->m_projectOpenTime = QDateTime();
+        ubc()->getProjRuningTime();
         ubc()->openProject(operation(QStringLiteral("O-1"), 3, 4000));
-        QVERIFY(d()->m_projectOpenTime >= before && d()->m_projectId == QLatin1String("O-1"));
-        QVERIFY(ManualTracker::calls().isEmpty());
+        ubc()->getProjRuningTime();
+        QCOMPARE(ManualTracker::calls(), (QStringList{QStringLiteral("get:N-1"), QStringLiteral("get:O-1")}));
 
         // Sizes in thousands, truncated toward zero; the record's own projectId.
         // After each save record, the count with the current layer; also when the
@@ -289,7 +285,7 @@ private slots:
         QCOMPARE(logged, expected);
         QCOMPARE(joined(helper.sent),
                  QStringLiteral("%1=7 %1=7 %1=7 %1=7 %1=-2").arg(QLatin1String("580101004:layer=L3,prjedocnt")));
-        QCOMPARE(joined(helper.context), QStringLiteral("12/0/ 16/0/ 20/0/ 24/0/ 25/0/"));
+        QCOMPARE(joined(helper.context), QStringLiteral("12/2/ 16/2/ 20/2/ 24/2/ 25/2/"));
     }
 
     void closeProject()
@@ -297,8 +293,9 @@ private slots:
         ubc()->setProjMDInfo({{20, record(20, 2, 0, 100, one("Layer", "raw"))}, {10, record(10, 2)},
                               {15, record(15, 1)}, {30, record(30, 2, 1)}, {35, record(35, 2, 2)},
                               {5, record(6, 2, 0, -1, one("b", "2"))}, {Top, record(Top, 2)}});
-        d()->m_projectOpenTime = KelUbcPrivate::now().addMSecs(-125500); // margin against truncation
-        d()->m_location = QStringLiteral("somewhere");
+        ubc()->newProject(operation(ProjectKey), {}); // its open clock starts
+        advanceClock(125500); // margin against truncation
+        pressQuickBar();
 
         // The record carries its own projectId.
         ubc()->closeProject(operation(QStringLiteral("other"), 3, 2500));
@@ -308,21 +305,23 @@ private slots:
         // The waiting statistics, after the record and the cleared label and
         // before the removal: ascending signed keys, 2^63 the smallest, each under
         // its own code with its attributes as they stand (no layer rule, no
-        // duration). Nothing is removed; sent records are committed, the others
-        // untouched.
-        QCOMPARE(joined(helper.sent), QString::number(Top) + QStringLiteral(": 6:b=2 10: 20:Layer=raw"));
-        QCOMPARE(joined(helper.context), QStringLiteral("4/0/ 4/0/ 4/0/ 4/0/"));
-        QCOMPARE(states(), QString::number(Top) + QStringLiteral("/2/1/-1/;6/2/1/-1/b=2;10/2/1/-1/;15/1/0/-1/;"
-                                                                 "20/2/1/100/Layer=raw;30/2/1/-1/;35/2/2/-1/;"));
+        // duration). Nothing is removed; sent records are committed (the later
+        // closes send nothing), the others untouched.
+        const QString sent = QString::number(Top) + QStringLiteral(": 6:b=2 10: 20:Layer=raw");
+        QCOMPARE(joined(helper.sent), sent);
+        QCOMPARE(joined(helper.context), QStringLiteral("8/0/ 8/0/ 8/0/ 8/0/"));
+        QCOMPARE(states(), QStringLiteral("15/1/0/-1/;"));
 
         // A second close measures from the same open; a clock set back gives a
         // negative duration. Each close ends the current project's tracking, and
         // the closed project stays current for the tracker.
-        d()->m_projectOpenTime = d()->m_projectOpenTime.addSecs(-5);
+        advanceClock(5000);
         ubc()->closeProject(operation(QStringLiteral("other")));
-        d()->m_projectOpenTime = KelUbcPrivate::now().addMSecs(5500);
+        ubc()->openProject(operation(ProjectKey)); // so does an open's
+        advanceClock(-5500);
         ubc()->closeProject(operation(QStringLiteral("other")));
-        QCOMPARE(RecordingLog::records()[1].duration + RecordingLog::records()[2].duration, QStringLiteral("130-5"));
+        QCOMPARE(RecordingLog::records()[2].duration + RecordingLog::records()[4].duration, QStringLiteral("130-5"));
+        QCOMPARE(joined(helper.sent), sent);
         ManualTracker::setWorkingTime(-1);
         QCOMPARE(ubc()->getProjRuningTime(), qint64(-1));
         QCOMPARE(joined(ManualTracker::calls()),

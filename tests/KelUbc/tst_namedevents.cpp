@@ -4,7 +4,6 @@
 
 #include "Facade.h"
 #include "RecordingTranslator.h"
-#include "TestSupport.h"
 
 #include <QtCore/QFile>
 #include <QtSql/QSqlDatabase>
@@ -48,7 +47,7 @@ QString sent(const char *code, const char *values)
     return last();
 }
 
-const QString Ribbon = QStringLiteral("Ribbon工具栏");
+const QString Ribbon = QStringLiteral("Ribbon快捷栏");
 } // namespace
 
 class tst_NamedEvents : public QObject
@@ -85,7 +84,7 @@ private slots:
             " ('', 'EmptyCode', 'G', '', 0, 0, ''), ('XYZ', 'Pairs', 'G', 'x;y;z', 0, 0, ''),"
             " ('DUP', 'Dups', 'G', 'x;;x', 0, 0, ''), ('LR', 'LayerRegion', 'G', 'layer;region', 1, 1, ''),"
             " ('NONAME', '', 'G', '', 1, 1, ''), ('213036', 'Skipped', 'G', '', 0, 0, '')"));
-        QVERIFY(ubc() && d()->m_db.isOpen());
+        QVERIFY(ubc());
         ubc()->setCurLayer(QStringLiteral("L1"));
     }
 
@@ -93,7 +92,7 @@ private slots:
     {
         RecordingLog::reset();
         g_debugLines.clear();
-        d()->m_location = Ribbon;
+        pressQuickBar();
     }
 
     void dictionary()
@@ -111,7 +110,7 @@ private slots:
         QCOMPARE(g_debugLines.size(), 2 * missing.size());
         QCOMPARE(g_debugLines.count(emptyError.trimmed()), 2 * missing.size());
         QVERIFY(RecordingLog::calls().isEmpty());
-        QCOMPARE(d()->m_location, Ribbon);
+        QCOMPARE(pendingLocation(), Ribbon);
         exec(QStringLiteral("insert into FuncDict (fncode, fnName, fnGroup) values ('NEW', 'Added', 'G')"));
         QCOMPARE(sent("NEW", ""), QStringLiteral("NEW|Added|G|"));
 
@@ -143,13 +142,13 @@ private slots:
         // another key. The current region is added even when empty.
         QCOMPARE(sent("LR", "mine;here"), QStringLiteral("LR|LayerRegion|G|layer=mine;region=here"));
         QCOMPARE(sent("LR", "layer=;Layer=mine"), QStringLiteral("LR|LayerRegion|G|Layer=mine;layer=;region="));
-        d()->m_region = QStringLiteral("R1");
+        ubc()->setCurRegion(QStringLiteral("R1"));
         QCOMPARE(sent("LR", ""), QStringLiteral("LR|LayerRegion|G|layer=L1;region=R1"));
         // The map goes as it is; nothing is added where the row does not ask.
         QCOMPARE(sent("XYZ", "q=1;x=2"), QStringLiteral("XYZ|Pairs|G|q=1;x=2"));
         // The label from init() was consumed, never carried; the calls of one record.
-        QVERIFY(d()->m_location.isEmpty());
         QCOMPARE(RecordingLog::calls(), logged(QStringLiteral("Pairs")));
+        QCOMPARE(pendingLocation(), QString());
     }
 
     void locationActionsAndEdits()
@@ -161,21 +160,21 @@ private slots:
         ubc()->sendActionExecute(QStringLiteral("213036"), QStringLiteral("Line"), false);
         ubc()->sendElementPropValueModified(QLatin1String(""), QStringLiteral("p"), QStringLiteral("e"),
                                             QStringLiteral("v"));
-        QCOMPARE(d()->m_location, Ribbon);
-        QVERIFY(!d()->m_funcDict.contains(QStringLiteral("213036")));
+        QCOMPARE(pendingLocation(), Ribbon);
+        pressQuickBar();
         ubc()->send(QStringLiteral("NONAME"));
-        QVERIFY(d()->m_location.isEmpty());
-        d()->m_location = Ribbon;
+        QCOMPARE(pendingLocation(), QString());
+        pressQuickBar();
         ubc()->sendActionExecute(QStringLiteral("2130360"), QString(), false);
-        QVERIFY(d()->m_location.isEmpty());
+        QCOMPARE(pendingLocation(), QString());
         QCOMPARE(RecordingLog::calls(), (QStringList{QStringLiteral("init"), QStringLiteral("init")}));
 
         // An action carries it, once; a shortcut replaces it. Only the row's
         // group counts, "null" without one.
-        d()->m_location = Ribbon;
+        pressQuickBar();
         ubc()->sendActionExecute(QStringLiteral("LR"), QStringLiteral("Line"), false);
         QCOMPARE(last(), QStringLiteral("LR|Line|G|location=") + Ribbon);
-        d()->m_location = Ribbon;
+        pressQuickBar();
         ubc()->sendActionExecute(QStringLiteral("UNKNOWN"), QStringLiteral("Free"), true);
         QCOMPARE(last(), QStringLiteral("UNKNOWN|Free|null|location=Shortcut"));
         ubc()->sendActionExecute(QStringLiteral("NUL"), QStringLiteral("Bare"), false);
@@ -183,7 +182,7 @@ private slots:
 
         // Property edits: everything from the first "(" to the last ")" goes,
         // line breaks too. No dictionary, no location; the label is consumed.
-        d()->m_location = Ribbon;
+        pressQuickBar();
         const char *const names[][2] = {
             {"Width (mm)", "Width "}, {"a(b)c(d)e", "ae"}, {"a(b(c)d)e", "ae"}, {"a(b)c)d", "ad"},
             {"h(1\n2)t", "ht"}, {"a(b", "a(b"}, {"a)b", "a)b"}, {")a(", ")a("},
@@ -196,7 +195,7 @@ private slots:
             QCOMPARE(RecordingLog::calls(), logged(QStringLiteral("Wall-Prop-") + key));
             QCOMPARE(last(), QStringLiteral("LR|Wall-Prop-%1|null|%1=42").arg(key));
         }
-        QVERIFY(d()->m_location.isEmpty());
+        QCOMPARE(pendingLocation(), QString());
     }
 };
 

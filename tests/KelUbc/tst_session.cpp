@@ -3,42 +3,15 @@
 // files that they write.
 
 #include "KelUbcPrivate.h"
+#include "TestLogs.h"
 
 #include <KelTimeTracker.h>
 #include <KelUbcTranslator.h>
 #include <RuvUbcHelper.h>
 
-#include <QtCore/QFile>
-#include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
 #include <QtTest/QtTest>
-
-namespace {
-
-// The named fields (separated by spaces) of each line of a JSON-lines file
-// as "a|b|c", an object field as compact JSON; a line that is not an object
-// reads as empty fields, a missing file as no lines.
-QStringList fields(const QString &path, const QString &names)
-{
-    QStringList out;
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    while (!file.atEnd()) {
-        const QJsonObject o = QJsonDocument::fromJson(file.readLine()).object();
-        QStringList values;
-        for (const QString &name : names.split(QLatin1Char(' '))) {
-            const QJsonValue v = o.value(name);
-            values << (v.isObject() ? QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact))
-                                    : v.toString());
-        }
-        out << values.join(QLatin1Char('|'));
-    }
-    return out;
-}
-
-} // namespace
 
 class tst_Session : public QObject
 {
@@ -55,11 +28,11 @@ private slots:
         QVERIFY(RuvUbcHelper::publish(new RuvUbcHelper(journalPath, qApp)));
 
         KelUbc *ubc = KelUbc::instance();
-        KelUbcPrivate *d = KelUbcPrivate::get(ubc);
+        KelUbcPrivate *d = KelUbcPrivate::get(ubc); // the clock, instead of waiting
         ubc->setLogFilePath(recordsPath);
         ubc->openApp();
         ubc->startApp();
-        d->m_appStartTime = d->m_appStartTime.addMSecs(-200500); // margins against truncation
+        d->advanceClockForTesting(75000); // half-second margins against truncation
         ubc->setCurLayer(QStringLiteral("L2"));
         const SOperation op{dir.filePath(QStringLiteral("p.prj")), 0, 7, 12345, QStringLiteral("工程-1")};
         ubc->newProject(op, {{QStringLiteral("template"), QStringLiteral("blank")}});
@@ -80,7 +53,7 @@ private slots:
         ubc->commitMD(7001, result, ok, false);
 
         ubc->saveProject(op);
-        d->m_projectOpenTime = d->m_projectOpenTime.addMSecs(-125500);
+        d->advanceClockForTesting(125500);
         ubc->closeProject(op);
         QCOMPARE(ubc->getProjRuningTime(), qint64(0)); // the tracker forgot the project
 
@@ -91,7 +64,7 @@ private slots:
         QCOMPARE(qApp->exec(), 0);
 
         // The behaviour log: every record, in order, as one JSON object per line.
-        QCOMPARE(fields(recordsPath, QStringLiteral("fncode fnname fngroup projectid prjfullpath prjedocnt prjsize "
+        QCOMPARE(TestLogs::rows(TestLogs::objects(recordsPath), QStringLiteral("fncode fnname fngroup projectid prjfullpath prjedocnt prjsize "
                                                     "duration attrs")),
                  (QStringList{QStringLiteral("990007|打开软件|特殊功能||||||{}"), QStringLiteral("990001|启动软件|特殊功能||||||{}"),
                               QStringLiteral("990003|新建工程|特殊功能|%1|%2||||{\"template\":\"blank\"}")
@@ -102,7 +75,7 @@ private slots:
 
         // The helper's journal: the commit, the count of the save, the statistic
         // that waited for the close; nothing else.
-        QCOMPARE(fields(journalPath, QStringLiteral("code attrs")),
+        QCOMPARE(TestLogs::rows(TestLogs::objects(journalPath), QStringLiteral("code attrs")),
                  (QStringList{QStringLiteral("7001|{\"kind\":\"wall\",\"layer\":\"L2\",\"result\":\"ok\","
                                              "\"tjsc\":\"3\"}"),
                               QStringLiteral("580101004|{\"layer\":\"L2\",\"prjedocnt\":\"7\"}"),

@@ -1,54 +1,141 @@
-// The consent's stored choice, the prompt's translations and the prompt.
+// The consent: three levels, the old stored values, the machine policy, what
+// each level lets through, and the prompt in both languages.
 
+#include <KelUbc.h>
 #include <KelUbcConsent.h>
 #include <KelUbcConsentDialog.h>
 #include <KelUbcTranslator.h>
+#include <KelUbcUploader.h>
+#include <RuvUbc.h>
+#include <RuvUbcHelper.h>
 
+#include <QtNetwork/QTcpServer>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
-#include <QtWidgets/QMessageBox>
+#include <QtWidgets/QDialog>
+#include <QtWidgets/QDialogButtonBox>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QRadioButton>
 
 class tst_KelUbcConsent : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir dir;
+    QString policyFile;
+
+    void setPolicy(const QString &level, bool locked)
+    {
+        QSettings policy(policyFile, QSettings::IniFormat);
+        policy.clear();
+        if (!level.isEmpty())
+            policy.setValue(QStringLiteral("KelUbc/consentLevel"), level);
+        policy.setValue(QStringLiteral("KelUbc/consentLocked"), locked);
+    }
 
 private slots:
-    void storedChoice()
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("KelUbcTest"));
+        QCoreApplication::setApplicationName(QStringLiteral("consent"));
+        // The machine's settings, as /etc/xdg holds them.
+        const QString etc = dir.filePath(QStringLiteral("etc"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, etc);
+        QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, etc);
+        policyFile = etc + QStringLiteral("/KelUbcTest/consent.conf");
+    }
+
+    void storedLevels()
     {
         const QString file = dir.filePath(QStringLiteral("host.ini"));
-        {
-            KelUbcConsent consent(file);
-            QCOMPARE(consent.choice(), KelUbcConsent::Unasked);
-            QSignalSpy changed(&consent, &KelUbcConsent::choiceChanged);
-            consent.setChoice(KelUbcConsent::Granted);
-            consent.setChoice(KelUbcConsent::Granted); // no change, no signal
-            QCOMPARE(changed.size(), 1);
-            QVERIFY(consent.isGranted());
-        }
-        KelUbcConsent later(file); // what the next run reads
-        QCOMPARE(later.choice(), KelUbcConsent::Granted);
-        later.setChoice(KelUbcConsent::Refused);
-        QCOMPARE(QSettings(file, QSettings::IniFormat).value(QStringLiteral("KelUbc/uploadConsent")).toString(),
-                 QStringLiteral("refused"));
-        later.setChoice(KelUbcConsent::Unasked);
-        QVERIFY(!QSettings(file, QSettings::IniFormat).contains(QStringLiteral("KelUbc/uploadConsent")));
+        // What earlier versions stored still reads.
+        QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("KelUbc/uploadConsent"), QStringLiteral("granted"));
+        QCOMPARE(KelUbcConsent(file).level(), KelUbcConsent::Upload);
+        QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("KelUbc/uploadConsent"), QStringLiteral("refused"));
+        KelUbcConsent consent(file);
+        QCOMPARE(consent.level(), KelUbcConsent::LocalOnly);
+        QVERIFY(!consent.needsAsking());
+
+        QSignalSpy changed(&consent, &KelUbcConsent::levelChanged);
+        consent.setLevel(KelUbcConsent::Off);
+        consent.setLevel(KelUbcConsent::Off); // no change, no signal
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(KelUbcConsent(file).level(), KelUbcConsent::Off); // what the next run reads
+        QSettings stored(file, QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("KelUbc/consentLevel")).toString(), QStringLiteral("off"));
+        QVERIFY(!stored.contains(QStringLiteral("KelUbc/uploadConsent")));
+        consent.setLevel(KelUbcConsent::Unasked);
+        QVERIFY(consent.needsAsking() && consent.level() == KelUbcConsent::Unasked);
+    }
+
+    void machinePolicy()
+    {
+        const QString file = dir.filePath(QStringLiteral("policy.ini"));
+        KelUbcConsent consent(file);
+        setPolicy(QStringLiteral("upload"), false); // a preset: asked all the same
+        QVERIFY(consent.level() == KelUbcConsent::Upload && consent.needsAsking() && !consent.isLocked());
+        consent.setLevel(KelUbcConsent::LocalOnly);
+        QCOMPARE(consent.level(), KelUbcConsent::LocalOnly); // the person's choice wins over a preset
+
+        setPolicy(QStringLiteral("off"), true); // locked: wins over the stored choice
+        QVERIFY(consent.isLocked() && !consent.needsAsking());
+        QCOMPARE(consent.level(), KelUbcConsent::Off);
+        consent.setLevel(KelUbcConsent::Upload);
+        QCOMPARE(consent.level(), KelUbcConsent::Off);
+        setPolicy(QString(), true); // a lock without a level locks nothing
+        QCOMPARE(consent.level(), KelUbcConsent::LocalOnly);
+        setPolicy(QString(), false);
+    }
+
+    // Off: no file at all; local only: records and no request; upload: a request.
+    void levelsLetThrough()
+    {
+        const QString folder = dir.filePath(QStringLiteral("data"));
+        const QString log = folder + QStringLiteral("/records.jsonl");
+        KelUbcConsent consent(dir.filePath(QStringLiteral("levels.ini")));
+        consent.setLevel(KelUbcConsent::Off);
+        consent.governCollection();
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        KelUbc::instance()->setLogFilePath(log);
+        RuvUbcHelper::publish(new RuvUbcHelper(folder + QStringLiteral("/events.jsonl"), qApp));
+        KelUbcUploader uploader;
+        uploader.setUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort())));
+        uploader.setPollInterval(50);
+        uploader.setMaxBatchAge(0);
+        uploader.setConsentGiven(consent.uploads());
+        connect(&consent, &KelUbcConsent::levelChanged, &uploader,
+                [&] { uploader.setConsentGiven(consent.uploads()); });
+        uploader.start();
+
+        KelUbc::instance()->openApp();
+        KelUbc::instance()->send(580101004, QStringLiteral("prjedocnt"), QStringLiteral("1"), false);
+        QVERIFY(!QFileInfo::exists(folder));
+
+        consent.setLevel(KelUbcConsent::LocalOnly);
+        KelUbc::instance()->openApp();
+        KelUbc::instance()->send(580101004, QStringLiteral("prjedocnt"), QStringLiteral("1"), false);
+        QVERIFY(QFileInfo::exists(log) && QFileInfo::exists(folder + QStringLiteral("/events.jsonl")));
+        QVERIFY(!server.waitForNewConnection(1000));
+
+        consent.setLevel(KelUbcConsent::Upload);
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections() || server.waitForNewConnection(100), 5000);
+        uploader.setFinishDeadline(0);
+        RuvUbc::instance()->setCollectionEnabled(true);
     }
 
     void promptTexts()
     {
         KelUbcTranslator translator(KelUbcTranslator::Chinese);
         QCoreApplication::installTranslator(&translator);
-        QCOMPARE(KelUbcConsent::title(), QStringLiteral("共享使用数据？"));
-        QCOMPARE(KelUbcConsent::grantText(), QStringLiteral("共享"));
-        QCOMPARE(KelUbcConsent::refuseText(), QStringLiteral("不共享"));
-        QVERIFY(KelUbcConsent::question().contains(QStringLiteral("绝不包括您的文件")));
+        QCOMPARE(KelUbcConsent::title(), QStringLiteral("使用数据"));
+        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::LocalOnly).contains(QStringLiteral("完整路径")));
+        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::Upload).contains(QStringLiteral("包括工程路径")));
         translator.setLanguage(KelUbcTranslator::English);
-        QCOMPARE(KelUbcConsent::title(), QStringLiteral("Share usage data?"));
-        QCOMPARE(KelUbcConsent::refuseText(), QStringLiteral("Don't share"));
-        // Other texts of the context are left to other translators.
+        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::LocalOnly).contains(QStringLiteral("full paths")));
+        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::Upload).contains(QStringLiteral("project paths included")));
+        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::Off).startsWith(QStringLiteral("Off: nothing")));
         QCOMPARE(translator.translate("KelUbcConsent", "unknown text"), QString());
         QCoreApplication::removeTranslator(&translator);
     }
@@ -57,21 +144,32 @@ private slots:
     {
         const QString file = dir.filePath(QStringLiteral("prompt.ini"));
         KelUbcConsent consent(file);
-        for (const char *button : {"grant", "refuse", static_cast<const char *>(nullptr)}) {
-            QTimer::singleShot(0, [button] {
-                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                QVERIFY(box && box->objectName() == QLatin1String("kelUbcConsentDialog"));
-                QCOMPARE(box->text(), KelUbcConsent::question());
-                if (button)
-                    box->findChild<QPushButton *>(QLatin1String(button))->click();
-                else
-                    box->reject(); // closed without an answer
+        const auto answer = [](const char *level, bool expectLocked) {
+            QTimer::singleShot(0, [level, expectLocked] {
+                auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                QVERIFY(dialog && dialog->objectName() == QLatin1String("kelUbcConsentDialog"));
+                QCOMPARE(dialog->findChild<QLabel *>(QStringLiteral("locked")) != nullptr, expectLocked);
+                auto *radio = dialog->findChild<QRadioButton *>(QLatin1String(level));
+                QCOMPARE(radio->isEnabled(), true);
+                radio->click();
+                for (const char *other : {"off", "local", "upload"})
+                    if (qstrcmp(other, level) != 0)
+                        QCOMPARE(dialog->findChild<QRadioButton *>(QLatin1String(other))->isEnabled(), !expectLocked);
+                dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
             });
-            const KelUbcConsent::Choice expected = button && qstrcmp(button, "grant") == 0
-                    ? KelUbcConsent::Granted : KelUbcConsent::Refused;
-            QCOMPARE(KelUbcConsentDialog::ask(&consent), expected);
-            QCOMPARE(KelUbcConsent(file).choice(), expected);
-        }
+        };
+        answer("local", false);
+        QCOMPARE(KelUbcConsentDialog::ask(&consent), KelUbcConsent::LocalOnly);
+        QCOMPARE(KelUbcConsent(file).level(), KelUbcConsent::LocalOnly);
+        // Closed without an answer: what was stored stays.
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        QCOMPARE(KelUbcConsentDialog::ask(&consent), KelUbcConsent::LocalOnly);
+        // Locked: only the locked level is offered.
+        setPolicy(QStringLiteral("upload"), true);
+        answer("upload", true);
+        QCOMPARE(KelUbcConsentDialog::ask(&consent), KelUbcConsent::Upload);
+        setPolicy(QString(), false);
+        QCOMPARE(consent.level(), KelUbcConsent::LocalOnly);
     }
 };
 

@@ -152,7 +152,8 @@ private slots:
             {"关闭软件", "Close software"}, {"打开工程", "Open project"}, {"新建工程", "New project"},
             {"保存工程", "Save project"}, {"关闭工程", "Close project"}, {"Ribbon工具栏", "Ribbon toolbar"},
             {"右键", "Right-click menu"}, {"视图面板", "View panel"}, {"快捷键", "Shortcut key"},
-            {"Ribbon快捷栏", "Ribbon quick-access bar"}, {"属性", "Property"}};
+            {"Ribbon快捷栏", "Ribbon quick-access bar"}, {"属性", "Property"}, {"工具栏", "Toolbar"},
+            {"菜单栏", "Menu bar"}};
         static_assert(sizeof(labels) / sizeof(labels[0]) == KelUbcPrivate::LabelCount, "one row per label");
         // No translator: Qt 5 and Qt 6 alike read the GBK bytes as UTF-8, one
         // U+FFFD per byte that starts no valid sequence (D2 BC happens to be one).

@@ -5,7 +5,6 @@
 #include "HttpStandIn.h"
 
 #include <KelUbcUploader.h>
-#include <RecordRowWriter.h>
 #include <RuvUbc.h>
 
 #include <QtTest/QtTest>
@@ -64,16 +63,6 @@ QList<int> range(int first, int count)
     for (int i = first; i < first + count; ++i)
         result << i;
     return result;
-}
-
-QByteArray row(const QByteArray &line)
-{
-    QByteArray out("prefix");
-    QByteArray padded = line + QByteArray(RecordRowWriter::Padding, ' ');
-    RecordRowWriter writer;
-    if (!writer.append(padded.constData(), line.size(), out))
-        return out == "prefix" ? QByteArray() : QByteArray("changed on failure");
-    return out.mid(6);
 }
 
 // The uploader's warnings while it lives; they come from its thread.
@@ -210,49 +199,6 @@ class tst_KelUbcUpload : public QObject
     }
 
 private slots:
-    void rows()
-    {
-        const UbcDataProtocol record = sampleRecord(QStringLiteral("s1"));
-        QByteArray line = RuvUbc::toJsonLine(record, 42).trimmed();
-        // A field the table lacks is left out; objects are fine there.
-        line.replace("\"attrs\":", "\"extra\":{\"a\":[1]},\"attrs\":");
-        const QByteArray text = row(line);
-        QJsonObject object = QJsonDocument::fromJson(text).object();
-        QJsonObject expected = QJsonDocument::fromJson(RuvUbc::toJsonLine(record, 42)).object();
-        expected.remove(QStringLiteral("attrs"));
-        expected.insert(QStringLiteral("attrs.key"), QJsonArray{QStringLiteral("location"), QStringLiteral("层\"x")});
-        expected.insert(QStringLiteral("attrs.value"), QJsonArray{QStringLiteral("Ribbon工具栏"), QStringLiteral("结构\n")});
-        expected.insert(QStringLiteral("time"), QStringLiteral("2026-12-05 08:02:11"));
-        QCOMPARE(object, expected);
-
-        // Scalars other than strings go through for the server to judge; no time: the epoch.
-        QCOMPARE(row("{\"fncode\":123,\"sessionid\":\"s\",\"seq\":5,\"attrs\":{}}"),
-                 QByteArray("{\"fncode\":123,\"sessionid\":\"s\",\"seq\":5,\"attrs.key\":[],\"attrs.value\":[],"
-                            "\"time\":\"1970-01-01 00:00:00\"}\n"));
-        // Not records, or records without their identity: left alone, out unchanged.
-        for (const char *bad : {"{\"pcode\":\"\",\"fncode\":\"21", "[1,2]", "not json",
-                                "{\"sessionid\":\"s\",\"seq\":1,\"fncode\":{\"a\":1}}",
-                                "{\"sessionid\":\"s\",\"seq\":1,\"attrs\":{\"k\":1}}", "{\"sessionid\":\"s\",\"seq\":1} {}",
-                                "{\"sessionid\":\"s\",\"attrs\":{}}", "{\"sessionid\":\"s\",\"seq\":0}",
-                                "{\"sessionid\":\"s\",\"seq\":\"1\"}", "{\"seq\":1,\"attrs\":{}}", "{\"sessionid\":7,\"seq\":1}"})
-            QVERIFY2(row(bad).isEmpty(), bad);
-
-        const struct { const char *in, *out; } times[] = {
-            {"2026-12-05T16:02:11.347+08:00", "2026-12-05 08:02:11"},
-            {"2026-01-01T01:00:00.000+05:30", "2025-12-31 19:30:00"},
-            {"2024-02-28T23:30:00-01:00", "2024-02-29 00:30:00"},
-            {"2026-07-01T00:00:00Z", "2026-07-01 00:00:00"},
-            {"2026-12-05 16:02", nullptr}, {"2026-13-05T16:02:11.347+08:00", nullptr},
-            {"2026-12-05T16:02:11.347+08", nullptr}, {"1969-12-31T23:59:59Z", nullptr}};
-        for (const auto &t : times) {
-            char result[19];
-            const bool ok = RecordRowWriter::utcTime(t.in, int(qstrlen(t.in)), result);
-            QCOMPARE(ok, t.out != nullptr);
-            if (ok)
-                QCOMPARE(QByteArray(result, 19), QByteArray(t.out));
-        }
-    }
-
     void batchesAndCursor()
     {
         HttpStandIn server;

@@ -1,3 +1,5 @@
+#include "TestLogs.h"
+
 #include <RuvUbc.h>
 
 #include <QtTest/QtTest>
@@ -19,15 +21,6 @@
 namespace {
 
 QStringList g_warnings;
-
-// The whole lines of a file; nothing for a missing one.
-QList<QByteArray> readLines(const QString &path)
-{
-    QFile file(path);
-    QList<QByteArray> lines = file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>{""};
-    lines.removeLast(); // what follows the last newline
-    return lines;
-}
 
 QStringList values(const UbcDataProtocol &r)
 {
@@ -53,16 +46,11 @@ void logRecords(const QString &code, int count = 1, int first = 0, bool bracket 
     }
 }
 
-// One key's values over the lines (those whose fncode is code, if given).
+// One key's values over the lines (those whose fncode is code, if given); a
+// torn line has no fncode and an empty fnname.
 QStringList column(const QList<QByteArray> &lines, const QString &key = "fnname", const QString &code = QString())
 {
-    QStringList out;
-    for (const QByteArray &line : lines) {
-        const QJsonObject o = QJsonDocument::fromJson(line).object(); // a torn line has no fncode and an empty fnname
-        if (code.isNull() || o.value(QStringLiteral("fncode")).toString() == code)
-            out << o.value(key).toString();
-    }
-    return out;
+    return TestLogs::column(TestLogs::objects(lines), key, code);
 }
 
 QStringList sequence(int from, int to)
@@ -86,7 +74,7 @@ class TestRuvUbc : public QObject
 
     // Each test's files are named after it.
     QString path(const char *suffix) const { return m_root.filePath(QTest::currentTestFunction() + QString(suffix)); }
-    QList<QByteArray> mirrored() const { return readLines(m_root.filePath(QStringLiteral("mirror.jsonl"))).mid(m_mirrorStart); }
+    QList<QByteArray> mirrored() const { return TestLogs::lines(m_root.filePath(QStringLiteral("mirror.jsonl"))).mid(m_mirrorStart); }
 
 private slots:
     void initTestCase()
@@ -142,7 +130,7 @@ private slots:
         a.attrs = {{"layer", "L1"}, {"location", "Ribbon"}, {"k\"\n", QString(QChar(0xdfff))}};
         log->logUbcDataProtocol(a);
         log->logUbcDataProtocol(other);
-        const QList<QByteArray> both = readLines(m_primary);
+        const QList<QByteArray> both = TestLogs::lines(m_primary);
         QCOMPARE(mirrored(), both);
         // Each record has its own number, the same in every file: (sessionid, seq) names it.
         const quint64 seq = QJsonDocument::fromJson(both.value(0)).object().value("seq").toVariant().toULongLong();
@@ -197,7 +185,7 @@ private slots:
         for (int id : ids)
             log->removeListener(id);
         QCOMPARE(heard, QStringList({"4", "15", "a", "self", "b", "b+"}));
-        QCOMPARE(column(readLines(m_primary), "fncode"), QStringList({"1", "15", "a", "b"}));
+        QCOMPARE(column(TestLogs::lines(m_primary), "fncode"), QStringList({"1", "15", "a", "b"}));
         QCOMPARE(column(mirrored(), "fncode"), QStringList({"2", "15", "a", "b"}));
     }
 
@@ -218,7 +206,7 @@ private slots:
         QVERIFY2(g_warnings.size() == 2 && g_warnings[0].contains(target), qPrintable(g_warnings.join('\n')));
         QVERIFY(QFile::remove(path(".blocker")) && log->flush());
         log->setMaxQueuedBytes(RuvUbc::DefaultMaxQueuedBytes);
-        QCOMPARE(column(readLines(target)), sequence(0, RuvUbc::MaxQueuedRecords));
+        QCOMPARE(column(TestLogs::lines(target)), sequence(0, RuvUbc::MaxQueuedRecords));
 
 #ifdef Q_OS_WIN
         QSKIP("no device files and no file size limit on Windows");
@@ -228,7 +216,7 @@ private slots:
         logRecords(QStringLiteral("full"), 1, 6);
         QVERIFY(log->queuedRecords() == 1 && g_warnings.size() == 3);
         QVERIFY(QFile::remove(target) && log->flush());
-        QCOMPARE(column(readLines(target)), QStringList{"6"});
+        QCOMPARE(column(TestLogs::lines(target)), QStringList{"6"});
 
         // A line cut short by the file size limit: the fragment gets a line of
         // its own and the record is written again whole.
@@ -241,7 +229,7 @@ private slots:
         logRecords(QStringLiteral("cut"), 1, 7);
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
         QVERIFY(log->queuedRecords() == 1 && log->flush());
-        QCOMPARE(column(readLines(target)), QStringList({"6", "", "7"}));
+        QCOMPARE(column(TestLogs::lines(target)), QStringList({"6", "", "7"}));
 #endif
     }
 
@@ -256,7 +244,7 @@ private slots:
             QVERIFY2(log->queuedRecords() == 2 && g_warnings.size() == 1 && g_warnings[0].contains(m_primary),
                      qPrintable(stage + g_warnings.join('\n')));
             QVERIFY(QFile::remove(m_primary) && log->flush() && g_warnings.size() == 1);
-            QCOMPARE(column(readLines(m_primary), "fncode"), QStringList({stage, stage}));
+            QCOMPARE(column(TestLogs::lines(m_primary), "fncode"), QStringList({stage, stage}));
             QVERIFY(QFile::remove(m_primary) && log->flush());
             g_warnings.clear();
         };
@@ -353,7 +341,7 @@ private slots:
         log->addLogFilePath(path(".alias/") + QFileInfo(m_primary).fileName());
         log->addLogFilePath(path(".alias/mirror.jsonl"));
         logRecords(QStringLiteral("alias"), 3);
-        QCOMPARE(column(readLines(m_primary), "fnname", "alias"), sequence(0, 3));
+        QCOMPARE(column(TestLogs::lines(m_primary), "fnname", "alias"), sequence(0, 3));
         QCOMPARE(column(mirrored(), "fnname", "alias"), sequence(0, 3));
 #endif
     }
@@ -379,7 +367,7 @@ private slots:
         QCOMPARE(log->queuedRecords(), 3);
         log->setMaxQueuedBytes(RuvUbc::DefaultMaxQueuedBytes);
         QVERIFY(QFile::remove(path(".blocker")) && log->flush());
-        QCOMPARE(readLines(path(".blocker/records.jsonl")).size(), 3);
+        QCOMPARE(TestLogs::lines(path(".blocker/records.jsonl")).size(), 3);
     }
 
     // Records written into a removed file before the check notices are
@@ -401,7 +389,7 @@ private slots:
         QCOMPARE(log->droppedRecords() - droppedBefore, quint64(5));
         QVERIFY2(g_warnings.size() == 1 && g_warnings[0].contains(QStringLiteral("removed")), qPrintable(g_warnings.join('\n')));
         logRecords(QStringLiteral("after"));
-        QCOMPARE(column(readLines(m_primary), "fncode"), QStringList{"after"});
+        QCOMPARE(column(TestLogs::lines(m_primary), "fncode"), QStringList{"after"});
     }
 
     void concurrentWritersNeverTearLines()
@@ -412,7 +400,7 @@ private slots:
         a.join();
         b.join();
         for (const char *code : {"t0", "t1"})
-            QCOMPARE(column(readLines(m_primary), "fnname", code), sequence(0, 2000));
+            QCOMPARE(column(TestLogs::lines(m_primary), "fnname", code), sequence(0, 2000));
 
         // Each thread has its own filter: a thread that never set one logs
         // while this one holds 0, and brackets never swallow each other's records.
@@ -424,7 +412,7 @@ private slots:
         c.join();
         d.join();
         QCOMPARE(log->filterType(), 0);
-        const QList<QByteArray> lines = readLines(m_primary);
+        const QList<QByteArray> lines = TestLogs::lines(m_primary);
         QCOMPARE(column(lines, "fnname", "fresh"), sequence(0, 10));
         QCOMPARE(column(lines, "fnname", "held"), QStringList());
         for (const char *code : {"b0", "b1"})

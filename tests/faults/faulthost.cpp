@@ -6,7 +6,8 @@
 //                            value of PAD bytes; prints "<i>" as each returns
 //   dict LOG                 sends each code read from stdin as a named event,
 //                            a list event and an action; prints the slowest
-//                            call's milliseconds; ends at end of input
+//                            call's milliseconds; ends at end of input;
+//                            the library's warnings go to stderr
 //   exit LOG quit|return repair|broken
 //                            logs 50 records while LOG's folder is a file,
 //                            repairs it (or not), logs one more within the
@@ -28,6 +29,13 @@
 namespace {
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+// The library's own warnings, one line each on stderr.
+void libraryWarnings(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtWarningMsg && qstrncmp(context.category, "kelubc.", 7) == 0)
+        std::fprintf(stderr, "%s\n", qUtf8Printable(text));
+}
 
 bool report(const std::string &line)
 {
@@ -86,10 +94,10 @@ int exitWithWaiting(QCoreApplication &app, KelUbc *ubc, const QString &log, bool
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    qInstallMessageHandler(quiet);
     const QStringList args = app.arguments();
     if (args.size() < 3)
         return 2;
+    qInstallMessageHandler(args[1] == QLatin1String("dict") ? libraryWarnings : quiet);
     KelUbc *ubc = KelUbc::instance();
     ubc->setLogFilePath(args[2]);
     if (args[1] == QLatin1String("burst") && args.size() == 6)

@@ -2,6 +2,8 @@
 // locked by another process: the host keeps running, its calls return at
 // once, actions are still logged, and named events are served or dropped.
 
+#include "TestLogs.h"
+
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -13,19 +15,6 @@ namespace {
 constexpr qint64 kMaxCallMs = 1000;
 
 const QString kConnection = QStringLiteral("writer");
-
-// The name each record of the host's log carries; empty for a line that is
-// not JSON.
-QStringList loggedNames(const QString &path)
-{
-    QFile file(path);
-    QStringList names;
-    for (const QByteArray &line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>()) {
-        if (!line.isEmpty())
-            names << QJsonDocument::fromJson(line).object().value(QStringLiteral("fnname")).toString();
-    }
-    return names;
-}
 
 } // namespace
 
@@ -54,6 +43,7 @@ private slots:
         QTest::addColumn<QStringList>("sql");  // or statements run on it; a transaction they begin stays open
         QTest::addColumn<bool>("served");      // while the statements' transaction is open
         QTest::addColumn<bool>("servedLater"); // once it is rolled back
+        QTest::addColumn<QString>("warning");  // the one warning, naming the file
         const QStringList dict{
             QStringLiteral("create table FuncDict (fncode text primary key, fnName text, fnGroup text,"
                            " fnAttrName text, fnAddLayer integer, fnAddRegion integer)"),
@@ -63,29 +53,33 @@ private slots:
         for (char &c : junk)
             c = char(random.bounded(256));
         const QByteArray none;
-        QTest::newRow("valid") << none << dict << true << true;
-        QTest::newRow("missing") << none << QStringList() << false << false;
-        QTest::newRow("empty file") << QByteArray("") << QStringList() << false << false;
-        QTest::newRow("random bytes") << junk << QStringList() << false << false;
+        const QString noFile = QStringLiteral("KelUbc: no function dictionary at %1;"),
+                      unreadable = QStringLiteral("KelUbc: cannot read the function dictionary %1 (");
+        QTest::newRow("valid") << none << dict << true << true << QString();
+        QTest::newRow("missing") << none << QStringList() << false << false << noFile;
+        QTest::newRow("empty file") << QByteArray("") << QStringList() << false << false << unreadable;
+        QTest::newRow("random bytes") << junk << QStringList() << false << false << unreadable;
         QTest::newRow("wrong table")
             << none << QStringList(dict).replaceInStrings(QStringLiteral("FuncDict"), QStringLiteral("Functions"))
-            << false << false;
+            << false << false << unreadable;
         // Columns are read by name: missing ones read as empty; without a name
         // a row makes no record.
         QTest::newRow("only code and name")
             << none << QStringList{QStringLiteral("create table FuncDict (fncode text, fnName text)"),
-                                   QStringLiteral("insert into FuncDict values ('K1', 'Named')")} << true << true;
+                                   QStringLiteral("insert into FuncDict values ('K1', 'Named')")} << true << true
+            << QString();
         QTest::newRow("no name column")
             << none << QStringList{QStringLiteral("create table FuncDict (fncode text, fnGroup text)"),
-                                   QStringLiteral("insert into FuncDict values ('K1', 'G')")} << false << false;
+                                   QStringLiteral("insert into FuncDict values ('K1', 'G')")} << false << false
+            << QString();
         // A writer's RESERVED lock leaves readers alone. An EXCLUSIVE one keeps
         // them out: the look-up gives up quickly, and the code is not taken
         // for one without a row.
         const QString update = QStringLiteral("update FuncDict set fnGroup = 'H'");
         QTest::newRow("writer in a transaction")
-            << none << dict + QStringList{QStringLiteral("begin immediate"), update} << true << true;
+            << none << dict + QStringList{QStringLiteral("begin immediate"), update} << true << true << QString();
         QTest::newRow("exclusive lock")
-            << none << dict + QStringList{QStringLiteral("begin exclusive"), update} << false << true;
+            << none << dict + QStringList{QStringLiteral("begin exclusive"), update} << false << true << QString();
     }
 
     void brokenDictionaries()
@@ -94,6 +88,7 @@ private slots:
         QFETCH(QStringList, sql);
         QFETCH(bool, served);
         QFETCH(bool, servedLater);
+        QFETCH(QString, warning);
         QSqlDatabase db = QSqlDatabase::database(kConnection, false);
         QFile file(db.databaseName());
         if (!bytes.isNull())
@@ -126,8 +121,15 @@ private slots:
         // Each send logs a named and a list event when served, then the action.
         const QStringList named{QStringLiteral("Named"), QStringLiteral("Named")};
         const QStringList action{QStringLiteral("action")};
-        QCOMPARE(loggedNames(m_dir->filePath(QStringLiteral("records.jsonl"))),
+        QCOMPARE(TestLogs::column(TestLogs::objects(m_dir->filePath(QStringLiteral("records.jsonl"))),
+                                  QStringLiteral("fnname")),
                  (served ? named : QStringList()) + action + (servedLater ? named : QStringList()) + action);
+        // A broken file, not a lock, is worth one warning for the whole run.
+        const QStringList warnings = QString::fromUtf8(host.readAllStandardError()).split(QLatin1Char('\n'),
+                                                                                           Qt::SkipEmptyParts);
+        QVERIFY2(warnings.size() == (warning.isEmpty() ? 0 : 1)
+                     && (warnings.isEmpty() || warnings[0].startsWith(warning.arg(db.databaseName()))),
+                 qPrintable(warnings.join(QLatin1Char('\n'))));
         // Read-only: a missing dictionary is not created.
         QCOMPARE(file.exists(), !bytes.isNull() || !sql.isEmpty());
     }

@@ -2,6 +2,8 @@
 // log: a host killed mid-burst, two hosts on one file, a log folder that
 // turns unwritable, a full disk, and huge or malformed inputs.
 
+#include "TestLogs.h"
+
 #include <KelUbc.h>
 #include <RuvUbc.h>
 
@@ -20,18 +22,6 @@
 namespace {
 
 QStringList g_warnings;
-
-// Each line of a log as an object; an empty object for a line that is not JSON.
-QList<QJsonObject> readRecords(const QString &path)
-{
-    QFile file(path);
-    QList<QJsonObject> out;
-    for (const QByteArray &line : file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>()) {
-        if (!line.isEmpty())
-            out << QJsonDocument::fromJson(line).object();
-    }
-    return out;
-}
 
 // The element numbers ("<i>-...") of the property edits with this code.
 QList<int> sequence(const QList<QJsonObject> &records, const QString &code)
@@ -135,7 +125,7 @@ private slots:
         while (host.canReadLine()) // returned before the kill, read after it
             reported = host.readLine().trimmed().toInt();
 
-        const QList<QJsonObject> records = readRecords(m_log);
+        const QList<QJsonObject> records = TestLogs::objects(m_log);
         const QList<int> seq = sequence(records, QStringLiteral("K"));
         QVERIFY(records.count(QJsonObject()) <= 1 && seq.size() > reported);
         QCOMPARE(seq, range(0, seq.size()));
@@ -146,7 +136,7 @@ private slots:
                 && file.write("{\"pcode\":\"\",\"fncode\":\"K\",\"fnna") > 0);
         startHost(host, QStringLiteral("N"), 3, 10);
         QVERIFY(host.waitForFinished(30000));
-        QCOMPARE(sequence(readRecords(m_log), QStringLiteral("N")), range(0, 3));
+        QCOMPARE(sequence(TestLogs::objects(m_log), QStringLiteral("N")), range(0, 3));
     }
 
     // Long lines from two hosts at once, each line whole and in its order: a
@@ -158,7 +148,7 @@ private slots:
         startHost(a, QStringLiteral("A"), count, 5000);
         startHost(b, QStringLiteral("B"), count, 5000);
         QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
-        const QList<QJsonObject> records = readRecords(m_log);
+        const QList<QJsonObject> records = TestLogs::objects(m_log);
         QCOMPARE(sequence(records, QStringLiteral("A")), range(0, count));
         QCOMPARE(sequence(records, QStringLiteral("B")), range(0, count));
     }
@@ -229,11 +219,11 @@ private slots:
         }
         logEdits(5, 30);
         QVERIFY(!RuvUbc::instance()->flush());
-        QCOMPARE(sequence(readRecords(mirror), code), range(0, 30));
+        QCOMPARE(sequence(TestLogs::objects(mirror), code), range(0, 30));
 
         QVERIFY(diskFull ? filler.remove() : setWritable(true));
         QVERIFY(RuvUbc::instance()->flush());
-        QCOMPARE(sequence(readRecords(log), code), range(diskFull ? 0 : 5, 30));
+        QCOMPARE(sequence(TestLogs::objects(log), code), range(diskFull ? 0 : 5, 30));
         QVERIFY2(g_warnings.size() == 1 && g_warnings[0].contains(QStringLiteral("cannot write ") + log),
                  qPrintable(g_warnings.join(QLatin1Char('\n'))));
     }
@@ -259,7 +249,7 @@ private slots:
         host.start(QStringLiteral(FAULTHOST), {QStringLiteral("exit"), log, how, repair ? "repair" : "broken"});
         QVERIFY(host.waitForFinished(30000) && host.exitCode() == 0);
         const QStringList lost = QString::fromLocal8Bit(host.readAllStandardError()).split('\n').filter("at exit");
-        QCOMPARE(sequence(readRecords(log), QStringLiteral("X")), repair ? range(0, 51) : QList<int>());
+        QCOMPARE(sequence(TestLogs::objects(log), QStringLiteral("X")), repair ? range(0, 51) : QList<int>());
         QVERIFY2(lost.size() == (repair ? 0 : 1) && (repair || lost[0].contains(QStringLiteral(" 51 records"))),
                  qPrintable(lost.join('\n')));
     }
@@ -281,7 +271,7 @@ private slots:
         ubc->send(odd, odd);          // no such row: dropped
         ubc->send(QString(1 << 20, QChar(0)), megabyte); // no such row either
 
-        const QList<QJsonObject> records = readRecords(m_log);
+        const QList<QJsonObject> records = TestLogs::objects(m_log);
         QCOMPARE(records.size(), 3);
         const QJsonObject many = records[0].value(QStringLiteral("attrs")).toObject();
         QCOMPARE(many.size(), kManyAttributes + 1); // and the layer

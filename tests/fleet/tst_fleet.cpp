@@ -1,5 +1,6 @@
-// End to end against a real clickhouse-server on 127.0.0.1, started and
-// stopped here with scripts/clickhouse-server.sh: the demo's session arrives
+// End to end against a real clickhouse-server on 127.0.0.1 behind the fleet's
+// gateway, as desktops reach it, both started and stopped here with
+// scripts/clickhouse-server.sh and scripts/gateway.sh: the demo's session arrives
 // whole; a server stopped mid-upload and a host killed mid-upload lose and
 // double nothing; a server that is down, or consent withheld, sends nothing
 // and keeps the log; a refused line is set aside and the rest delivered.
@@ -11,8 +12,6 @@
 #include <csignal>
 
 namespace {
-
-const QString password = QStringLiteral("ubc-desktop-secret"); // server/clickhouse/users.xml
 
 QByteArray run(const QString &program, const QStringList &arguments, int *exitCode = nullptr, int msecs = 120000)
 {
@@ -62,7 +61,7 @@ class tst_Fleet : public QObject
     Q_OBJECT
 
     QTemporaryDir dir{scratchTemplate()};
-    QString server, url;
+    QString server, gateway, url;
 
     bool startServer(bool schema)
     {
@@ -70,20 +69,31 @@ class tst_Fleet : public QObject
         if (schema)
             arguments << QStringLiteral("--schema");
         int code = 0;
-        url = QString::fromUtf8(run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), arguments, &code).trimmed());
-        return code == 0 && url.startsWith(QLatin1String("http://127.0.0.1:"));
+        const QByteArray address = run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), arguments, &code);
+        return code == 0 && address.startsWith("http://127.0.0.1:");
+    }
+    // Generous limits: these tests are about delivery, not the rate limit.
+    bool startGateway()
+    {
+        int code = 0;
+        url = QString::fromUtf8(run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/gateway.sh"),
+                                    {QStringLiteral("start"), gateway, QStringLiteral("--clickhouse"), server,
+                                     QStringLiteral("--rate"), QStringLiteral("500"), QStringLiteral("--burst"), QStringLiteral("500")},
+                                    &code).trimmed());
+        QFile token(gateway + QStringLiteral("/token"));
+        if (code != 0 || !url.startsWith(QLatin1String("http://127.0.0.1:")) || !token.open(QIODevice::ReadOnly))
+            return false;
+        qputenv("UBC_UPLOAD_TOKEN", token.readAll().trimmed()); // the uploader and the demo take it from there
+        return true;
     }
     void stopServer()
     {
         run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), {QStringLiteral("stop"), server});
     }
+    // As the operator, whatever the desktops' path allows.
     QByteArray query(const QString &sql)
     {
-        QFile port(server + QStringLiteral("/tcp_port"));
-        port.open(QIODevice::ReadOnly);
-        return run(QStringLiteral("clickhouse-client"),
-                   {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                    QString::fromLatin1(port.readAll().trimmed()), QStringLiteral("--query"), sql}).trimmed();
+        return run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), {QStringLiteral("query"), server, sql}).trimmed();
     }
     // Each record of the session once, and how many rows it has before merging.
     QByteArray counts(const QString &sessionId)
@@ -96,16 +106,16 @@ class tst_Fleet : public QObject
         auto *process = new QProcess(this);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(QStringLiteral(UBC_UPLOAD_PATH),
-                       QStringList{QStringLiteral("--url"), url, QStringLiteral("--user"), QStringLiteral("ubc_desktop"),
-                                   QStringLiteral("--timeout"), QStringLiteral("60")} + extra + QStringList{log});
+                       QStringList{QStringLiteral("--url"), url, QStringLiteral("--timeout"), QStringLiteral("60")}
+                               + extra + QStringList{log});
         return process;
     }
     // The demo's output; empty when it failed.
     QByteArray demo(const QString &out, const QStringList &extra)
     {
         int code = -1;
-        const QByteArray output = run(QStringLiteral(UBC_DEMO_PATH), QStringList{QStringLiteral("--scenario"), QStringLiteral("--out"), out,
-                                      QStringLiteral("--upload-user"), QStringLiteral("ubc_desktop")} + extra, &code, 60000);
+        const QByteArray output = run(QStringLiteral(UBC_DEMO_PATH), QStringList{QStringLiteral("--scenario"), QStringLiteral("--out"), out} + extra,
+                                      &code, 60000);
         return code == 0 ? output : QByteArray();
     }
     static QList<QJsonObject> records(const QString &path)
@@ -122,12 +132,17 @@ class tst_Fleet : public QObject
 private slots:
     void initTestCase()
     {
-        qputenv("UBC_UPLOAD_PASSWORD", password.toUtf8()); // the uploader and the demo take it from there
         server = dir.filePath(QStringLiteral("server"));
+        gateway = dir.filePath(QStringLiteral("gateway"));
         QVERIFY2(startServer(true), "clickhouse-server did not start");
+        QVERIFY2(startGateway(), "the gateway did not start");
     }
 
-    void cleanupTestCase() { stopServer(); }
+    void cleanupTestCase()
+    {
+        run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/gateway.sh"), {QStringLiteral("stop"), gateway});
+        stopServer();
+    }
 
     void demoSessionArrivesWhole()
     {
@@ -197,7 +212,7 @@ private slots:
         QVERIFY(pid.open(QIODevice::ReadOnly));
         QCOMPARE(::kill(pid_t(pid.readAll().trimmed().toInt()), SIGKILL), 0);
         QTest::qWait(300);
-        QVERIFY(startServer(false)); // at the same address
+        QVERIFY(startServer(false)); // at the same address, behind the same gateway
         QVERIFY(uploader->waitForFinished(60000));
         QCOMPARE(uploader->exitCode(), 0);
         QCOMPARE(counts(first), QStringLiteral("%1\t%1\t1\t%1").arg(n).toUtf8());

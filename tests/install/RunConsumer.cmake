@@ -1,4 +1,5 @@
 # cmake -DBUILD_DIR=... -DCONSUMER_SOURCE=... -DWORK_DIR=... -P RunConsumer.cmake
+cmake_policy(VERSION 3.16)
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -43,6 +44,74 @@ foreach(code 990007 990001 990002)
     endif()
 endforeach()
 message(STATUS "Installed KelUbc works from a find_package consumer")
+
+# The example host, as the integration guide quotes it: each block marked
+# "<!-- file: NAME -->" must be the example's file NAME, and the host is
+# built from the guide's blocks with the example's other files.
+set(guide_host ${WORK_DIR}/guide-host)
+file(COPY ${EXAMPLE_SOURCE}/ DESTINATION ${guide_host})
+file(READ ${GUIDE} guide)
+set(quoted 0)
+while(TRUE)
+    string(FIND "${guide}" "<!-- file: " at)
+    if(at EQUAL -1)
+        break()
+    endif()
+    math(EXPR at "${at} + 11")
+    string(SUBSTRING "${guide}" ${at} -1 guide)
+    string(FIND "${guide}" " -->" end)
+    string(SUBSTRING "${guide}" 0 ${end} name)
+    string(FIND "${guide}" "```" fence)
+    string(SUBSTRING "${guide}" ${fence} -1 guide)
+    string(FIND "${guide}" "\n" line_end)
+    math(EXPR line_end "${line_end} + 1")
+    string(SUBSTRING "${guide}" ${line_end} -1 guide)
+    string(FIND "${guide}" "```" fence)
+    string(SUBSTRING "${guide}" 0 ${fence} block)
+    string(SUBSTRING "${guide}" ${fence} -1 guide)
+    file(READ ${EXAMPLE_SOURCE}/${name} original)
+    if(NOT block STREQUAL original)
+        message(FATAL_ERROR "The guide's ${name} differs from examples/minimal-host/${name}")
+    endif()
+    file(WRITE ${guide_host}/${name} "${block}")
+    math(EXPR quoted "${quoted} + 1")
+endwhile()
+if(quoted LESS 2)
+    message(FATAL_ERROR "The guide quotes ${quoted} files of the example, not CMakeLists.txt and main.cpp")
+endif()
+
+# Built from the installed package with its dictionary and played headless;
+# each command carries the place it was started from.
+run(${CMAKE_COMMAND} -S ${guide_host} -B ${WORK_DIR}/example -G ${CMAKE_GENERATOR}
+    -DCMAKE_PREFIX_PATH=${prefix} -DKELUBC_PACKAGE=${KELUBC_PACKAGE} "-DCMAKE_CXX_FLAGS=${CONSUMER_FLAGS}")
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/example)
+if(NOT EXISTS ${WORK_DIR}/example/KelUbc.db)
+    message(FATAL_ERROR "kelubc_add_dictionary left no KelUbc.db beside the example")
+endif()
+set(home ${WORK_DIR}/home)
+run(${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen XDG_DATA_HOME=${home}/data XDG_CONFIG_HOME=${home}/config
+    QT_LOGGING_RULES=default.info=false
+    ${WORK_DIR}/example/minimal-host --scenario --lang=en)
+set(log ${home}/data/Example/minimal-host/ubc/records.jsonl)
+file(STRINGS ${log} lines ENCODING UTF-8)
+set(seen "")
+foreach(line IN LISTS lines)
+    if(line MATCHES "\"fncode\":\"(2[0-9]+)\".*\"fngroup\":\"([^\"]*)\".*\"location\":\"([^\"]*)\"")
+        list(APPEND seen "${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3}")
+    endif()
+endforeach()
+set(expected
+    "210101 Drawing Toolbar" "210101 Drawing Menu bar" "210101 Drawing Shortcut key" "210101 Drawing Right-click menu"
+    "210201 Edit Right-click menu" "210201 Edit Toolbar" "210201 Edit Menu bar" "210201 Edit Shortcut key")
+if(NOT seen STREQUAL expected)
+    message(FATAL_ERROR "The example's commands and places:\n  ${seen}\nexpected:\n  ${expected}")
+endif()
+foreach(code 990007 990001 990003 310101 990006 990002)
+    if(NOT lines MATCHES "\"fncode\":\"${code}\"")
+        message(FATAL_ERROR "The example logged no record ${code}")
+    endif()
+endforeach()
+message(STATUS "The example host logs each command with its place")
 
 # The installed demo finds its dictionary beside it: the wall drawn from the
 # ribbon carries its group from KelUbc.db, not the "null" of a missing one.

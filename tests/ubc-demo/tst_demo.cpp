@@ -1,7 +1,5 @@
 // The demo's scripted session, end to end: what its two logs must hold.
 
-#include "JsonObjectReader.h"
-
 #include <QtTest/QtTest>
 
 namespace {
@@ -176,27 +174,6 @@ private slots:
         const Run run = runScenario(dir.path(), {QStringLiteral("--lang"), QStringLiteral("fr")});
         QVERIFY(run.exitCode == 2 && run.err.contains(QLatin1String("--lang")));
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("records.jsonl"))));
-    }
-
-    // Qt's parser leaks on a repeated key, so the demo's readers refuse one,
-    // however it is spelt, and only where it is repeated within one object.
-    void repeatedKeysAreRefused()
-    {
-        using JsonObjectReader::repeatsKey;
-        for (const char *repeated : {"{\"a\":{\"x\":\"1\"},\"a\":[2]}", "{\"a\":\"1\",\"\\u0061\":\"2\"}",
-                                     "{\"k\":[{\"b\":1,\"c\":{},\"b\":2}]}", "{\"s\":\"\\\",\\\"\",\"s\":1}",
-                                     "{\"a\\\"\":1,\"a\\\"\":2}"})
-            QVERIFY2(repeatsKey(repeated), repeated);
-        for (const char *once : {"{\"a\":{\"a\":{\"a\":\"a\"}},\"b\":[\"a\",\"a\"]}", "{\"a\":\"1\",\"a\\\"\":\"2\",\"A\":3}",
-                                 "{\"a\":[{\"b\":1},{\"b\":2}]}"})
-            QVERIFY2(!repeatsKey(once), once);
-
-        QJsonObject object{{QStringLiteral("kept"), 1}};
-        QVERIFY(!JsonObjectReader::read("{\"a\":[1],\"a\":[2]}", &object));
-        QVERIFY(!JsonObjectReader::read("[\"a\"]", &object));
-        QCOMPARE(object.value(QStringLiteral("kept")).toInt(), 1);
-        QVERIFY(JsonObjectReader::read("{\"a\":{\"b\":\"c\"}}", &object));
-        QCOMPARE(object.value(QStringLiteral("a")).toObject().value(QStringLiteral("b")).toString(), QStringLiteral("c"));
     }
 };
 

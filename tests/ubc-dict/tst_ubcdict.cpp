@@ -99,12 +99,25 @@ private slots:
         QCOMPARE(ubcDict({"dump", sample}).out, readFile(SAMPLE_CSV));
         QVERIFY(QFileInfo(sample).permissions() & QFileDevice::ReadOther); // not the temporary file's 0600
 
+        // A file that cannot be read fails at run time (1); bad arguments are a
+        // usage error (2), the usage on stderr.
         const QString absent = dir.filePath("absent.db");
-        const QList<QStringList> failing{{"show", absent, "1"}, {"dump", absent}, {}, {"frobnicate"},
-                                         {"show", db1}, {"dump", db1, "--bogus"}};
-        for (const QStringList &args : failing)
-            QVERIFY2(ubcDict(args).code == 2, qPrintable(args.join(QLatin1Char(' '))));
+        for (const QStringList &args : QList<QStringList>{{"show", absent, "1"}, {"dump", absent}})
+            QVERIFY2(ubcDict(args).code == 1, qPrintable(args.join(QLatin1Char(' '))));
         QVERIFY(!QFile::exists(absent));
+        const QList<QStringList> usage{{}, {"frobnicate"}, {"show", db1}, {"dump", db1, "--bogus"},
+                                       {"show", db1, "1", "-o", dump}, {"dump", db1, "-o"},
+                                       {"build", dir.filePath("in.csv"), dir.filePath("in.csv")}};
+        for (const QStringList &args : usage) {
+            const Run u = ubcDict(args);
+            QVERIFY2(u.code == 2 && u.out.isEmpty() && u.err.contains("usage: ubc-dict build"),
+                     qPrintable(args.join(QLatin1Char(' ')) + u.err));
+        }
+        // Options anywhere, in either spelling; help wins.
+        QCOMPARE(ubcDict({"dump", "--output=" + dump, db2}).code, 0);
+        QCOMPARE(readFile(dump), ubcDict({"dump", db1}).out);
+        const Run help = ubcDict({"dump", "--bogus", "-h"});
+        QVERIFY(help.code == 0 && help.out.contains("Exit codes:"));
     }
 
     void badInputLeavesNothing_data()
@@ -145,7 +158,7 @@ private slots:
 
         for (const QString &target : {dir.filePath("new.db"), existing}) {
             const Run r = ubcDict({"build", dir.filePath("bad.csv"), target});
-            QVERIFY2(r.code > 0 && r.err.contains(QStringLiteral("bad.csv:%1: error:").arg(line)) && r.err.contains(complaint),
+            QVERIFY2(r.code == 1 && r.err.contains(QStringLiteral("bad.csv:%1: error:").arg(line)) && r.err.contains(complaint),
                      qPrintable(r.err));
             QVERIFY(entries(dir.path()) == before && readFile(existing) == "the old dictionary");
         }
@@ -239,7 +252,7 @@ private slots:
         writeFile(dir.filePath("junk.db"), "not a database");
         writeFile(dir.filePath("bad.csv"), Header + "\"1,a,g,,0,0\n");
         for (const char *name : {"absent.db", "junk.db", "bad.csv"})
-            QCOMPARE(ubcDict({"check", dir.filePath(name)}).code, 2);
+            QCOMPARE(ubcDict({"check", dir.filePath(name)}).code, 1);
         QCOMPARE(entries(dir.path()), (QStringList{"bad.csv", "f.csv", "f.db", "junk.db", "nul.db"}));
     }
 };

@@ -1,3 +1,5 @@
+#include "ClickHouseQueries.h"
+#include "ClickHouseResult.h"
 #include "ReportData.h"
 #include "SeqSet.h"
 
@@ -31,18 +33,8 @@ private slots:
         QVERIFY(s.contains(7));
     }
 
-    void timesNumbersAndKinds()
+    void numbersKindsAndLocations()
     {
-        const struct { const char *text; int64_t ms; } times[] = {
-            {"2026-12-05T22:13:33.175+00:00", 1796508813175}, {"2026-12-06T06:13:33.175+08:00", 1796508813175},
-            {"2026-12-05T17:13:33.1-0500", 1796508813100}, {"1969-12-31T23:59:59Z", -1000}};
-        int64_t ms = 0;
-        for (const auto &t : times)
-            QVERIFY2(parseTrigerTime(t.text, &ms) && ms == t.ms, t.text);
-        QCOMPARE(secondsOf(ms), int64_t(-1));
-        for (const char *bad : {"", "2026-12-05", "2026-13-05T00:00:00", "2026-12-05T22:13:33+8", "2026-12-05T22:13:33 x"})
-            QVERIFY2(!parseTrigerTime(bad, &ms), bad);
-
         const struct { const char *text; int64_t value; } numbers[] = {
             {"120", 120}, {"-5", -5}, {"+5", 5}, {"", 0}, {"-", 0}, {"1.5", 0}, {" 5", 0}, {"5 ", 0}, {"12345678901234567890", 0}};
         for (const auto &n : numbers)
@@ -63,6 +55,39 @@ private slots:
             int language = -2;
             QVERIFY2(locationOf(l.label, &language) == l.location && language == l.language, l.label);
         }
+    }
+
+    void sqlLiteralsKeepDataAsData()
+    {
+        const struct { const char *text, *literal; } literals[] = {
+            {"plain", "'plain'"}, {"it's", "'it\\'s'"}, {"a\\'b", "'a\\\\\\'b'"}, {"%1 %2 $label", "'%1 %2 $label'"}};
+        for (const auto &l : literals)
+            QCOMPARE(sqlString(QString::fromUtf8(l.text)), QString::fromUtf8(l.literal));
+        // Data that looks like a placeholder stays in its literal, in every query.
+        ReportFilter filter;
+        filter.byProduct = true;
+        filter.product = "$label%1'";
+        const ClickHouseQueries q(QStringLiteral("ubc.records"), filter);
+        for (const ClickHouseQueries::Query &query : {q.sessions(), q.commands(), q.machines(), q.days(), q.timeline("%1", 10)})
+            QVERIFY2(query.sql.contains(QStringLiteral("pcode = '$label%1\\''")), query.name);
+    }
+
+    void clickhouseColumnsAreReadByName()
+    {
+        ClickHouseResult r;
+        QString error;
+        QVERIFY(r.parse(R"({"meta":[{"name":"records","type":"UInt64"},{"name":"sessionid","type":"String"},{"name":"closed","type":"UInt8"}],
+                           "data":[["18446744073709551615","s1",1],["7","s2",0]]})", &error));
+        const int id = r.column("sessionid"), records = r.column("records"), closed = r.column("closed");
+        QCOMPARE(r.rowCount(), 2);
+        QCOMPARE(r.text(1, id), std::string("s2"));
+        QCOMPARE(r.number(1, records), int64_t(7));
+        QCOMPARE(r.unsignedNumber(0, records), UINT64_MAX);
+        QCOMPARE(r.number(0, closed), int64_t(1));
+        QVERIFY(r.missing().isEmpty());
+        QCOMPARE(r.column("seq"), -1);
+        QCOMPARE(r.missing(), QStringList{QStringLiteral("seq")});
+        QVERIFY(!r.parse("Code: 164. DB::Exception: Cannot execute query in readonly mode", &error) && !error.isEmpty());
     }
 };
 

@@ -4,10 +4,12 @@
 #include "DictionaryCsv.h"
 #include "DictionaryFile.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -53,7 +55,7 @@ const char Help[] =
     "field holds a comma, quote or line break, or is empty text.\n"
     "\n"
     "Exit codes: 0 success; 1 findings (check), refused rows (build), code\n"
-    "not found (show); 2 usage error, unreadable input, output not written.\n";
+    "not found (show), unreadable input, output not written; 2 usage error.\n";
 
 struct Arguments
 {
@@ -61,32 +63,59 @@ struct Arguments
     QStringList positional;
     QString output;
     QString error;
+    bool help = false;
 };
 
-Arguments parseArguments(QStringList args)
+// The first of the options named names as the user spelled it ("-o",
+// "--output", "-bogus"), without a value after "=".
+QString spelled(const QStringList &args, const QStringList &names)
 {
-    Arguments parsed;
-    if (args.isEmpty()) {
-        parsed.error = QStringLiteral("no command given");
-        return parsed;
+    static const QRegularExpression option(QStringLiteral("^--?([^=]+)"));
+    for (const QString &arg : args) {
+        const QRegularExpressionMatch m = option.match(arg);
+        if (m.hasMatch() && names.contains(m.captured(1)))
+            return arg.section(QLatin1Char('='), 0, 0);
     }
-    parsed.command = args.takeFirst();
-    while (!args.isEmpty()) {
-        const QString arg = args.takeFirst();
-        if (parsed.command == QLatin1String("dump") && (arg == QLatin1String("-o") || arg == QLatin1String("--output"))) {
-            if (args.isEmpty() || !parsed.output.isNull()) {
-                parsed.error = QStringLiteral("%1 needs one file name").arg(arg);
-                return parsed;
-            }
-            parsed.output = args.takeFirst();
-        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
-            parsed.error = QStringLiteral("unknown option %1").arg(arg);
-            return parsed;
-        } else {
-            parsed.positional << arg;
-        }
+    return QLatin1Char('-') + names.first();
+}
+
+// arguments: program first. "-word" is the long option "word", not -w -o -r -d.
+Arguments parseArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("FILE"));
+    parser.addOption(help);
+    parser.addOption(output);
+    const bool parsed = parser.parse(arguments);
+    const QStringList args = arguments.mid(1);
+    Arguments result;
+    result.help = parser.isSet(help);
+    if (result.help)
+        return result;
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!parsed && !unknown.isEmpty()) {
+        result.error = QStringLiteral("unknown option %1").arg(spelled(args, unknown.mid(0, 1)));
+        return result;
     }
-    return parsed;
+    const QString outputSpelled = spelled(args, output.names());
+    if (!parsed || parser.values(output).size() > 1) { // the only other failure: a missing value
+        result.error = QStringLiteral("%1 needs one file name").arg(outputSpelled);
+        return result;
+    }
+    result.positional = parser.positionalArguments();
+    if (result.positional.isEmpty()) {
+        result.error = QStringLiteral("no command given");
+        return result;
+    }
+    result.command = result.positional.takeFirst();
+    if (parser.isSet(output)) {
+        if (result.command != QLatin1String("dump"))
+            result.error = QStringLiteral("unknown option %1").arg(outputSpelled);
+        result.output = parser.value(output);
+    }
+    return result;
 }
 
 } // namespace
@@ -103,12 +132,12 @@ public:
     int usageError(const QString &message)
     {
         print(err, QStringLiteral("ubc-dict: %1\n%2Try 'ubc-dict --help'.\n").arg(message, QLatin1String(Usage)));
-        return UbcDictCommand::Unreadable;
+        return UbcDictCommand::UsageError;
     }
     int fileError(const QString &file, const QString &message)
     {
         print(err, QStringLiteral("ubc-dict: %1: %2\n").arg(QDir::toNativeSeparators(file), message));
-        return UbcDictCommand::Unreadable;
+        return UbcDictCommand::Failure;
     }
 
     bool readCsv(const QString &file, QVector<DictRow> *rows);
@@ -192,13 +221,13 @@ int UbcDictCommandPrivate::build(const QString &csv, const QString &db)
         return usageError(QStringLiteral("the database would overwrite its own source"));
     QVector<DictRow> rows;
     if (!readCsv(csv, &rows))
-        return UbcDictCommand::Unreadable;
+        return UbcDictCommand::Failure;
     const QVector<DictionaryChecker::Finding> findings = DictionaryChecker::check(rows);
     report(err, csv, rows, findings, false);
     if (DictionaryChecker::hasErrors(findings)) {
         report(err, csv, rows, findings, true);
         fileError(db, QStringLiteral("not written because of the errors in %1").arg(QDir::toNativeSeparators(csv)));
-        return UbcDictCommand::Rejected;
+        return UbcDictCommand::Failure;
     }
     DictionaryFile file(db);
     if (!file.write(rows))
@@ -211,7 +240,7 @@ int UbcDictCommandPrivate::check(const QString &file)
 {
     QVector<DictRow> rows;
     if (!readRows(file, &rows))
-        return UbcDictCommand::Unreadable;
+        return UbcDictCommand::Failure;
     const QVector<DictionaryChecker::Finding> findings = DictionaryChecker::check(rows);
     report(out, file, rows, findings, true);
     report(out, file, rows, findings, false);
@@ -223,7 +252,7 @@ int UbcDictCommandPrivate::check(const QString &file)
                    .arg(QDir::toNativeSeparators(file))
                    .arg(rows.size())
                    .arg(findings.size()));
-    return UbcDictCommand::Rejected;
+    return UbcDictCommand::Failure;
 }
 
 int UbcDictCommandPrivate::show(const QString &db, const QString &code)
@@ -235,7 +264,7 @@ int UbcDictCommandPrivate::show(const QString &db, const QString &code)
         return fileError(db, file.errorString());
     case DictionaryFile::Missing:
         print(err, QStringLiteral("ubc-dict: %1: no entry for code \"%2\"\n").arg(QDir::toNativeSeparators(db), code));
-        return UbcDictCommand::Rejected;
+        return UbcDictCommand::Failure;
     case DictionaryFile::Found:
         break;
     }
@@ -291,12 +320,11 @@ QString UbcDictCommand::helpText()
 
 int UbcDictCommand::run(const QStringList &arguments)
 {
-    const QStringList args = arguments.mid(1);
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+    const Arguments parsed = parseArguments(arguments);
+    if (parsed.help) {
         d->print(d->out, helpText());
         return Success;
     }
-    const Arguments parsed = parseArguments(args);
     if (!parsed.error.isNull())
         return d->usageError(parsed.error);
 

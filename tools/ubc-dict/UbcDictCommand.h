@@ -12,10 +12,11 @@ class UbcDictCommandPrivate;
 class UbcDictCommand
 {
 public:
+    // The exit codes all the package's programs share.
     enum ExitCode {
         Success = 0,
-        Rejected = 1,   // findings, refused rows, missing code
-        Unreadable = 2, // usage error, unreadable input, output not written
+        Failure = 1, // findings, refused rows, missing code, unreadable input, output not written
+        UsageError = 2, // bad or missing arguments; the usage goes to stderr
     };
 
     UbcDictCommand(QIODevice *out, QIODevice *err);

@@ -12,7 +12,8 @@
 
 // Reads record logs (JSON lines as RuvUbc writes them) and the helper's coded
 // event journals into Aggregates, streaming: memory grows with the distinct
-// sessions, codes, projects and days, not with the records.
+// sessions, codes, projects and days, not with the records. Malformed lines
+// are counted and handed to the sink, then skipped.
 class FileSource
 {
 public:

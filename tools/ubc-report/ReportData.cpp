@@ -1,56 +1,13 @@
 #include "ReportData.h"
 
-#include <cstring>
+#include <RecordFormat/RecordIdentity.h>
+#include <RecordFormat/SpecialCodes.h>
+
+#include <tuple>
 
 namespace UbcReport {
 
 namespace {
-
-struct LocationLabel
-{
-    const char *chinese;
-    const char *english;
-    Location location;
-};
-
-const LocationLabel locationLabels[] = {
-    {"Ribbon工具栏", "Ribbon toolbar", Ribbon},
-    {"Ribbon快捷栏", "Ribbon quick-access bar", QuickAccess},
-    {"右键", "Right-click menu", ContextMenu},
-    {"视图面板", "View panel", ViewPanel},
-    {"快捷键", "Shortcut key", Shortcut},
-};
-
-const char *const lifecycleNames[][2] = {
-    {"启动软件", "Start software"}, {"打开软件", "Open software"}, {"关闭软件", "Close software"},
-    {"打开工程", "Open project"},   {"新建工程", "New project"},   {"保存工程", "Save project"},
-    {"关闭工程", "Close project"},
-};
-
-bool digits(std::string_view s, size_t at, size_t n, int *value)
-{
-    if (at + n > s.size())
-        return false;
-    int v = 0;
-    for (size_t i = at; i < at + n; ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-        v = v * 10 + (s[i] - '0');
-    }
-    *value = v;
-    return true;
-}
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t daysFromCivil(int64_t y, int m, int d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
 
 bool endsWith(std::string_view s, std::string_view tail)
 {
@@ -59,21 +16,19 @@ bool endsWith(std::string_view s, std::string_view tail)
 
 } // namespace
 
-const char *const PropertyLabels[2] = {"属性", "Property"};
-
 Location locationOf(std::string_view label, int *language)
 {
     if (language)
         *language = -1;
     if (label.empty())
         return NoLocation;
-    for (const LocationLabel &l : locationLabels) {
-        for (int lang = 0; lang < 2; ++lang) {
-            if (label == (lang ? l.english : l.chinese)) {
-                if (language)
-                    *language = lang;
-                return l.location;
-            }
+    RecordLabels::Language lang;
+    const int found = RecordLabels::find(label, &lang);
+    for (int l = 0; l < int(std::size(LocationLabels)); ++l) {
+        if (found == LocationLabels[l]) {
+            if (language)
+                *language = lang;
+            return Location(l);
         }
     }
     return OtherLocation;
@@ -81,36 +36,34 @@ Location locationOf(std::string_view label, int *language)
 
 const char *locationKey(Location location)
 {
-    static const char *const keys[] = {"ribbon", "quickAccess", "contextMenu", "viewPanel",
-                                       "shortcut", "none", "other"};
-    return keys[location];
-}
-
-bool isLifecycleCode(std::string_view code)
-{
-    return code.size() == 6 && code.compare(0, 5, "99000") == 0 && code[5] >= '1' && code[5] <= '7';
+    if (location < int(std::size(LocationLabels)))
+        return RecordLabels::labelTexts[LocationLabels[location]].key;
+    return location == NoLocation ? "none" : "other";
 }
 
 int lifecycleLanguage(std::string_view name)
 {
-    for (const auto &names : lifecycleNames)
-        for (int lang = 0; lang < 2; ++lang)
-            if (name == names[lang])
-                return lang;
+    for (const SpecialCodes::Lifecycle &l : SpecialCodes::lifecycle) {
+        const RecordLabels::Text &t = RecordLabels::labelTexts[l.label];
+        if (name == t.chinese)
+            return RecordLabels::Chinese;
+        if (name == t.english)
+            return RecordLabels::English;
+    }
     return -1;
 }
 
 RecordKind classify(std::string_view code, std::string_view name, bool hasLocation,
                     int attrCount, std::string_view firstAttrKey)
 {
-    if (isLifecycleCode(code))
+    if (SpecialCodes::isLifecycle(code))
         return Lifecycle;
     if (hasLocation)
         return Action;
     // A property edit is named "element-属性-property" and carries that property alone.
     if (attrCount == 1) {
-        for (const char *label : PropertyLabels) {
-            const std::string_view l(label);
+        const RecordLabels::Text &property = RecordLabels::labelTexts[RecordLabels::LabelProperty];
+        for (std::string_view l : {property.chinese, property.english}) {
             const size_t tail = l.size() + firstAttrKey.size() + 2; // "-label-key"
             if (name.size() < tail)
                 continue;
@@ -121,6 +74,13 @@ RecordKind classify(std::string_view code, std::string_view name, bool hasLocati
         }
     }
     return NamedEvent;
+}
+
+bool timelineBefore(const TimelineEvent &a, const TimelineEvent &b)
+{
+    const bool da = RecordIdentity::isDerived(a.seq), db = RecordIdentity::isDerived(b.seq);
+    return std::forward_as_tuple(da, da ? a.trigertime : std::string(), a.seq)
+           < std::forward_as_tuple(db, db ? b.trigertime : std::string(), b.seq);
 }
 
 const char *kindKey(RecordKind kind)
@@ -144,45 +104,6 @@ int64_t toInt64OrZero(std::string_view text)
         v = v * 10 + (text[i] - '0');
     }
     return negative ? -v : v;
-}
-
-bool parseTrigerTime(std::string_view s, int64_t *msSinceEpoch)
-{
-    int y, mo, d, h, mi, sec;
-    if (!digits(s, 0, 4, &y) || s.size() < 19 || s[4] != '-' || !digits(s, 5, 2, &mo) || s[7] != '-'
-        || !digits(s, 8, 2, &d) || (s[10] != 'T' && s[10] != ' ') || !digits(s, 11, 2, &h)
-        || s[13] != ':' || !digits(s, 14, 2, &mi) || s[16] != ':' || !digits(s, 17, 2, &sec))
-        return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60)
-        return false;
-    size_t i = 19;
-    int ms = 0;
-    if (i < s.size() && s[i] == '.') {
-        int scale = 100;
-        for (++i; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-            ms += (s[i] - '0') * scale;
-            scale /= 10;
-        }
-    }
-    int offsetMinutes = 0;
-    if (i < s.size()) {
-        if (s[i] == 'Z') {
-            ++i;
-        } else if (s[i] == '+' || s[i] == '-') {
-            int oh, om;
-            const bool colon = i + 3 < s.size() && s[i + 3] == ':';
-            if (!digits(s, i + 1, 2, &oh) || !digits(s, i + (colon ? 4 : 3), 2, &om))
-                return false;
-            offsetMinutes = (s[i] == '-' ? -1 : 1) * (oh * 60 + om);
-            i += colon ? 6 : 5;
-        }
-    }
-    if (i != s.size())
-        return false;
-    const int64_t seconds = daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec
-                            - int64_t(offsetMinutes) * 60;
-    *msSinceEpoch = seconds * 1000 + ms;
-    return true;
 }
 
 } // namespace UbcReport

@@ -6,6 +6,8 @@
 // ClickHouse) fill the same structures with the same rules, so they give the
 // same summary for the same records.
 
+#include <RecordFormat/RecordLabels.h>
+
 #include <QtCore/QString>
 
 #include <cstdint>
@@ -16,7 +18,8 @@
 
 namespace UbcReport {
 
-// Where an action was started, from the record's "location" label.
+// Where an action was started, from the record's "location" label: the five
+// places the report tells apart, an empty label, and any other label.
 enum Location { Ribbon, QuickAccess, ContextMenu, ViewPanel, Shortcut, NoLocation, OtherLocation,
                 LocationCount };
 
@@ -87,11 +90,17 @@ struct Aggregates
 
 constexpr size_t TimelineLimit = 2000;
 
-// The library's labels, Chinese and English, as its shipped translator gives them.
-extern const char *const PropertyLabels[2];           // "属性", "Property"
+// The timeline's order: by seq; records without one (their derived seq has
+// the top bit set) after those, by trigertime.
+bool timelineBefore(const TimelineEvent &a, const TimelineEvent &b);
+
+// The record label of each place the report tells apart (Ribbon ... Shortcut).
+constexpr RecordLabels::Label LocationLabels[] = {RecordLabels::LabelRibbonToolbar, RecordLabels::LabelRibbonQuickBar,
+                                                  RecordLabels::LabelContextMenu, RecordLabels::LabelViewPanel,
+                                                  RecordLabels::LabelShortcut};
+
 Location locationOf(std::string_view label, int *language = nullptr); // language: 0 zh, 1 en, -1 none
 const char *locationKey(Location location);
-bool isLifecycleCode(std::string_view code);
 // The language of a lifecycle record's name.
 int lifecycleLanguage(std::string_view name);          // 0 zh, 1 en, -1 unknown
 RecordKind classify(std::string_view code, std::string_view name, bool hasLocation,
@@ -100,10 +109,6 @@ const char *kindKey(RecordKind kind);
 
 // Decimal text as ClickHouse's toInt64OrZero reads it: 0 unless the whole text is a number.
 int64_t toInt64OrZero(std::string_view text);
-// "2026-12-05T22:13:33.175+08:00" -> milliseconds since the epoch, UTC. False if malformed.
-bool parseTrigerTime(std::string_view text, int64_t *msSinceEpoch);
-// Floor division of milliseconds into seconds.
-inline int64_t secondsOf(int64_t ms) { return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000); }
 
 inline QString qs(const std::string &s) { return QString::fromStdString(s); }
 

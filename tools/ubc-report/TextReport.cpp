@@ -1,13 +1,14 @@
 #include "TextReport.h"
 
-#include <QtCore/QJsonArray>
+#include "Summary.h"
+
 #include <QtCore/QTextStream>
 
 #include <algorithm>
 
 namespace {
 
-QString duration(qint64 seconds)
+QString duration(int64_t seconds)
 {
     if (seconds < 60)
         return QStringLiteral("%1 s").arg(seconds);
@@ -21,22 +22,7 @@ QString percent(double share)
     return QString::number(share * 100.0, 'f', 1) + QLatin1Char('%');
 }
 
-qint64 num(const QJsonObject &o, const char *key)
-{
-    return qint64(o.value(QLatin1String(key)).toDouble());
-}
-
-QString str(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
-
-QJsonArray list(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toArray();
-}
-
-const int TopRows = 15;
+const size_t TopRows = 15;
 
 // Pads to a terminal width in which CJK characters take two columns.
 QString pad(const QString &s, int width)
@@ -49,117 +35,100 @@ QString pad(const QString &s, int width)
 
 } // namespace
 
-QString TextReport::render(const QJsonObject &s)
+QString TextReport::render(const Summary &s)
 {
     QString text;
     QTextStream out(&text);
-    const QJsonObject totals = s.value(QLatin1String("totals")).toObject();
-    const QJsonObject input = s.value(QLatin1String("input")).toObject();
-    const QJsonObject period = s.value(QLatin1String("period")).toObject();
+    const Summary::Totals &totals = s.totals;
+    const Summary::Input &input = s.input;
+    const Summary::Period &period = s.period;
 
     out << "Behaviour report";
-    if (!str(period, "firstDay").isEmpty())
-        out << ", " << str(period, "firstDay") << " to " << str(period, "lastDay");
-    if (!str(period, "product").isEmpty())
-        out << ", product " << str(period, "product");
+    if (!period.firstDay.isEmpty())
+        out << ", " << period.firstDay << " to " << period.lastDay;
+    if (!period.product.isEmpty())
+        out << ", product " << period.product;
     out << "\n";
-    if (str(input, "source") == QLatin1String("files"))
-        out << "  read:        " << num(input, "lines") << " lines in " << list(input, "files").size()
-            << " files; " << num(input, "malformed") << " malformed lines skipped, "
-            << num(input, "duplicates") << " duplicates counted once, " << num(input, "filtered")
+    if (!input.fromServer)
+        out << "  read:        " << input.lines << " lines in " << input.files.size()
+            << " files; " << input.malformed << " malformed lines skipped, "
+            << input.duplicates << " duplicates counted once, " << input.filtered
             << " outside the period or product\n";
     else
-        out << "  read:        " << str(input, "url") << " (" << str(input, "table") << ")\n";
-    out << "  records:     " << num(totals, "records") << " (" << num(totals, "actions") << " commands, "
-        << num(totals, "events") << " named events, " << num(totals, "edits") << " property edits, "
-        << num(totals, "lifecycle") << " lifecycle)\n";
-    out << "  sessions:    " << num(totals, "sessions") << " on " << num(totals, "machines") << " machines, "
-        << num(totals, "unclosedSessions") << " without a close record\n";
-    out << "  work time:   " << duration(num(totals, "workSeconds")) << " in all, median session "
-        << duration(num(totals, "medianSessionSeconds")) << "\n";
+        out << "  read:        " << input.url << " (" << input.table << ")\n";
+    out << "  records:     " << totals.records << " (" << totals.actions << " commands, "
+        << totals.events << " named events, " << totals.edits << " property edits, "
+        << totals.lifecycle << " lifecycle)\n";
+    out << "  sessions:    " << totals.sessions << " on " << totals.machines << " machines, "
+        << totals.unclosedSessions << " without a close record\n";
+    out << "  work time:   " << duration(totals.workSeconds) << " in all, median session "
+        << duration(totals.medianSessionSeconds) << "\n";
 
-    const QJsonArray sessions = list(s, "sessions");
     out << "\nLongest sessions\n";
-    for (int i = 0; i < sessions.size() && i < 5; ++i) {
-        const QJsonObject o = sessions[i].toObject();
-        out << "  " << str(o, "id").left(36).leftJustified(37) << str(o, "start") << "  "
-            << duration(num(o, "workSeconds")).rightJustified(12) << "  " << num(o, "records") << " records"
-            << (o.value(QLatin1String("closed")).toBool() ? "" : " (not closed)") << "\n";
+    for (size_t i = 0; i < s.sessions.size() && i < 5; ++i) {
+        const Summary::Session &o = s.sessions[i];
+        out << "  " << o.id.left(36).leftJustified(37) << o.start << "  "
+            << duration(o.workSeconds).rightJustified(12) << "  " << o.records << " records"
+            << (o.closed ? "" : " (not closed)") << "\n";
     }
 
-    const QJsonArray commands = list(s, "commands");
-    out << "\nTop commands (" << commands.size() << " used)\n";
+    out << "\nTop commands (" << s.commands.size() << " used)\n";
     out << "  code    name                      group       runs  shortcut  events  edits\n";
-    for (int i = 0; i < commands.size() && i < TopRows; ++i) {
-        const QJsonObject o = commands[i].toObject();
-        out << "  " << str(o, "code").leftJustified(8) << pad(str(o, "name"), 26)
-            << pad(str(o, "group"), 10) << QString::number(num(o, "actions")).rightJustified(6)
-            << percent(o.value(QLatin1String("shortcutShare")).toDouble()).rightJustified(10)
-            << QString::number(num(o, "events")).rightJustified(8)
-            << QString::number(num(o, "edits")).rightJustified(7) << "\n";
+    for (size_t i = 0; i < s.commands.size() && i < TopRows; ++i) {
+        const Summary::Command &o = s.commands[i];
+        out << "  " << o.code.leftJustified(8) << pad(o.name, 26) << pad(o.group, 10)
+            << QString::number(o.actions).rightJustified(6) << percent(o.shortcutShare).rightJustified(10)
+            << QString::number(o.events).rightJustified(8) << QString::number(o.edits).rightJustified(7) << "\n";
     }
 
     out << "\nCommands by location\n";
-    for (const QJsonValue &v : list(s, "locations")) {
-        const QJsonObject o = v.toObject();
-        out << "  " << str(o, "location").leftJustified(13) << QString::number(num(o, "count")).rightJustified(9)
-            << percent(o.value(QLatin1String("share")).toDouble()).rightJustified(8) << "\n";
-    }
+    for (int l = 0; l < UbcReport::LocationCount; ++l)
+        out << "  " << QString::fromLatin1(UbcReport::locationKey(UbcReport::Location(l))).leftJustified(13)
+            << QString::number(s.locations[l].count).rightJustified(9)
+            << percent(s.locations[l].share).rightJustified(8) << "\n";
 
-    const QJsonArray gaps = list(s, "shortcutGaps");
     out << "\nReached only through menus on some machines although they have a shortcut\n";
-    if (gaps.isEmpty())
+    if (s.shortcutGaps.empty())
         out << "  none\n";
-    for (const QJsonValue &v : gaps) {
-        const QJsonObject o = v.toObject();
-        out << "  " << str(o, "code").leftJustified(8) << pad(str(o, "name"), 26)
-            << num(o, "menuOnlyMachines") << " of " << num(o, "machines") << " machines never use its shortcut\n";
+    for (size_t i : s.shortcutGaps) {
+        const Summary::Command &o = s.commands[i];
+        out << "  " << o.code.leftJustified(8) << pad(o.name, 26)
+            << o.menuOnlyMachines << " of " << o.machines << " machines never use its shortcut\n";
     }
 
     out << "\nProperty edits\n";
-    for (const QJsonValue &v : list(s, "properties")) {
-        const QJsonObject o = v.toObject();
-        out << "  " << pad(str(o, "property"), 24) << num(o, "edits") << "\n";
-    }
+    for (const Summary::Property &o : s.properties)
+        out << "  " << pad(o.property, 24) << o.edits << "\n";
 
     out << "\nProjects\n";
-    for (const QJsonValue &v : list(s, "projects")) {
-        const QJsonObject o = v.toObject();
-        out << "  " << pad(str(o, "name"), 30) << " open " << duration(num(o, "openSeconds")).rightJustified(12)
-            << "  saves " << num(o, "saves") << "  edits " << num(o, "edits") << "\n";
-    }
+    for (const Summary::Project &o : s.projects)
+        out << "  " << pad(o.name, 30) << " open " << duration(o.openSeconds).rightJustified(12)
+            << "  saves " << o.saves << "  edits " << o.edits << "\n";
 
-    const QJsonObject statistics = s.value(QLatin1String("statistics")).toObject();
+    const Summary::Statistics &statistics = s.statistics;
     out << "\nStatistics sent\n";
-    for (const QJsonValue &v : list(statistics, "sent")) {
-        const QJsonObject o = v.toObject();
-        out << "  " << str(o, "code").leftJustified(10) << pad(str(o, "name"), 20) << num(o, "count")
-            << " sent, " << num(o, "timed") << " with a duration, mean "
-            << o.value(QLatin1String("meanSeconds")).toDouble() << " s, max " << num(o, "maxSeconds") << " s\n";
-    }
-    out << "  saves " << num(statistics, "saves") << ", idle returns " << num(statistics, "idleReturns") << " ("
-        << statistics.value(QLatin1String("idleReturnsPerHour")).toDouble() << " per hour of work)\n";
+    for (const Summary::Sent &o : statistics.sent)
+        out << "  " << o.code.leftJustified(10) << pad(o.name, 20) << o.count
+            << " sent, " << o.timed << " with a duration, mean "
+            << o.meanSeconds << " s, max " << o.maxSeconds << " s\n";
+    out << "  saves " << statistics.saves << ", idle returns " << statistics.idleReturns << " ("
+        << statistics.idleReturnsPerHour << " per hour of work)\n";
 
     out << "\nVersions\n";
     out << "  ver           sessions  machines   records  commands  shortcut  mean session\n";
-    for (const QJsonValue &v : list(s, "versions")) {
-        const QJsonObject o = v.toObject();
-        out << "  " << str(o, "ver").leftJustified(12) << QString::number(num(o, "sessions")).rightJustified(10)
-            << QString::number(num(o, "machines")).rightJustified(10)
-            << QString::number(num(o, "records")).rightJustified(10)
-            << QString::number(num(o, "actions")).rightJustified(10)
-            << percent(o.value(QLatin1String("shortcutShare")).toDouble()).rightJustified(10)
-            << duration(num(o, "meanSessionSeconds")).rightJustified(14) << "\n";
-    }
+    for (const Summary::Version &o : s.versions)
+        out << "  " << o.ver.leftJustified(12) << QString::number(o.sessions).rightJustified(10)
+            << QString::number(o.machines).rightJustified(10)
+            << QString::number(o.records).rightJustified(10)
+            << QString::number(o.actions).rightJustified(10)
+            << percent(o.shortcutShare).rightJustified(10)
+            << duration(o.meanSessionSeconds).rightJustified(14) << "\n";
 
-    if (s.contains(QLatin1String("dictionary"))) {
-        const QJsonObject dict = s.value(QLatin1String("dictionary")).toObject();
-        const QJsonArray unused = list(dict, "unused");
-        out << "\nDictionary commands never used (" << unused.size() << " of " << num(dict, "commands") << ")\n";
-        for (const QJsonValue &v : unused) {
-            const QJsonObject o = v.toObject();
-            out << "  " << str(o, "code").leftJustified(8) << pad(str(o, "name"), 26) << str(o, "group") << "\n";
-        }
+    if (s.dictionary) {
+        const Summary::Dictionary &dict = *s.dictionary;
+        out << "\nDictionary commands never used (" << dict.unused.size() << " of " << dict.commands << ")\n";
+        for (const Summary::DictionaryCommand &o : dict.unused)
+            out << "  " << o.code.leftJustified(8) << pad(o.name, 26) << o.group << "\n";
     }
     return text;
 }

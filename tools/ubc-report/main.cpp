@@ -1,20 +1,20 @@
 // ubc-report: a summary of behaviour records from log files or from the
 // fleet's ClickHouse, as text, JSON and a self-contained HTML page.
 //
-// Exit codes: 0 done (malformed lines are skipped and counted), 1 wrong usage,
-// 2 an input could not be read (file, dictionary or server), 3 an output could
-// not be written.
+// Exit codes: 0 done (malformed lines are skipped and counted), 1 a failure
+// at run time (a log, journal, dictionary or the server could not be read,
+// an output not written), 2 wrong usage.
 
 #include "ClickHouseSource.h"
 #include "FileSource.h"
 #include "HtmlReport.h"
+#include "JsonReport.h"
 #include "Summary.h"
 #include "TextReport.h"
 
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QCoreApplication>
-#include <QtCore/QJsonArray>
-#include <QtCore/QJsonDocument>
+#include <QtCore/QFile>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QSaveFile>
 
@@ -22,7 +22,10 @@
 
 namespace {
 
-enum ExitCode { Done = 0, Usage = 1, InputError = 2, OutputError = 3 };
+enum ExitCode { Done = 0, Failure = 1, Usage = 2 };
+
+const char PasswordVariable[] = "UBC_REPORT_PASSWORD";
+const int MalformedShown = 20;
 
 void printErr(const QString &text)
 {
@@ -38,7 +41,33 @@ bool writeFile(const QString &path, const QByteArray &data)
     return false;
 }
 
-const int MalformedShown = 20;
+// What is wrong with a server URL, empty when nothing. Credentials in a URL
+// show in `ps` and in the shell's history, so they are refused outright.
+QString urlProblem(const QUrl &url)
+{
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) || url.host().isEmpty())
+        return QStringLiteral("--clickhouse wants an http(s) URL");
+    if (!url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment())
+        return QStringLiteral("--clickhouse takes the server's address alone: no user, password or query in it;"
+                              " give --user and the password in %1 or --password-file").arg(QLatin1String(PasswordVariable));
+    return QString();
+}
+
+// The password from --password-file (its first line) or the environment; false when the file cannot be read.
+bool password(const QString &file, QString *password, QString *error)
+{
+    if (file.isEmpty()) {
+        *password = qEnvironmentVariable(PasswordVariable);
+        return true;
+    }
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(file, f.errorString());
+        return false;
+    }
+    *password = QString::fromUtf8(f.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+    return true;
+}
 
 } // namespace
 
@@ -49,7 +78,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Summarises behaviour records from RuvUbc log files (LOG...) or from ClickHouse (--clickhouse URL).\n"
-        "Exit codes: 0 done, 1 usage, 2 unreadable input or server error, 3 output not written."));
+        "Exit codes: 0 done, 1 unreadable input, server error or output not written, 2 wrong usage."));
     parser.addHelpOption();
     const QCommandLineOption html(QStringLiteral("html"), QStringLiteral("Write the HTML report to <file>."), QStringLiteral("file"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Write the summary as JSON to <file>."), QStringLiteral("file"));
@@ -58,21 +87,27 @@ int main(int argc, char *argv[])
     const QCommandLineOption product(QStringLiteral("product"), QStringLiteral("Only records of this pcode."), QStringLiteral("pcode"));
     const QCommandLineOption dict(QStringLiteral("dict"), QStringLiteral("Function dictionary (KelUbc.db): commands never used."), QStringLiteral("db"));
     const QCommandLineOption coded(QStringLiteral("coded"), QStringLiteral("The helper's coded-event journal (repeat for more)."), QStringLiteral("file"));
-    const QCommandLineOption clickhouse(QStringLiteral("clickhouse"), QStringLiteral("Read from ClickHouse's HTTP interface at <url>."), QStringLiteral("url"));
+    const QCommandLineOption clickhouse(QStringLiteral("clickhouse"), QStringLiteral("Read from ClickHouse's HTTP interface at <url> (no credentials in it)."), QStringLiteral("url"));
+    const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("ClickHouse user (password from %1 or --password-file).").arg(QLatin1String(PasswordVariable)), QStringLiteral("name"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"), QStringLiteral("Read the ClickHouse password from the first line of <file>."), QStringLiteral("file"));
     const QCommandLineOption table(QStringLiteral("table"), QStringLiteral("ClickHouse table (default ubc.records)."), QStringLiteral("name"), QStringLiteral("ubc.records"));
     const QCommandLineOption lang(QStringLiteral("lang"), QStringLiteral("Language of the HTML report: zh or en (default: that of the records)."), QStringLiteral("zh|en"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No text summary on standard output."));
-    parser.addOptions({html, json, since, until, product, dict, coded, clickhouse, table, lang, quiet});
+    parser.addOptions({html, json, since, until, product, dict, coded, clickhouse, user, passwordFile, table, lang, quiet});
     parser.addPositionalArgument(QStringLiteral("LOG"), QStringLiteral("Record log files (JSON lines)."), QStringLiteral("[LOG...]"));
-    if (!parser.parse(QCoreApplication::arguments())) {
-        printErr(QStringLiteral("ubc-report: %1\n").arg(parser.errorText()));
+    const auto usage = [&](const QString &error) {
+        printErr(QStringLiteral("ubc-report: %1\n\n").arg(error) + parser.helpText());
         return Usage;
-    }
+    };
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(Done);
 
     const QStringList logs = parser.positionalArguments();
     const QRegularExpression dateRe(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    const QRegularExpression tableRe(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*(\\.[A-Za-z_][A-Za-z0-9_]*)?$"));
+    const QUrl url(parser.value(clickhouse), QUrl::StrictMode);
     QString usageError;
     if (logs.isEmpty() == !parser.isSet(clickhouse))
         usageError = QStringLiteral("give either log files or --clickhouse URL");
@@ -81,10 +116,12 @@ int main(int argc, char *argv[])
             usageError = QStringLiteral("--%1 wants a date YYYY-MM-DD").arg(o->names().first());
     if (parser.isSet(lang) && parser.value(lang) != QLatin1String("zh") && parser.value(lang) != QLatin1String("en"))
         usageError = QStringLiteral("--lang is zh or en");
-    if (!usageError.isEmpty()) {
-        printErr(QStringLiteral("ubc-report: %1 (see --help)\n").arg(usageError));
-        return Usage;
-    }
+    if (!tableRe.match(parser.value(table)).hasMatch())
+        usageError = QStringLiteral("--table wants a table name, database.table");
+    if (parser.isSet(clickhouse) && usageError.isEmpty())
+        usageError = urlProblem(url);
+    if (!usageError.isEmpty())
+        return usage(usageError);
 
     Summary::Options options;
     options.filter.since = parser.value(since).toStdString();
@@ -97,36 +134,41 @@ int main(int argc, char *argv[])
     int64_t reported = 0;
     FileSource files(options.filter, [&](const QString &file, int64_t line, const char *why) {
         if (++reported <= MalformedShown)
-            printErr(QStringLiteral("%1:%2: malformed line skipped: %3\n").arg(file).arg(line).arg(QLatin1String(why)));
+            printErr(QStringLiteral("%1:%2: malformed line skipped: %3\n").arg(file, QString::number(line), QLatin1String(why)));
     });
     UbcReport::Aggregates aggregates;
-    QJsonObject input;
+    Summary::Input input;
     if (parser.isSet(clickhouse)) {
-        ClickHouseSource server(QUrl(parser.value(clickhouse)), parser.value(table), options.filter);
-        if (!server.read(&aggregates)) {
-            printErr(QStringLiteral("ubc-report: %1\n").arg(server.errorString()));
-            return InputError;
+        ClickHouseSource::Server server{url, parser.value(user), QString(), parser.value(table)};
+        QString error;
+        if (!password(parser.value(passwordFile), &server.password, &error)) {
+            printErr(QStringLiteral("ubc-report: %1\n").arg(error));
+            return Failure;
         }
-        input = QJsonObject{{QStringLiteral("source"), QStringLiteral("clickhouse")},
-                            {QStringLiteral("url"), server.displayUrl()},
-                            {QStringLiteral("table"), parser.value(table)}};
+        ClickHouseSource source(server, options.filter);
+        if (!source.read(&aggregates)) {
+            printErr(QStringLiteral("ubc-report: %1\n").arg(source.errorString()));
+            return Failure;
+        }
+        input.fromServer = true;
+        input.url = url.toDisplayString();
+        input.table = server.table;
     } else if (!files.readLogs(logs) || !files.readTimeline()) {
         printErr(QStringLiteral("ubc-report: cannot read %1\n").arg(files.errorString()));
-        return InputError;
+        return Failure;
     }
     if (!files.readCoded(parser.values(coded))) {
         printErr(QStringLiteral("ubc-report: cannot read %1\n").arg(files.errorString()));
-        return InputError;
+        return Failure;
     }
+    const FileSource::Stats st = files.stats();
     if (!parser.isSet(clickhouse)) {
         aggregates = files.aggregates();
-        const FileSource::Stats st = files.stats();
-        input = QJsonObject{{QStringLiteral("source"), QStringLiteral("files")},
-                            {QStringLiteral("files"), QJsonArray::fromStringList(logs)},
-                            {QStringLiteral("lines"), qint64(st.lines)},
-                            {QStringLiteral("malformed"), qint64(st.malformed)},
-                            {QStringLiteral("duplicates"), qint64(st.duplicates)},
-                            {QStringLiteral("filtered"), qint64(st.filtered)}};
+        input.files = logs;
+        input.lines = st.lines;
+        input.malformed = st.malformed;
+        input.duplicates = st.duplicates;
+        input.filtered = st.filtered;
     } else {
         // The journals are the desktop's own files, whichever source gave the records.
         const UbcReport::Aggregates fromFiles = files.aggregates();
@@ -134,25 +176,24 @@ int main(int argc, char *argv[])
         aggregates.saves = fromFiles.saves;
         aggregates.idleReturns = fromFiles.idleReturns;
     }
-    const FileSource::Stats st = files.stats();
-    input.insert(QStringLiteral("codedFiles"), QJsonArray::fromStringList(parser.values(coded)));
-    input.insert(QStringLiteral("codedMalformed"), qint64(st.codedMalformed));
+    input.codedFiles = parser.values(coded);
+    input.codedMalformed = st.codedMalformed;
     if (reported > MalformedShown)
         printErr(QStringLiteral("... %1 more malformed lines\n").arg(reported - MalformedShown));
 
-    QJsonObject summary;
+    Summary summary;
     QString error;
     if (!Summary::build(aggregates, options, &summary, &error)) {
         printErr(QStringLiteral("ubc-report: %1\n").arg(error));
-        return InputError;
+        return Failure;
     }
-    summary.insert(QStringLiteral("input"), input);
+    summary.input = input;
 
     if (!parser.isSet(quiet))
         std::fputs(TextReport::render(summary).toUtf8().constData(), stdout);
-    if (parser.isSet(json) && !writeFile(parser.value(json), QJsonDocument(summary).toJson(QJsonDocument::Indented)))
-        return OutputError;
+    if (parser.isSet(json) && !writeFile(parser.value(json), JsonReport::render(summary)))
+        return Failure;
     if (parser.isSet(html) && !writeFile(parser.value(html), HtmlReport::render(summary).toUtf8()))
-        return OutputError;
+        return Failure;
     return Done;
 }

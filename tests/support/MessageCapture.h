@@ -17,6 +17,7 @@ public:
         QString file;
         int line;
         QString function;
+        QString category;
     };
 
     MessageCapture() { previous = qInstallMessageHandler(&MessageCapture::handler); }
@@ -40,7 +41,7 @@ private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text)
     {
         messages().append({type, text, QString::fromUtf8(context.file), context.line,
-                           QString::fromUtf8(context.function)});
+                           QString::fromUtf8(context.function), QString::fromUtf8(context.category)});
     }
     QtMessageHandler previous;
 };

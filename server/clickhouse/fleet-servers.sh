@@ -1,0 +1,103 @@
+# Sourced by the operator's scripts (erase-machine.sh, drop-old-months.sh):
+# finds every server that holds the fleet's records, from one of them.
+#
+# Options the scripts share, parsed by fleet_options (the rest is left in ARGS):
+#   --host H --port P     a server of the fleet (default 127.0.0.1:9000, TCP)
+#   --config-file FILE    clickhouse-client configuration (user, password)
+#   --dry-run             print what would be removed, change nothing
+#
+# fleet_discover fills SERVERS with "shard replica host port" lines and sets
+# LOCAL_TABLE (the table that holds each server's records) and REPLICATED
+# (1 when that table is replicated: a change made on one replica reaches the
+# others through ZooKeeper, so it is made once per shard).
+
+host=127.0.0.1
+port=9000
+client_config=""
+dry_run=0
+ARGS=()
+
+fleet_options() {
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --host) host=${2:?--host needs a value}; shift 2 ;;
+            --port) port=${2:?--port needs a value}; shift 2 ;;
+            --config-file) client_config=${2:?--config-file needs a value}; shift 2 ;;
+            --dry-run) dry_run=1; shift ;;
+            --) shift; ARGS+=("$@"); break ;;
+            -*) echo "unknown option $1" >&2; usage ;;
+            *) ARGS+=("$1"); shift ;;
+        esac
+    done
+}
+
+# on HOST PORT SQL: the result as tab-separated text.
+on() {
+    local extra=()
+    [ -n "$client_config" ] && extra=(--config-file "$client_config")
+    clickhouse-client "${extra[@]}" --host "$1" --port "$2" --query "$3"
+}
+
+fleet_discover() {
+    local engine cluster
+    engine=$(on "$host" "$port" "SELECT engine_full FROM system.tables WHERE database = 'ubc' AND name = 'records'") \
+        || { echo "cannot reach ClickHouse at $host:$port" >&2; exit 1; }
+    case "$engine" in
+        Distributed*)
+            # Distributed(cluster, database, table, key)
+            cluster=$(echo "$engine" | sed -E "s/^Distributed\(([^,]+), *([^,]+), *([^,)]+).*/\1/; s/'//g")
+            LOCAL_TABLE="ubc.$(echo "$engine" | sed -E "s/^Distributed\(([^,]+), *([^,]+), *([^,)]+).*/\3/; s/'//g")"
+            mapfile -t SERVERS < <(on "$host" "$port" \
+                "SELECT shard_num, replica_num, host_address, port FROM system.clusters
+                 WHERE cluster = '$cluster' ORDER BY shard_num, replica_num" | tr '\t' ' ')
+            ;;
+        '') echo "no table ubc.records at $host:$port" >&2; exit 1 ;;
+        *) LOCAL_TABLE=ubc.records; SERVERS=("1 1 $host $port") ;;
+    esac
+    [ ${#SERVERS[@]} -gt 0 ] || { echo "no servers found for ubc.records at $host:$port" >&2; exit 1; }
+    local first
+    read -r _ _ h p <<< "${SERVERS[0]}"
+    first=$(on "$h" "$p" "SELECT engine FROM system.tables WHERE database = 'ubc' AND name = '${LOCAL_TABLE#ubc.}'")
+    REPLICATED=0
+    case "$first" in Replicated*) REPLICATED=1 ;; esac
+}
+
+# fleet_each SQL: runs SQL on every server and prints each line of its result
+# as "shard S replica R (HOST:PORT)<TAB>line". An unreachable server is
+# reported on stderr and skipped when the table is replicated (its peer
+# answers for the shard); otherwise it fails.
+fleet_each() {
+    local line s r h p rows
+    for line in "${SERVERS[@]}"; do
+        read -r s r h p <<< "$line"
+        if ! rows=$(on "$h" "$p" "$1" 2>/dev/null); then
+            echo "  shard $s replica $r ($h:$p): unreachable" >&2
+            [ "$REPLICATED" = 1 ] || return 1
+            continue
+        fi
+        [ -z "$rows" ] || echo "$rows" | sed "s/^/shard $s replica $r ($h:$p)\t/"
+    done
+}
+
+# fleet_change SQL: runs SQL on every server, or on one reachable replica of
+# each shard when the table is replicated. Fails when a shard is left out.
+fleet_change() {
+    local done_shards=" " line s r h p
+    for line in "${SERVERS[@]}"; do
+        read -r s r h p <<< "$line"
+        [ "$REPLICATED" = 1 ] && [[ "$done_shards" == *" $s "* ]] && continue
+        if on "$h" "$p" "$1"; then
+            done_shards+="$s "
+        elif [ "$REPLICATED" = 0 ]; then
+            echo "shard $s replica $r ($h:$p) failed" >&2
+            return 1
+        fi
+    done
+    for line in "${SERVERS[@]}"; do
+        read -r s _ _ _ <<< "$line"
+        [[ "$done_shards" == *" $s "* ]] || { echo "no replica of shard $s took the change" >&2; return 1; }
+    done
+}
+
+# The argument as a SQL expression that needs no escaping.
+sql_string() { printf "unhex('%s')" "$(printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n')"; }

@@ -1,0 +1,88 @@
+#ifndef TESTLOGS_H
+#define TESTLOGS_H
+
+// Readers of the JSON-lines files that the programs under test write, and
+// the attribute maps the tests write as "k=v;l=w".
+
+#include <QtCore/QFile>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+#include <QtCore/QList>
+#include <QtCore/QMap>
+#include <QtCore/QStringList>
+
+namespace TestLogs {
+
+// The whole lines of a file, without what follows the last newline; nothing
+// for a missing file.
+inline QList<QByteArray> lines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> out = file.readAll().split('\n');
+    out.removeLast();
+    return out;
+}
+
+// Each line as an object; an empty object for a line that is not one (a torn
+// fragment).
+inline QList<QJsonObject> objects(const QList<QByteArray> &lines)
+{
+    QList<QJsonObject> out;
+    for (const QByteArray &line : lines)
+        out << QJsonDocument::fromJson(line).object();
+    return out;
+}
+inline QList<QJsonObject> objects(const QString &path) { return objects(lines(path)); }
+
+// One field of each record whose fncode is code (of every record when code is
+// null), an object field as compact JSON.
+inline QStringList column(const QList<QJsonObject> &records, const QString &key, const QString &code = QString())
+{
+    QStringList out;
+    for (const QJsonObject &o : records) {
+        if (!code.isNull() && o.value(QStringLiteral("fncode")).toString() != code)
+            continue;
+        const QJsonValue v = o.value(key);
+        out << (v.isObject() ? QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact))
+                             : v.toString());
+    }
+    return out;
+}
+
+// The named fields (separated by spaces) of each record as "a|b|c".
+inline QStringList rows(const QList<QJsonObject> &records, const QString &names)
+{
+    QStringList out;
+    for (const QJsonObject &o : records) {
+        QStringList values;
+        for (const QString &name : names.split(QLatin1Char(' ')))
+            values << column({o}, name).value(0);
+        out << values.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+inline QString joined(const QStringList &list) { return list.join(QLatin1Char(' ')); }
+
+// The map as "k=v" pairs in key order.
+inline QString pairs(const QMap<QString, QString> &map, QChar separator = QLatin1Char(';'))
+{
+    QStringList out;
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        out << it.key() + QLatin1Char('=') + it.value();
+    return out.join(separator);
+}
+
+inline QMap<QString, QString> attrsFrom(const QString &text)
+{
+    QMap<QString, QString> out;
+    for (const QString &pair : text.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        out.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1));
+    return out;
+}
+
+} // namespace TestLogs
+
+#endif

@@ -1,0 +1,68 @@
+#ifndef CLICKHOUSEQUERIES_H
+#define CLICKHOUSEQUERIES_H
+
+#include "ReportFilter.h"
+
+#include <QtCore/QString>
+
+#include <string>
+#include <vector>
+
+// Text as a ClickHouse string literal, quotes included. Every piece of data
+// that goes into a query goes through here, and only data: the queries are
+// put together by concatenation, never by replacing text inside them.
+QString sqlString(const QString &text);
+QString sqlString(const std::string &text);
+
+// The report's queries on the records table. Each counts the filtered records,
+// (sessionid, seq) once, in a GROUP BY, and names its result columns, which
+// the reader takes by name. Runs on ClickHouse 18.16 and on current releases,
+// as a read-only user: no settings, no temporary tables.
+class ClickHouseQueries
+{
+public:
+    struct Query
+    {
+        const char *name;
+        QString sql;
+    };
+
+    // table: "database.table", checked by the caller to be a plain name.
+    ClickHouseQueries(const QString &table, const ReportFilter &filter);
+
+    // Most tables have merged their copies: the queries read the rows as they
+    // are. With deduplicate, the sessions that hold copies not merged yet
+    // (more rows than distinct seq) are read through a GROUP BY sessionid, seq.
+    void setDeduplicate(bool on) { m_deduplicate = on; }
+
+    // Per session: machine, ver, firstSec, lastSec, records (distinct seq),
+    // closeSeconds, closed, rows (copies included).
+    Query sessions() const;
+    // Per fncode, kind and label: firstName, firstGroup, records.
+    Query commands() const;
+    // Per fncode run as an action: machines, menuOnlyMachines (never by its shortcut).
+    Query machines() const;
+    // Per edited property (firstKey): edits.
+    Query properties() const;
+    // Per projectid: path, created, opened, saves, closes, openSeconds, edits, sizeKB.
+    Query projects() const;
+    // Per day and sessionid: records, actions, shortcuts.
+    Query days() const;
+    // The session's records by seq, at most limit: seq, trigertime, fncode, fnname, kind, label.
+    Query timeline(const std::string &session, size_t limit) const;
+
+private:
+    struct Column
+    {
+        QString expression, name;   // name empty: the expression is a column's name
+    };
+
+    QString where(const QString &condition = QString()) const;
+    QString from(const std::vector<Column> &columns, const QString &condition = QString()) const;
+
+    QString m_table;
+    ReportFilter m_filter;
+    bool m_deduplicate = false;
+};
+
+#endif // CLICKHOUSEQUERIES_H
