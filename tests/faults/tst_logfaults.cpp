@@ -246,6 +246,12 @@ private slots:
         QFETCH(bool, repair);
         const QString log = m_dir->filePath(QStringLiteral("blocked/records.jsonl"));
         QProcess host;
+#ifdef Q_OS_WIN
+        // Without a console Qt gives its messages to the debugger, not stderr.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        host.setProcessEnvironment(env);
+#endif
         host.start(QStringLiteral(FAULTHOST), {QStringLiteral("exit"), log, how, repair ? "repair" : "broken"});
         QVERIFY(host.waitForFinished(30000) && host.exitCode() == 0);
         const QStringList lost = QString::fromLocal8Bit(host.readAllStandardError()).split('\n').filter("at exit");
