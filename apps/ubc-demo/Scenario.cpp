@@ -7,20 +7,21 @@
 #include "RibbonButton.h"
 
 #include <QtCore/QFile>
-#include <QtCore/QTextStream>
 #include <QtGui/QWindow>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QMenu>
 
+#include <cstdio>
+
 namespace {
 
 void say(const QString &line)
 {
-    QTextStream out(stdout);
-    out << line << '\n';
-    out.flush();
+    // UTF-8 whatever the locale's code page.
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fflush(stdout);
 }
 
 QPoint midpoint(const DemoElement &element)

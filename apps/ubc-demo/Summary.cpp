@@ -6,6 +6,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QTextStream>
 
+#include <cstdio>
+
 namespace {
 
 template <typename Key>
@@ -95,7 +97,9 @@ void Summary::print(const SessionFacts &facts) const
             line += QStringLiteral(" committed after %1 s").arg(m_durations.value(it.key(), QStringLiteral("?")));
         statistics << line;
     }
-    QTextStream out(stdout);
+    // UTF-8 whatever the locale's code page, as the record lines above.
+    QString text;
+    QTextStream out(&text);
     out << "\nSession summary\n"
         << "  records:        " << m_records << '\n'
         << "    by group:     " << tally(m_byGroup) << '\n'
@@ -110,4 +114,6 @@ void Summary::print(const SessionFacts &facts) const
         << "Record log:       " << m_recordsPath << '\n'
         << "Coded-event log:  " << m_eventsPath << '\n';
     out.flush();
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::fflush(stdout);
 }

@@ -9,11 +9,7 @@
 
 #include <zlib.h>
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -32,16 +28,7 @@ LogFollower::~LogFollower()
 
 qint64 LogFollower::read(char *buffer, qint64 size, qint64 offset) const
 {
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(m_fd, buffer + done, size_t(size - done), off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
+    return m_file.readAt(buffer, size, offset);
 }
 
 QByteArray LogFollower::read(qint64 start, qint64 end) const
@@ -53,16 +40,14 @@ QByteArray LogFollower::read(qint64 start, qint64 end) const
 
 void LogFollower::open()
 {
-    m_fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0)
+    if (!m_file.openRead(PlatformFile::nativePath(m_path), PlatformFile::FollowLinks))
         return;
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0) {
+    PlatformFile::Status st;
+    if (!m_file.status(&st)) {
         close();
         return;
     }
-    m_dev = st.st_dev;
-    m_ino = st.st_ino;
+    m_id = st.id;
     m_replaced = false;
     QByteArray text;
     QString why;
@@ -75,7 +60,7 @@ void LogFollower::open()
                       qPrintable(m_cursorPath), qPrintable(why));
     } else if (!LogCursor::parse(text, &cursor)) {
         qCWarning(lcUpload, "the upload cursor %s is not one; reading the log from its start", qPrintable(m_cursorPath));
-    } else if (cursor.device == quint64(m_dev) && cursor.inode == quint64(m_ino) && cursor.offset <= st.st_size
+    } else if (cursor.device == m_id.dev && cursor.inode == m_id.ino && cursor.offset <= st.size
                && cursor.checksum == prefixChecksum(qMin(cursor.offset, LogCursor::PrefixBytes))) {
         offset = cursor.offset;
     } else {
@@ -86,9 +71,7 @@ void LogFollower::open()
 
 void LogFollower::close()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_file.close();
 }
 
 void LogFollower::startOver(qint64 offset)
@@ -125,25 +108,26 @@ void LogFollower::extendPrefix()
 bool LogFollower::scan()
 {
     bool startedOver = false;
-    if (m_fd < 0) {
+    if (!m_file.isOpen()) {
         open();
-        startedOver = m_fd >= 0;
+        startedOver = m_file.isOpen();
     }
-    if (m_fd < 0)
+    if (!m_file.isOpen())
         return false;
-    struct stat st;
-    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0 || st.st_dev != m_dev || st.st_ino != m_ino)
+    FileId atPath;
+    if (!PlatformFile::pathId(PlatformFile::nativePath(m_path), &atPath, PlatformFile::FollowLinks) || !(atPath == m_id))
         m_replaced = true;
-    if (::fstat(m_fd, &st) != 0)
+    PlatformFile::Status st;
+    if (!m_file.status(&st))
         return startedOver;
-    if (st.st_size < m_scanOffset || prefixChanged()) {
+    if (st.size < m_scanOffset || prefixChanged()) {
         qCInfo(lcUpload, "the log was cut short or rewritten in place; reading it from its start");
         startOver(0);
         startedOver = true;
     }
     QByteArray buffer;
-    while (m_scanOffset < st.st_size) {
-        const qint64 want = qMin(kScanChunk, qint64(st.st_size) - m_scanOffset);
+    while (m_scanOffset < st.size) {
+        const qint64 want = qMin(kScanChunk, st.size - m_scanOffset);
         buffer.resize(int(want));
         const qint64 got = read(buffer.data(), want, m_scanOffset);
         if (got <= 0)
@@ -172,8 +156,8 @@ void LogFollower::advance(qint64 offset, int lines)
 void LogFollower::saveCursor()
 {
     LogCursor cursor;
-    cursor.device = quint64(m_dev);
-    cursor.inode = quint64(m_ino);
+    cursor.device = m_id.dev;
+    cursor.inode = m_id.ino;
     cursor.offset = m_confirmed;
     cursor.checksum = prefixChecksum(qMin(m_confirmed, LogCursor::PrefixBytes));
     QString why;

@@ -4,7 +4,7 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
 
-#include <sys/types.h>
+#include <platform/PlatformFile.h>
 
 // Follows the behaviour log for the upload: the open file, its complete
 // lines, the cursor (how far the store has it, see LogCursor), and the path
@@ -24,7 +24,7 @@ public:
     // Lets the file go; the next scan opens what the path names then.
     void close();
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_file.isOpen(); }
     // The path names another file now; this one is still read to its end.
     bool isReplaced() const { return m_replaced; }
     qint64 confirmed() const { return m_confirmed; }
@@ -49,9 +49,8 @@ private:
 
     const QString m_path;
     const QString m_cursorPath;
-    int m_fd = -1;
-    dev_t m_dev = 0;
-    ino_t m_ino = 0;
+    mutable PlatformFile m_file; // reading at an offset moves nothing
+    FileId m_id;
     qint64 m_confirmed = 0;     // the cursor
     qint64 m_scanOffset = 0;    // end of what was counted
     qint64 m_completeEnd = 0;   // after the last newline counted

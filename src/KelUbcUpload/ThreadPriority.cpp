@@ -2,6 +2,9 @@
 
 #include <QtCore/QtGlobal>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <sys/resource.h>
@@ -19,5 +22,7 @@ void ThreadPriority::lowerCurrentThread()
     const int nice = getpriority(PRIO_PROCESS, tid);
     if (errno == 0)
         setpriority(PRIO_PROCESS, tid, qMin(nice + 10, 19));
+#elif defined(Q_OS_WIN)
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
 #endif
 }

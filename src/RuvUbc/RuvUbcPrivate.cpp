@@ -1,6 +1,7 @@
 #include "RuvUbcPrivate.h"
 
 #include "JsonLineWriter.h"
+#include "platform/PlatformTime.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QCryptographicHash>
@@ -52,9 +53,10 @@ QString isoLocalNow()
     const qint64 ms = QDateTime::currentMSecsSinceEpoch();
     const time_t secs = time_t(ms / 1000);
     struct tm tm;
-    if (!localtime_r(&secs, &tm) || tm.tm_year + 1900 < 0 || tm.tm_year + 1900 > 9999)
+    long offsetSec = 0;
+    if (!PlatformTime::localTime(secs, &tm, &offsetSec) || tm.tm_year + 1900 < 0 || tm.tm_year + 1900 > 9999)
         return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
-    const long offsetMin = tm.tm_gmtoff / 60;
+    const long offsetMin = offsetSec / 60;
     const long absMin = std::labs(offsetMin);
     char buf[29];
     char *p = putDigits(buf, tm.tm_year + 1900, 4);

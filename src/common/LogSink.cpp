@@ -4,12 +4,6 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QLoggingCategory>
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -17,80 +11,32 @@ namespace {
 // checked this often for having been moved or removed.
 constexpr qint64 kIntervalMs = 1000;
 
-int openAppend(const char *path)
-{
-    // O_NOFOLLOW: a symbolic link planted at the path (dangling or not) is
-    // refused, never followed. O_NONBLOCK: a FIFO without a reader fails
-    // instead of blocking the host.
-    int fd;
-    do {
-        fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0600);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// Creates each missing folder of an absolute path 0700, whatever the umask:
-// a folder others can write lets them swap the log file for a link.
-bool makeFolders(const QByteArray &dir)
-{
-    for (int slash = dir.indexOf('/', 1); ; slash = dir.indexOf('/', slash + 1)) {
-        const QByteArray part = slash < 0 ? dir : dir.left(slash);
-        if (::mkdir(part.constData(), 0700) == 0)
-            ::chmod(part.constData(), 0700);
-        else if (errno != EEXIST)
-            return false;
-        if (slash < 0)
-            return true;
-    }
-}
-
 // Why an opened file must not be used, or null: only regular files (lines
 // are written whole only there) of this user (another's is not ours to fill
 // or to trust).
-const char *notOwnRegularFile(int fd)
+const char *notOwnRegularFile(PlatformFile &file, PlatformFile::Status *st)
 {
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
+    if (!file.status(st))
         return "cannot be inspected";
-    if (!S_ISREG(st.st_mode))
+    if (!st->regular)
         return "not a regular file; refused";
-    if (st.st_uid != ::geteuid())
+    if (!st->ownedByUser)
         return "owned by another user; refused";
     return nullptr;
 }
 
-QString errorText(int error)
+QString errorText(const PlatformFile &file)
 {
-    if (error == ELOOP)
+    if (file.failure() == PlatformFile::Link)
         return QStringLiteral("a symbolic link; refused");
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-bool writeAll(int fd, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= n;
-    }
-    return true;
+    return file.errorString();
 }
 
 } // namespace
 
 qint64 LogSink::nowMs()
 {
-    // The coarse clock is enough for once-a-second retries and costs no syscall.
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return PlatformFile::monotonicMs();
 }
 
 void LogSink::emitNotes(const SinkNotes &notes, const QLoggingCategory &category, const char *prefix)
@@ -105,7 +51,7 @@ void LogSink::emitNotes(const SinkNotes &notes, const QLoggingCategory &category
 
 LogSink::LogSink(const QString &path, int maxQueued, qint64 maxQueuedBytes)
     : m_path(path)
-    , m_nativePath(QFile::encodeName(path))
+    , m_nativePath(PlatformFile::nativePath(path))
     , m_maxQueued(maxQueued)
     , m_maxQueuedBytes(maxQueuedBytes)
 {
@@ -118,59 +64,49 @@ LogSink::~LogSink()
 
 void LogSink::closeFile()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_file.close();
 }
 
 bool LogSink::ensureOpen()
 {
-    if (m_fd >= 0)
+    if (m_file.isOpen())
         return true;
     m_refusal = nullptr;
-    int fd = openAppend(m_nativePath.constData());
-    if (fd < 0 && errno == ENOENT && makeFolders(QFile::encodeName(QFileInfo(m_path).absolutePath())))
-        fd = openAppend(m_nativePath.constData());
-    if (fd < 0) {
-        m_lastError = errno;
+    if (!m_file.openAppend(m_nativePath) && m_file.failure() == PlatformFile::NotFound
+        && PlatformFile::makePrivateFolders(QFileInfo(m_path).absolutePath()))
+        m_file.openAppend(m_nativePath);
+    if (!m_file.isOpen()) {
+        m_lastError = errorText(m_file);
         return false;
     }
-    if (const char *why = notOwnRegularFile(fd))
-        return refuse(fd, why);
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return refuse(fd, "cannot be inspected");
+    PlatformFile::Status st;
+    if (const char *why = notOwnRegularFile(m_file, &st))
+        return refuse(why);
     // Whoever cut the last line short (a full disk here, or a process
     // killed mid-write, this one in an earlier run or another), the next
     // line must not be glued to it.
-    m_torn = st.st_size > 0 && !endsWithNewline(st.st_size);
-    m_id = {st.st_dev, st.st_ino};
+    m_torn = st.size > 0 && !endsWithNewline(st.size);
+    m_id = st.id;
     m_sinceCheck = 0;
-    m_fd = fd;
     return true;
 }
 
-bool LogSink::refuse(int fd, const char *why)
+bool LogSink::refuse(const char *why)
 {
-    ::close(fd);
+    m_file.close();
     m_refusal = why;
     return false;
 }
 
-bool LogSink::endsWithNewline(off_t size) const
+bool LogSink::endsWithNewline(qint64 size) const
 {
-    // The log descriptor is write-only; a file that cannot be read is taken
+    // The log handle is write-only; a file that cannot be read is taken
     // to be whole.
-    int fd;
-    do {
-        fd = ::open(m_nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    PlatformFile reader;
+    if (!reader.openRead(m_nativePath))
         return true;
     char last = '\n';
-    const bool got = ::pread(fd, &last, 1, size - 1) == 1;
-    ::close(fd);
+    const bool got = reader.readAt(&last, 1, size - 1) == 1;
     return !got || last == '\n';
 }
 
@@ -186,11 +122,7 @@ bool LogSink::writeLine(const char *line, int size)
         line = joined.constData();
         size = joined.size();
     }
-    ssize_t n;
-    do {
-        n = ::write(m_fd, line, size_t(size));
-    } while (n < 0 && errno == EINTR);
-    if (n == size) {
+    if (m_file.write(line, size)) {
         m_torn = false;
         ++m_sinceCheck;
         return true;
@@ -198,7 +130,7 @@ bool LogSink::writeLine(const char *line, int size)
     // A short write on a file means no space left. Writing the rest later
     // could land after another writer's line, so the whole line is retried;
     // reopening finds the fragment this leaves.
-    m_lastError = n >= 0 ? ENOSPC : errno;
+    m_lastError = m_file.errorString();
     closeFile();
     return false;
 }
@@ -270,14 +202,15 @@ void LogSink::setMaxQueuedBytes(qint64 bytes)
 void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
 {
     m_nextCheckMs = nowMs + kIntervalMs;
-    struct stat st;
-    if (::lstat(m_nativePath.constData(), &st) == 0 && FileId{st.st_dev, st.st_ino} == m_id) {
+    FileId atPath;
+    if (PlatformFile::pathId(m_nativePath, &atPath) && atPath == m_id) {
         m_sinceCheck = 0;
         return;
     }
     // Moved, removed or replaced: the next line opens the path anew. Lines
     // that went into a removed file since the last check are lost.
-    if (m_sinceCheck && ::fstat(m_fd, &st) == 0 && st.st_nlink == 0) {
+    PlatformFile::Status st;
+    if (m_sinceCheck && m_file.status(&st) && st.links == 0) {
         m_dropped += m_sinceCheck;
         notes.append({QtWarningMsg, QStringLiteral("%1 was removed while open; up to %2 records written to it "
                                                    "since the last check are lost")
@@ -289,7 +222,7 @@ void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
 
 bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
 {
-    if (m_fd >= 0 && nowMs >= m_nextCheckMs)
+    if (m_file.isOpen() && nowMs >= m_nextCheckMs)
         revalidate(nowMs, notes);
     // Waiting records go first; a failing path is not touched between retries.
     if (m_failing || !m_queue.empty()) {
@@ -308,89 +241,56 @@ bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, Si
 
 bool LogSink::sync()
 {
-    return m_fd >= 0 && ::fsync(m_fd) == 0;
+    return m_file.isOpen() && m_file.sync();
 }
 
 QString LogSink::failure() const
 {
-    return m_refusal ? QString::fromLatin1(m_refusal) : errorText(m_lastError);
+    return m_refusal ? QString::fromLatin1(m_refusal) : m_lastError;
 }
 
 bool LogSink::readOwnFile(const QString &path, int maxBytes, QByteArray *data, QString *why)
 {
     why->clear();
-    int fd;
-    do {
-        fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        if (errno != ENOENT)
-            *why = errorText(errno);
+    PlatformFile file;
+    if (!file.openRead(PlatformFile::nativePath(path))) {
+        if (file.failure() != PlatformFile::NotFound)
+            *why = errorText(file);
         return false;
     }
-    if (const char *refusal = notOwnRegularFile(fd)) {
-        ::close(fd);
+    PlatformFile::Status st;
+    if (const char *refusal = notOwnRegularFile(file, &st)) {
         *why = QString::fromLatin1(refusal);
         return false;
     }
     data->resize(maxBytes);
-    qint64 got = 0;
-    while (got < maxBytes) {
-        const ssize_t n = ::read(fd, data->data() + got, size_t(maxBytes - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            *why = errorText(errno);
-        if (n <= 0)
-            break;
-        got += n;
-    }
-    ::close(fd);
+    const qint64 got = file.readAt(data->data(), maxBytes, 0);
+    if (file.failure() != PlatformFile::NoFailure)
+        *why = errorText(file);
     data->resize(int(got));
     return why->isEmpty();
 }
 
 bool LogSink::replaceOwnFile(const QString &path, const QByteArray &data, QString *why)
 {
-    // mkstemp: a new file of this user, 0600, never an existing path or link.
-    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *why = errorText(errno);
-        return false;
-    }
-    bool done = writeAll(fd, data.constData(), data.size()) && ::fsync(fd) == 0;
-    int error = done ? 0 : errno;
-    if (::close(fd) != 0 && done) {
-        error = errno;
-        done = false;
-    }
-    if (done && ::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
-        error = errno;
-        done = false;
-    }
-    if (!done) {
-        ::unlink(temporary.constData());
-        *why = errorText(error);
-    }
-    return done;
+    return PlatformFile::replaceContents(path, data, why);
 }
 
 bool LogSink::flush(qint64 nowMs, SinkNotes &notes)
 {
-    if (m_fd >= 0)
+    if (m_file.isOpen())
         revalidate(nowMs, notes);
     return drain(nowMs, notes);
 }
 
 bool LogSink::fileId(qint64 nowMs, FileId *id, SinkNotes &notes)
 {
-    if (m_fd >= 0 && nowMs >= m_nextCheckMs)
+    if (m_file.isOpen() && nowMs >= m_nextCheckMs)
         revalidate(nowMs, notes);
-    if (m_fd < 0 && (!m_failing || nowMs >= m_nextRetryMs))
+    if (!m_file.isOpen() && (!m_failing || nowMs >= m_nextRetryMs))
         ensureOpen();
     *id = m_id;
-    return m_fd >= 0;
+    return m_file.isOpen();
 }
 
 void LogSink::adoptQueue(LogSink &other)

@@ -5,8 +5,9 @@
 #include <QtCore/QString>
 #include <QtCore/QVector>
 
+#include "platform/PlatformFile.h"
+
 #include <deque>
-#include <sys/types.h>
 
 // Messages a sink wants to log; emitted by the caller once its lock is free,
 // so a message handler that logs records cannot deadlock.
@@ -19,15 +20,7 @@ using SinkNotes = QVector<SinkNote>;
 
 class QLoggingCategory;
 
-// Device and inode: two paths name one file when these agree.
-struct FileId
-{
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool operator==(const FileId &o) const { return dev == o.dev && ino == o.ino; }
-};
-
-// One log file: an O_APPEND descriptor kept open, and the lines waiting while
+// One log file: an append-only handle kept open, and the lines waiting while
 // the file cannot be written. Only a regular file owned by this process's user
 // is written: a symbolic link at the path, a FIFO, a device or another user's
 // file counts as a failing path. Folders it creates are 0700, the file 0600.
@@ -48,10 +41,10 @@ public:
     void setMaxQueuedBytes(qint64 bytes);
 
     // Appends one line (newline included; several lines go as one) with one
-    // write(2). When the file fails and keep is set, the line waits for a
-    // later call. True when it was written now.
+    // write. When the file fails and keep is set, the line waits for a later
+    // call. True when it was written now.
     bool append(const char *line, int size, bool keep, qint64 nowMs, SinkNotes &notes);
-    // fsync(2) of the open file; false when none is open or it fails.
+    // Flushes the open file to the disk; false when none is open or it fails.
     bool sync();
     // Why the file was last refused or failed, for a warning.
     QString failure() const;
@@ -81,8 +74,8 @@ public:
 
 private:
     bool ensureOpen();
-    bool refuse(int fd, const char *why);
-    bool endsWithNewline(off_t size) const;
+    bool refuse(const char *why);
+    bool endsWithNewline(qint64 size) const;
     bool writeLine(const char *line, int size);
     bool writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes);
     bool drain(qint64 nowMs, SinkNotes &notes);
@@ -95,13 +88,13 @@ private:
     const QByteArray m_nativePath;
     const int m_maxQueued;
     qint64 m_maxQueuedBytes;
-    int m_fd = -1;
+    PlatformFile m_file;
     FileId m_id;
     std::deque<QByteArray> m_queue;
     qint64 m_queuedBytes = 0;
     quint64 m_dropped = 0;
     quint64 m_sinceCheck = 0; // lines written since the path was last seen to hold the file
-    int m_lastError = 0;
+    QString m_lastError;
     const char *m_refusal = nullptr; // why an opened file was not taken, if it was not
     qint64 m_nextRetryMs = 0;
     qint64 m_nextCheckMs = 0;

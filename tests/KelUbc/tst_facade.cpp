@@ -23,7 +23,7 @@ class tst_Facade : public QObject
             if (m.type == QtWarningMsg && m.category.startsWith(QLatin1String("kelubc")))
                 warnings << m.category + QLatin1Char(' ') + m.text;
         QCOMPARE(warnings, QStringList{QStringLiteral("kelubc.facade KelUbc: no function dictionary at %1;"
-                                                      " named events are dropped and actions carry no group").arg(path)});
+                                                      " named events are dropped and actions carry no group").arg(QDir::toNativeSeparators(path))});
     }
 
 private slots:

@@ -105,6 +105,9 @@ private slots:
             codes << QJsonDocument::fromJson(line).object().value(QStringLiteral("code")).toString();
         QCOMPARE(codes, (QStringList{"1", "2", "3", "4", ""}));
 
+#ifdef Q_OS_WIN
+        QSKIP("QFile::link makes a shortcut on Windows; tst_ruvubc plants a symbolic link");
+#endif
         // A link at the path is refused, like any failing path.
         const QString target = dir.filePath(QStringLiteral("target"));
         QVERIFY(QFile(target).open(QIODevice::WriteOnly) && QFile::link(target, dir.filePath(QStringLiteral("link"))));

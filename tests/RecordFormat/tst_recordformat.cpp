@@ -12,8 +12,12 @@
 
 #include <QtTest/QtTest>
 
-#include <iconv.h>
 #include <unordered_set>
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <iconv.h>
+#endif
 
 namespace {
 
@@ -21,8 +25,14 @@ QString qs(std::string_view s) { return QString::fromUtf8(s.data(), int(s.size()
 
 std::string_view sv(const QByteArray &b) { return std::string_view(b.constData(), size_t(b.size())); }
 
+// GBK decoded by the system, not by Qt.
 QByteArray fromGbk(const char *gbk)
 {
+#ifdef Q_OS_WIN
+    wchar_t wide[64];
+    const int n = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk, -1, wide, 64);
+    return n > 0 ? QString::fromWCharArray(wide, n - 1).toUtf8() : QByteArray();
+#else
     iconv_t cd = iconv_open("UTF-8", "GBK");
     char in[64], out[128];
     qstrncpy(in, gbk, sizeof in);
@@ -31,6 +41,7 @@ QByteArray fromGbk(const char *gbk)
     const size_t done = iconv(cd, &ip, &il, &op, &ol);
     iconv_close(cd);
     return done == size_t(-1) ? QByteArray() : QByteArray(out, int(op - out));
+#endif
 }
 
 UbcDataProtocol sample()

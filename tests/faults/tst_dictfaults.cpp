@@ -128,7 +128,7 @@ private slots:
         const QStringList warnings = QString::fromUtf8(host.readAllStandardError()).split(QLatin1Char('\n'),
                                                                                            Qt::SkipEmptyParts);
         QVERIFY2(warnings.size() == (warning.isEmpty() ? 0 : 1)
-                     && (warnings.isEmpty() || warnings[0].startsWith(warning.arg(db.databaseName()))),
+                     && (warnings.isEmpty() || warnings[0].startsWith(warning.arg(QDir::toNativeSeparators(db.databaseName())))),
                  qPrintable(warnings.join(QLatin1Char('\n'))));
         // Read-only: a missing dictionary is not created.
         QCOMPARE(file.exists(), !bytes.isNull() || !sql.isEmpty());

@@ -11,9 +11,13 @@
 #include <QtSql/QSqlQuery>
 #include <QtTest/QtTest>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
 #include <csignal>
 #include <sys/mount.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -89,11 +93,13 @@ private slots:
 
     void cleanup()
     {
+#ifndef Q_OS_WIN
         if (!m_mount.isEmpty()) {
             KelUbc::instance()->setLogFilePath(m_log); // let go of the mount's file
             umount2(QFile::encodeName(m_mount).constData(), MNT_DETACH);
             m_mount.clear();
         }
+#endif
         QCOMPARE(RuvUbc::instance()->queuedRecords(), 0);
     }
 
@@ -110,7 +116,11 @@ private slots:
                 reported = host.readLine().trimmed().toInt();
         }
         QVERIFY(reported >= 2000);
+#ifdef Q_OS_WIN
+        host.kill(); // TerminateProcess
+#else
         ::kill(pid_t(host.processId()), SIGKILL);
+#endif
         QVERIFY(host.waitForFinished(30000));
         while (host.canReadLine()) // returned before the kill, read after it
             reported = host.readLine().trimmed().toInt();
@@ -166,6 +176,20 @@ private slots:
         const QString folder = m_dir->filePath(QStringLiteral("logs")), log = folder + QStringLiteral("/records.jsonl");
         const QString mirror = m_shared.filePath(QStringLiteral("mirror.jsonl"));
         QVERIFY(QDir().mkdir(folder));
+#ifdef Q_OS_WIN
+        if (diskFull)
+            QSKIP("no small volume to fill on Windows");
+        // The file at the path is held open without sharing, as a virus
+        // scanner or an editor may hold it.
+        HANDLE held = INVALID_HANDLE_VALUE;
+        const std::wstring heldPath = QDir::toNativeSeparators(log).toStdWString();
+        const auto setWritable = [&](bool writable) {
+            if (writable)
+                return CloseHandle(held) != 0;
+            held = CreateFileW(heldPath.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            return held != INVALID_HANDLE_VALUE;
+        };
+#else
         // Root writes anywhere: its folder turns unwritable as a read-only mount.
         const QByteArray native = QFile::encodeName(folder);
         const bool root = geteuid() == 0;
@@ -179,6 +203,7 @@ private slots:
                 return ::mount(nullptr, native.constData(), nullptr, MS_REMOUNT | (writable ? 0 : MS_RDONLY), nullptr) == 0;
             return QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | (writable ? QFile::WriteOwner : QFile::Permissions()));
         };
+#endif
         KelUbc::instance()->setLogFilePath(log);
         KelUbc::instance()->addLogFilePath(mirror);
         logEdits(0, 5);
@@ -221,6 +246,12 @@ private slots:
         QFETCH(bool, repair);
         const QString log = m_dir->filePath(QStringLiteral("blocked/records.jsonl"));
         QProcess host;
+#ifdef Q_OS_WIN
+        // Without a console Qt gives its messages to the debugger, not stderr.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        host.setProcessEnvironment(env);
+#endif
         host.start(QStringLiteral(FAULTHOST), {QStringLiteral("exit"), log, how, repair ? "repair" : "broken"});
         QVERIFY(host.waitForFinished(30000) && host.exitCode() == 0);
         const QStringList lost = QString::fromLocal8Bit(host.readAllStandardError()).split('\n').filter("at exit");

@@ -197,6 +197,9 @@ private slots:
 
     void serverStoppedAndHostKilled()
     {
+#ifdef Q_OS_WIN
+        QSKIP("the server is a Linux process, out of a Windows program's reach");
+#else
         const int n = 20000;
         const QStringList small{QStringLiteral("--batch-bytes"), QStringLiteral("262144")};
         // The server dies while batches are in flight, and comes back.
@@ -228,6 +231,7 @@ private slots:
         QVERIFY(uploader->waitForFinished(60000));
         QCOMPARE(uploader->exitCode(), 0);
         QCOMPARE(counts(second), QStringLiteral("%1\t%1\t1\t%1").arg(n).toUtf8());
+#endif
     }
 
     void poisonLineSetAside()

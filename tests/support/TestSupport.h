@@ -12,23 +12,35 @@
 
 #include <string>
 
+// Exported by the stand-in that defines them (a DLL must say so).
+#if defined(RUVUBC_LIBRARY)
+#  define RECORDINGLOG_EXPORT Q_DECL_EXPORT
+#else
+#  define RECORDINGLOG_EXPORT Q_DECL_IMPORT
+#endif
+#if defined(KELGENERALUTILITY_LIBRARY)
+#  define MANUALTRACKER_EXPORT Q_DECL_EXPORT
+#else
+#  define MANUALTRACKER_EXPORT Q_DECL_IMPORT
+#endif
+
 namespace RecordingLog {
 // "init", "filter:15", "log", "filter:0", "path:<p>", "mirror:<p>" in call order.
-Q_DECL_IMPORT QStringList &calls();
-Q_DECL_IMPORT QList<UbcDataProtocol> &records();
+RECORDINGLOG_EXPORT QStringList &calls();
+RECORDINGLOG_EXPORT QList<UbcDataProtocol> &records();
 // Clears calls and records; collection is on again
 // (RuvUbc::setCollectionEnabled turns it off).
-Q_DECL_IMPORT void reset();
+RECORDINGLOG_EXPORT void reset();
 // What initUbcDataProtocol leaves in every fresh record.
-Q_DECL_IMPORT UbcDataProtocol initialRecord();
+RECORDINGLOG_EXPORT UbcDataProtocol initialRecord();
 }
 
 namespace ManualTracker {
 // "start:<key>:<ms>", "get:<key>", "remove:<key>" in call order.
-Q_DECL_IMPORT QStringList &calls();
+MANUALTRACKER_EXPORT QStringList &calls();
 // getWorkingTime answers this for every key.
-Q_DECL_IMPORT void setWorkingTime(qint64 ms);
-Q_DECL_IMPORT void reset();
+MANUALTRACKER_EXPORT void setWorkingTime(qint64 ms);
+MANUALTRACKER_EXPORT void reset();
 }
 
 #endif

@@ -269,23 +269,38 @@ bool DictionaryFile::write(const QVector<DictRow> &rows)
     if (!dir.exists())
         return d->fail(QStringLiteral("directory %1 does not exist").arg(QDir::toNativeSeparators(dir.path())));
 
-    InterruptCleanup cleanup; // outlives the temporary file, which removes itself on failure
-    QTemporaryFile temp(dir.filePath(QStringLiteral(".%1.XXXXXX.tmp").arg(target.fileName())));
-    if (!temp.open())
-        return d->fail(QStringLiteral("cannot create a temporary file in %1: %2")
-                           .arg(QDir::toNativeSeparators(dir.path()), temp.errorString()));
-    cleanup.arm({temp.fileName(), temp.fileName() + QStringLiteral("-journal")});
-    qCDebug(lcUbcDict, "building %s", qUtf8Printable(temp.fileName()));
-    temp.close(); // SQLite opens it by name
+    InterruptCleanup cleanup; // outlives the temporary file, which is removed on failure
+    // QTemporaryFile keeps its handle until destroyed, and Windows cannot
+    // rename an open file: only its name is kept.
+    struct TempName
+    {
+        QString name;
+        bool keep = false;
+        ~TempName()
+        {
+            if (!keep && !name.isEmpty())
+                QFile::remove(name);
+        }
+    } temp;
+    {
+        QTemporaryFile file(dir.filePath(QStringLiteral(".%1.XXXXXX.tmp").arg(target.fileName())));
+        if (!file.open())
+            return d->fail(QStringLiteral("cannot create a temporary file in %1: %2")
+                               .arg(QDir::toNativeSeparators(dir.path()), file.errorString()));
+        file.setAutoRemove(false);
+        temp.name = file.fileName();
+    }
+    cleanup.arm({temp.name, temp.name + QStringLiteral("-journal")});
+    qCDebug(lcUbcDict, "building %s", qUtf8Printable(temp.name));
 
-    if (!d->fill(temp.fileName(), rows))
+    if (!d->fill(temp.name, rows))
         return false;
     // Only now: a read-only mode would have kept SQLite from filling the file.
-    copyMode(target.absoluteFilePath(), temp.fileName());
+    copyMode(target.absoluteFilePath(), temp.name);
     QString error;
-    if (!replaceFile(temp.fileName(), target.absoluteFilePath(), &error))
+    if (!replaceFile(temp.name, target.absoluteFilePath(), &error))
         return d->fail(QStringLiteral("cannot replace the file: %1").arg(error));
-    temp.setAutoRemove(false);
+    temp.keep = true;
     return true;
 }
 

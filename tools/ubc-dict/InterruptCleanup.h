@@ -2,11 +2,11 @@
 
 #include <QStringList>
 
-// Removes files if SIGINT, SIGTERM or SIGHUP ends the process while the object
-// lives, then lets the signal end the process as it would have. The signals
-// wait from construction until arm() names the files, so a file created in
-// between cannot be missed. One object at a time; signals the process ignores
-// stay ignored. A no-op where there are no POSIX signals.
+// Removes files if SIGINT, SIGTERM or SIGHUP (on Windows: Ctrl+C, Ctrl+Break
+// or the console closing) ends the process while the object lives, then lets
+// the process end as it would have. The interruption waits from construction
+// until arm() names the files, so a file created in between cannot be missed.
+// One object at a time; signals the process ignores stay ignored.
 class InterruptCleanup
 {
 public:

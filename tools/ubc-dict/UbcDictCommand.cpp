@@ -123,12 +123,8 @@ Arguments parseArguments(const QStringList &arguments)
 class UbcDictCommandPrivate
 {
 public:
-    void print(QIODevice *device, const QString &text)
-    {
-        QTextStream stream(device);
-        stream << text;
-        stream.flush();
-    }
+    // UTF-8 whatever the locale's code page: the same bytes as the CSV dump.
+    void print(QIODevice *device, const QString &text) { device->write(text.toUtf8()); }
     int usageError(const QString &message)
     {
         print(err, QStringLiteral("ubc-dict: %1\n%2Try 'ubc-dict --help'.\n").arg(message, QLatin1String(Usage)));

@@ -15,6 +15,10 @@
 #include <fcntl.h>
 #include <queue>
 #include <unistd.h>
+#ifdef Q_OS_WIN
+// The logs are read byte for byte, never as text, and not inherited.
+#define O_CLOEXEC (O_BINARY | O_NOINHERIT)
+#endif
 
 using namespace UbcReport;
 

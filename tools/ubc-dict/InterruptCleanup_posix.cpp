@@ -2,7 +2,6 @@
 
 #include <QFile>
 
-#ifndef Q_OS_WIN
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -79,11 +78,3 @@ void InterruptCleanup::arm(const QStringList &names)
     pathCount = count;
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
 }
-
-#else
-
-InterruptCleanup::InterruptCleanup() = default;
-InterruptCleanup::~InterruptCleanup() = default;
-void InterruptCleanup::arm(const QStringList &) {}
-
-#endif

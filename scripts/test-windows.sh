@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Cross-builds KelUbc for Windows x86_64 with MinGW-w64 and runs its tests
+# under Wine, on Debian 12. What it needs beyond Debian's packages is kept in
+# a cache folder outside the repository.
+#   QT_MINGW_TARBALL  Qt 5.15 built for MinGW-w64 (a tarball unpacking to qt5-mingw/)
+#                     default: ../shared/qt5-mingw/qt5.15.8-mingw-w64-x86_64.tar.xz (or ../../shared)
+#   KELUBC_WIN_CACHE  the cache (default ~/.cache/kelubc-windows): Qt, simdjson, the Wine prefix
+#   BUILD_DIR         build folder (default build-windows)
+#   JOBS              parallel jobs (default: the number of cores)
+#   CTEST_ARGS        extra ctest arguments, e.g. "-R ruvubc"
+#   KELUBC_LINUX_DEMO a Linux ubc-demo (default build/bin/ubc-demo, if built): the
+#                     scenario's records under Wine are compared with its records
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+cache=${KELUBC_WIN_CACHE:-$HOME/.cache/kelubc-windows}
+tarball=${QT_MINGW_TARBALL:-}
+if [ -z "$tarball" ]; then
+    for shared in "$root/../shared" "$root/../../shared"; do
+        tarball=$shared/qt5-mingw/qt5.15.8-mingw-w64-x86_64.tar.xz
+        [ -f "$tarball" ] && break
+    done
+fi
+build=${BUILD_DIR:-build-windows}
+jobs=${JOBS:-$(nproc)}
+mkdir -p "$cache"
+
+# 1. Debian's packages: the cross-compiler, Wine, zlib for MinGW, and the
+#    tools to fetch a source package.
+packages=(cmake g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev xz-utils ca-certificates)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# 2. Qt for MinGW, unpacked once.
+qt=$cache/qt5-mingw
+if [ ! -f "$qt/bin/Qt5Core.dll" ]; then
+    [ -f "$tarball" ] || { echo "no Qt for MinGW at $tarball (set QT_MINGW_TARBALL)" >&2; exit 1; }
+    echo "Unpacking $tarball"
+    tar -C "$cache" -xJf "$tarball"
+fi
+
+# 3. simdjson for MinGW, from Debian's own source package (the release that
+#    libsimdjson-dev ships), built with its CMake into $cache/deps. Source
+#    packages need a deb-src entry: a private apt configuration in the cache
+#    holds one, so the machine's own sources stay as they are.
+deps=$cache/deps
+if [ ! -f "$deps/lib/libsimdjson.a" ]; then
+    apt=$cache/apt
+    mkdir -p "$apt/sources" "$apt/lists/partial" "$apt/cache/archives/partial" "$cache/src"
+    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        > "$apt/sources/debian-src.sources"
+    aptopts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/sources"
+             -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o APT::Sandbox::User=root)
+    apt-get "${aptopts[@]}" update -qq
+    (cd "$cache/src" && apt-get "${aptopts[@]}" source --download-only simdjson)
+    orig=$(ls "$cache"/src/simdjson_*.orig.tar.gz | tail -1)
+    rm -rf "$cache/simdjson-src" "$cache/simdjson-build" && mkdir -p "$cache/simdjson-src"
+    tar -C "$cache/simdjson-src" --strip-components=1 -xzf "$orig"
+    cmake -S "$cache/simdjson-src" -B "$cache/simdjson-build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/MinGW-w64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DSIMDJSON_DEVELOPER_MODE=OFF \
+        -DCMAKE_INSTALL_PREFIX="$deps" > /dev/null
+    cmake --build "$cache/simdjson-build" -j"$jobs"
+    cmake --install "$cache/simdjson-build" > /dev/null
+fi
+
+# 4. Wine: a prefix of its own, quiet, headless. Programs find the Qt and
+#    MinGW runtime DLLs on WINEPATH; the build itself runs ubc-dict.exe.
+export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" QT_QPA_PLATFORM=offscreen
+export QT_PLUGIN_PATH=$qt/plugins
+gccdir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
+winepath="$qt/bin;$gccdir;/usr/x86_64-w64-mingw32/lib"
+export WINEPATH="$root/$build/bin;$winepath"
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+[ -d "$WINEPREFIX" ] || { echo "Creating the Wine prefix"; "$wine" wineboot --init > /dev/null 2>&1 || true; }
+
+# 5. Cross-build and test.
+launcher=()
+command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/MinGW-w64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQT_MINGW_PREFIX="$qt" -DKELUBC_MINGW_DEPS="$deps" -DCMAKE_PREFIX_PATH="$qt;$deps" \
+    -DKELUBC_WINEPATH="$winepath" "${launcher[@]}"
+cmake --build "$build" -j"$jobs"
+
+# 6. The same records as on Linux, when a Linux demo is at hand.
+linux_demo=${KELUBC_LINUX_DEMO:-build/bin/ubc-demo}
+if [ -x "$linux_demo" ]; then
+    tests/ubc-demo/same_on_windows.sh "$linux_demo" "$build/bin/ubc-demo.exe" "$build/same-on-windows"
+else
+    echo "no Linux ubc-demo at $linux_demo: records not compared (set KELUBC_LINUX_DEMO)"
+fi
+
+# 7. The tests. Wine passes no output through ctest's pipe: each test's
+#    QtTest log is in $build/Testing/qtest/.
+# shellcheck disable=SC2086
+ctest --test-dir "$build" -j"$jobs" -LE clickhouse ${CTEST_ARGS:-} ||
+    { grep -hE "^(FAIL|SKIP)|Totals" "$build"/Testing/qtest/*.txt; exit 1; }
+grep -hE "^SKIP" "$build"/Testing/qtest/*.txt || true
