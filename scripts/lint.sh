@@ -13,7 +13,8 @@ cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DKELUBC_BUILD_TESTS=O
 
 status=0
 echo "== clang-tidy"
-files=$(find src -name '*.cpp' | sort)
+# The Windows sources (*_win.cpp) are not in this build's compile commands.
+files=$(find src -name '*.cpp' ! -name '*_win.cpp' | sort)
 # xargs fails (123) when any file has a finding.
 printf '%s\n' $files | xargs -P 2 -n 1 clang-tidy -p "$build" --quiet 2> "$build/clang-tidy.stderr" || status=1
 [ $status = 0 ] || tail -n 20 "$build/clang-tidy.stderr"

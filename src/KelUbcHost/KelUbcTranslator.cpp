@@ -80,7 +80,7 @@ QString KelUbcTranslator::translate(const char *context, const char *sourceText,
     Q_UNUSED(n)
     // The host kit's own source texts are English.
     if (sourceText && context && language() == Chinese) {
-        const QString text = KelUbcHostTexts::chinese(context, sourceText);
+        QString text = KelUbcHostTexts::chinese(context, sourceText);
         if (!text.isNull())
             return text;
     }

@@ -83,7 +83,7 @@ bool toEpochMs(std::string_view s, int64_t *msSinceEpoch)
     }
     if (i != s.size())
         return false;
-    const int64_t seconds = daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + sec
+    const int64_t seconds = daysFromCivil(y, mo, d) * 86400 + int64_t(h) * 3600 + int64_t(mi) * 60 + sec
                             - int64_t(offsetMinutes) * 60;
     *msSinceEpoch = seconds * 1000 + ms;
     return true;

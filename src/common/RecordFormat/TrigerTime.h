@@ -12,7 +12,7 @@
 namespace TrigerTime {
 
 // Milliseconds since 1970-01-01T00:00:00Z; false when the text is not such a time.
-bool toEpochMs(std::string_view text, int64_t *ms);
+bool toEpochMs(std::string_view s, int64_t *msSinceEpoch);
 
 // "YYYY-MM-DD hh:mm:ss" in UTC, as a DateTime column takes it: false outside
 // 1970..2105 or for text that is not a time.

@@ -69,7 +69,7 @@ public:
     // old contents or the new, never a part. The reason on failure.
     static bool replaceContents(const QString &path, const QByteArray &data, QString *why);
     // Creates each missing folder of an absolute path for this user alone.
-    static bool makePrivateFolders(const QString &dir);
+    static bool makePrivateFolders(const QString &path);
     // A monotonic clock in milliseconds, cheap enough for every line.
     static qint64 monotonicMs();
 
