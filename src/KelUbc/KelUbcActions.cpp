@@ -2,7 +2,7 @@
 
 #include "KelUbcPrivate.h"
 
-#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/RecordCodes.h>
 
 #include <QtCore/QRegularExpression>
 
@@ -45,7 +45,7 @@ void KelUbcPrivate::send(quint64 code, bool addLayer)
 
 void KelUbcPrivate::sendActionExecute(const QString &fncode, const QString &fnname, bool byShortcut)
 {
-    if (fncode.isEmpty() || fncode == QLatin1String(SpecialCodes::Undo.data(), int(SpecialCodes::Undo.size())))
+    if (fncode.isEmpty() || fncode == QLatin1String(RecordCodes::Undo.data(), int(RecordCodes::Undo.size())))
         return;
     record([&](UbcDataProtocol &r) {
         r.fnname = fnname;

@@ -3,7 +3,7 @@
 #include "KelUbcPrivate.h"
 
 #include <KelTimeTracker.h>
-#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/RecordCodes.h>
 
 #include <QtCore/QDebug>
 #include <QtCore/QEvent>
@@ -15,7 +15,7 @@ const qint64 IdleSeconds = 600;
 } // namespace
 
 // A lifecycle record's code, label name and the special-function group.
-static void lifecycle(UbcDataProtocol &r, const SpecialCodes::Lifecycle &which)
+static void lifecycle(UbcDataProtocol &r, const RecordCodes::Lifecycle &which)
 {
     r.fncode = QLatin1String(which.code);
     r.fnname = KelUbcPrivate::label(which.label);
@@ -24,20 +24,20 @@ static void lifecycle(UbcDataProtocol &r, const SpecialCodes::Lifecycle &which)
 
 void KelUbcPrivate::openApp()
 {
-    record([](UbcDataProtocol &r) { lifecycle(r, SpecialCodes::OpenApp); });
+    record([](UbcDataProtocol &r) { lifecycle(r, RecordCodes::OpenApp); });
 }
 
 void KelUbcPrivate::startApp()
 {
     m_appStartTime = now();
-    record([](UbcDataProtocol &r) { lifecycle(r, SpecialCodes::StartApp); });
+    record([](UbcDataProtocol &r) { lifecycle(r, RecordCodes::StartApp); });
 }
 
 void KelUbcPrivate::closeApp()
 {
     const qint64 seconds = m_appStartTime.secsTo(now()); // 0 before any startApp
     record([seconds](UbcDataProtocol &r) {
-        lifecycle(r, SpecialCodes::CloseApp);
+        lifecycle(r, RecordCodes::CloseApp);
         r.duration = QString::number(seconds);
     });
 }
@@ -46,7 +46,7 @@ void KelUbcPrivate::newProject(const SOperation &op, const QMap<QString, QString
 {
     m_projectOpenTime = now();
     record([&op, &attributes](UbcDataProtocol &r) {
-        lifecycle(r, SpecialCodes::NewProject);
+        lifecycle(r, RecordCodes::NewProject);
         r.projectid = op.projectId;
         r.prjfullpath = op.prjFullPath;
         r.attrs = attributes;
@@ -58,7 +58,7 @@ void KelUbcPrivate::openProject(const SOperation &op)
 {
     m_projectOpenTime = now();
     record([&op](UbcDataProtocol &r) {
-        lifecycle(r, SpecialCodes::OpenProject);
+        lifecycle(r, RecordCodes::OpenProject);
         r.projectid = op.projectId;
     });
     m_projectId = op.projectId;
@@ -68,21 +68,21 @@ void KelUbcPrivate::saveProject(const SOperation &op)
 {
     const QString editCount = QString::number(op.prjEdoCnt);
     record([&op, &editCount](UbcDataProtocol &r) {
-        lifecycle(r, SpecialCodes::SaveProject);
+        lifecycle(r, RecordCodes::SaveProject);
         r.projectid = op.projectId;
         r.prjedocnt = editCount;
         r.prjsize = QString::number(op.prjSize / 1000);
     });
     // Sent whether or not the record was logged.
     if (KelUbcPrivate *s = singleton())
-        s->send(SpecialCodes::EditCount, QStringLiteral("prjedocnt"), editCount, true);
+        s->send(RecordCodes::EditCount, QStringLiteral("prjedocnt"), editCount, true);
 }
 
 void KelUbcPrivate::closeProject(const SOperation &op)
 {
     const qint64 seconds = m_projectOpenTime.secsTo(now());
     record([&op, seconds](UbcDataProtocol &r) {
-        lifecycle(r, SpecialCodes::CloseProject);
+        lifecycle(r, RecordCodes::CloseProject);
         r.prjsize = QString::number(op.prjSize / 1000);
         r.projectid = op.projectId;
         r.prjedocnt = QString::number(op.prjEdoCnt);
@@ -169,10 +169,10 @@ void KelUbcPrivate::handleMouseMove()
     const qint64 idle = m_lastActivity.secsTo(current);
     if (KelUbcPrivate *s = singleton()) {
         if (idle > IdleSeconds) {
-            s->sendCoded(KelUbcHelperLink::SendCode, SpecialCodes::Idle);
-            s->sendCoded(KelUbcHelperLink::SendCode, SpecialCodes::Active);
+            s->sendCoded(KelUbcHelperLink::SendCode, RecordCodes::Idle);
+            s->sendCoded(KelUbcHelperLink::SendCode, RecordCodes::Active);
         }
-        s->sendCoded(KelUbcHelperLink::RecordTime, SpecialCodes::Active);
+        s->sendCoded(KelUbcHelperLink::RecordTime, RecordCodes::Active);
     }
     m_lastActivity = current;
 }

@@ -7,7 +7,7 @@
 #include <RecordFormat/RecordIdentity.h>
 #include <RecordFormat/RecordLabels.h>
 #include <RecordFormat/RecordLineReader.h>
-#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/RecordCodes.h>
 #include <RecordFormat/TrigerTime.h>
 
 #include <QtTest/QtTest>
@@ -331,8 +331,8 @@ private slots:
         QCOMPARE(QByteArray(RecordLabels::labelTexts[RecordLabels::LabelToolbar].chinese), QByteArray("工具栏"));
         QCOMPARE(QByteArray(RecordLabels::labelTexts[RecordLabels::LabelMenuBar].chinese), QByteArray("菜单栏"));
         QCOMPARE(int(RecordLabels::LabelMenuBar), RecordLabels::LabelCount - 1);
-        QVERIFY(SpecialCodes::isLifecycle("990007") && !SpecialCodes::isLifecycle("990008")
-                && !SpecialCodes::isLifecycle("99000"));
+        QVERIFY(RecordCodes::isLifecycle("990007") && !RecordCodes::isLifecycle("990008")
+                && !RecordCodes::isLifecycle("99000"));
     }
 
     void journalReader()

@@ -3,7 +3,7 @@
 #include "ReportData.h"
 
 #include <RecordFormat/RecordIdentity.h>
-#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/RecordCodes.h>
 
 #include <QtCore/QStringList>
 
@@ -24,7 +24,7 @@ QString list(std::initializer_list<const char *> texts)
     return QLatin1Char('(') + quoted.join(QLatin1String(", ")) + QLatin1Char(')');
 }
 
-QString is(const SpecialCodes::Lifecycle &record)
+QString is(const RecordCodes::Lifecycle &record)
 {
     return QStringLiteral("fncode = ") + sqlString(std::string(record.code));
 }
@@ -41,7 +41,7 @@ const QString HasLocation = QStringLiteral("has(attrs.key, 'location')");
 QString isLifecycle()
 {
     QStringList codes;
-    for (const SpecialCodes::Lifecycle &l : SpecialCodes::lifecycle)
+    for (const RecordCodes::Lifecycle &l : RecordCodes::lifecycle)
         codes << sqlString(std::string(l.code));
     return QStringLiteral("fncode IN (") + codes.join(QLatin1String(", ")) + QLatin1Char(')');
 }
@@ -149,7 +149,7 @@ QString ClickHouseQueries::from(const std::vector<Column> &columns, const QStrin
 
 ClickHouseQueries::Query ClickHouseQueries::sessions() const
 {
-    const QString closeApp = is(SpecialCodes::CloseApp);
+    const QString closeApp = is(RecordCodes::CloseApp);
     return {"sessions",
             QStringLiteral("SELECT sessionid, min(hardwareid) AS machine, min(ver) AS version, min(t) AS firstSec, max(t) AS lastSec,"
                            " uniqExact(seq) AS records, maxIf(toInt64OrZero(duration), ") + closeApp
@@ -189,7 +189,7 @@ ClickHouseQueries::Query ClickHouseQueries::properties() const
 
 ClickHouseQueries::Query ClickHouseQueries::projects() const
 {
-    using namespace SpecialCodes;
+    using namespace RecordCodes;
     return {"projects",
             QStringLiteral("SELECT projectid, max(prjfullpath) AS path, countIf(") + is(NewProject) + QStringLiteral(") AS created, countIf(")
                 + is(OpenProject) + QStringLiteral(") AS opened, countIf(") + is(SaveProject) + QStringLiteral(") AS saves, countIf(")

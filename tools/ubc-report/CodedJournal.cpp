@@ -1,7 +1,7 @@
 #include "CodedJournal.h"
 
 #include <RecordFormat/JournalLineReader.h>
-#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/RecordCodes.h>
 
 #include <QtCore/QFile>
 
@@ -33,11 +33,11 @@ bool CodedJournal::read(const QString &path, const std::function<void(int64_t)> 
         }
         if (!m_filter.acceptsDay(e.time.substr(0, 10)))
             continue;
-        if (e.code == SpecialCodes::EditCountText) {
+        if (e.code == RecordCodes::EditCountText) {
             ++m_saves;
-        } else if (e.code == SpecialCodes::IdleText) {
+        } else if (e.code == RecordCodes::IdleText) {
             ++m_idleReturns;
-        } else if (e.code != SpecialCodes::ActiveText) {
+        } else if (e.code != RecordCodes::ActiveText) {
             CodedAgg &c = m_coded[std::string(e.code)];
             ++c.count;
             if (const RecordAttr *tjsc = e.attr("tjsc")) {

@@ -1,6 +1,6 @@
 #include "RecordAggregator.h"
 
-#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/RecordCodes.h>
 #include <RecordFormat/TrigerTime.h>
 
 #include <algorithm>
@@ -99,7 +99,7 @@ bool RecordAggregator::add(const ReportRecord &r, int file, int64_t begin, int64
 
 void RecordAggregator::addLifecycle(const ReportRecord &r, Session &session, CodeAgg &code)
 {
-    using namespace SpecialCodes;
+    using namespace RecordCodes;
     ++code.lifecycle;
     const std::string_view c = r.fncode;
     if (c == CloseApp.code) {

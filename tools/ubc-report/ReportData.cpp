@@ -1,7 +1,7 @@
 #include "ReportData.h"
 
 #include <RecordFormat/RecordIdentity.h>
-#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/RecordCodes.h>
 
 #include <tuple>
 
@@ -43,7 +43,7 @@ const char *locationKey(Location location)
 
 int lifecycleLanguage(std::string_view name)
 {
-    for (const SpecialCodes::Lifecycle &l : SpecialCodes::lifecycle) {
+    for (const RecordCodes::Lifecycle &l : RecordCodes::lifecycle) {
         const RecordLabels::Text &t = RecordLabels::labelTexts[l.label];
         if (name == t.chinese)
             return RecordLabels::Chinese;
@@ -56,7 +56,7 @@ int lifecycleLanguage(std::string_view name)
 RecordKind classify(std::string_view code, std::string_view name, bool hasLocation,
                     int attrCount, std::string_view firstAttrKey)
 {
-    if (SpecialCodes::isLifecycle(code))
+    if (RecordCodes::isLifecycle(code))
         return Lifecycle;
     if (hasLocation)
         return Action;

@@ -1,6 +1,6 @@
 #include "Summary.h"
 
-#include <RecordFormat/SpecialCodes.h>
+#include <RecordFormat/RecordCodes.h>
 #include <RecordFormat/TrigerTime.h>
 
 #include <QtCore/QDateTime>
@@ -38,7 +38,7 @@ QString languageOf(const Aggregates &a)
             votes[lang] += label.second;
     }
     for (const auto &code : a.codes) {
-        const int lang = SpecialCodes::isLifecycle(code.first) ? lifecycleLanguage(code.second.name) : -1;
+        const int lang = RecordCodes::isLifecycle(code.first) ? lifecycleLanguage(code.second.name) : -1;
         if (lang >= 0)
             votes[lang] += code.second.lifecycle;
     }

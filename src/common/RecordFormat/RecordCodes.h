@@ -1,5 +1,5 @@
-#ifndef SPECIALCODES_H
-#define SPECIALCODES_H
+#ifndef RECORDCODES_H
+#define RECORDCODES_H
 
 // Function codes that KelUbc itself gives meaning to.
 
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace SpecialCodes {
+namespace RecordCodes {
 
 // The records of the application's and the project's lifecycle, with the
 // label each is named by.
@@ -46,6 +46,6 @@ constexpr std::string_view EditCountText = "580101004";
 // Undo: an action the facade never records (the host's undo stack says more).
 constexpr std::string_view Undo = "213036";
 
-} // namespace SpecialCodes
+} // namespace RecordCodes
 
-#endif // SPECIALCODES_H
+#endif // RECORDCODES_H
