@@ -20,7 +20,7 @@ extra=()
 clickhouse=${CLICKHOUSE:-$([ "${SANITIZE:-0}" = 1 ] && echo 0 || echo 1)}
 select=()
 # The real servers: ClickHouse, the gateway (nginx) and what its test drives it with.
-if [ "$clickhouse" = 1 ]; then extra+=(clickhouse-server clickhouse-client nginx-light openssl curl); else select=(-LE clickhouse); fi
+if [ "$clickhouse" = 1 ]; then extra+=(clickhouse-server clickhouse-client nginx-light openssl curl zookeeper); else select=(-LE clickhouse); fi
 scripts/setup-debian.sh "${extra[@]}"
 
 jobs=$(nproc)

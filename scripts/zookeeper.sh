@@ -37,20 +37,13 @@ sys.exit(0 if n > 0 else 1)
 PY
 }
 
-start() {
-    "$root/scripts/setup-debian.sh" zookeeper >&2
-    stop
-    mkdir -p "$dir/data"
-    local port pid
-    port=$(cat "$dir/port" 2>/dev/null || true)
-    if [ -z "$port" ] || ! port_free "$port"; then port=$(free_port); fi
-    echo "$port" > "$dir/port"
+write_config() {
     cat > "$dir/zoo.cfg" <<CFG
 tickTime=2000
 initLimit=10
 syncLimit=5
 dataDir=$dir/data
-clientPort=$port
+clientPort=$1
 clientPortAddress=127.0.0.1
 maxClientCnxns=200
 admin.enableServer=false
@@ -65,26 +58,42 @@ log4j.appender.FILE.File=${zookeeper.log.file}
 log4j.appender.FILE.layout=org.apache.log4j.PatternLayout
 log4j.appender.FILE.layout.ConversionPattern=%d{ISO8601} %-5p %c{1}: %m%n
 CFG
-    # The jar's manifest names its Debian dependencies; the log4j binding
-    # comes from the package's own classpath.
-    (cd "$dir" && exec java -Xmx256m -XX:+UseSerialGC \
-        -Dzookeeper.log.dir="$dir" -Dzookeeper.log.file="$dir/zookeeper.log" \
-        -Dlog4j.configuration="file:$dir/log4j.properties" \
-        -cp "/usr/share/java/zookeeper.jar:/usr/share/java/slf4j-log4j12.jar:/usr/share/java/log4j-1.2.jar" \
-        org.apache.zookeeper.server.quorum.QuorumPeerMain "$dir/zoo.cfg" \
-        >"$dir/stdout.log" 2>&1) &
-    pid=$!
-    echo "$pid" > "$dir/pid"
-    for _ in $(seq 1 300); do
-        if answers "$port"; then
-            echo "127.0.0.1:$port"
-            return 0
-        fi
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.2
-    done
-    echo "zookeeper did not start; see $dir/stdout.log and $dir/zookeeper.log" >&2
+}
+
+start() {
+    "$root/scripts/setup-debian.sh" zookeeper >&2
     stop
+    mkdir -p "$dir/data"
+    local port pid attempt
+    port=$(cat "$dir/port" 2>/dev/null || true)
+    # A port found free can be taken by another server before ours binds it
+    # (tests start servers side by side): then try another.
+    for attempt in 1 2 3; do
+        if [ "$attempt" != 1 ] || [ -z "$port" ] || ! port_free "$port"; then port=$(free_port); fi
+        echo "$port" > "$dir/port"
+        write_config "$port"
+        # The jar's manifest names its Debian dependencies; the log4j binding
+        # comes from the package's own classpath.
+        (cd "$dir" && exec java -Xmx256m -XX:+UseSerialGC \
+            -Dzookeeper.log.dir="$dir" -Dzookeeper.log.file="$dir/zookeeper.log" \
+            -Dlog4j.configuration="file:$dir/log4j.properties" \
+            -cp "/usr/share/java/zookeeper.jar:/usr/share/java/slf4j-log4j12.jar:/usr/share/java/log4j-1.2.jar" \
+            org.apache.zookeeper.server.quorum.QuorumPeerMain "$dir/zoo.cfg" \
+            >"$dir/stdout.log" 2>&1) &
+        pid=$!
+        echo "$pid" > "$dir/pid"
+        for _ in $(seq 1 300); do
+            if answers "$port"; then
+                echo "127.0.0.1:$port"
+                return 0
+            fi
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.2
+        done
+        echo "zookeeper did not start (attempt $attempt):" >&2
+        tail -n 5 "$dir/stdout.log" "$dir/zookeeper.log" >&2 2>/dev/null || true
+        stop
+    done
     return 1
 }
 
