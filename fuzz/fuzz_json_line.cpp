@@ -36,11 +36,16 @@ QStringList fieldValues(const UbcDataProtocol &r)
             r.sessionid};
 }
 
-// UTF-8 to UTF-16, a leading U+FEFF kept (QString::fromUtf8 drops it).
+// UTF-8 to UTF-16, leading U+FEFFs kept (QString::fromUtf8 drops the first,
+// and would drop the next one after it too).
 QString qs(std::string_view s)
 {
-    const bool bom = s.size() >= 3 && s.compare(0, 3, "\xef\xbb\xbf") == 0;
-    return (bom ? QString(QChar(0xfeff)) : QString()) + QString::fromUtf8(s.data() + 3 * bom, int(s.size() - 3 * bom));
+    QString out;
+    while (s.size() >= 3 && s.compare(0, 3, "\xef\xbb\xbf") == 0) {
+        out += QChar(0xfeff);
+        s.remove_prefix(3);
+    }
+    return out + QString::fromUtf8(s.data(), int(s.size()));
 }
 
 void setField(UbcDataProtocol &r, int index, const QString &value)
