@@ -4,6 +4,7 @@
 #include <LogSink.h>
 #include <RuvUbc.h>
 
+#include <QtCore/QAtomicInteger>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
 #include <QtCore/QFile>
@@ -21,10 +22,16 @@ namespace {
 
 const char HelperProperty[] = "RuvUbcHelper";
 
-// {"time":"<UTC, ms>","code":"<decimal>","attrs":{...}|null}
+// Numbers the events of this process, whichever helper writes them: with
+// the behaviour log's session id they name each event wherever it is copied.
+QAtomicInteger<quint64> lastSeq;
+
+// {"time":"<UTC, ms>","code":"<decimal>","attrs":{...}|null,"pcode":..,"gid":..,"sessionid":..,"seq":<n>}
 // The code is a string: JSON readers that use doubles lose codes above 2^53.
 QByteArray journalLine(quint64 code, const RuvUbcAttrType *attributes)
 {
+    UbcDataProtocol writer;
+    RuvUbc::instance()->initUbcDataProtocol(writer);
     QByteArray line;
     line.reserve(96);
     line += "{\"time\":\"";
@@ -45,6 +52,14 @@ QByteArray journalLine(quint64 code, const RuvUbcAttrType *attributes)
         }
         line += '}';
     }
+    line += ",\"pcode\":";
+    JsonString::append(line, writer.pcode);
+    line += ",\"gid\":";
+    JsonString::append(line, writer.gid);
+    line += ",\"sessionid\":";
+    JsonString::append(line, writer.sessionid);
+    line += ",\"seq\":";
+    line += QByteArray::number(lastSeq.fetchAndAddRelaxed(1) + 1);
     line += "}\n";
     return line;
 }
