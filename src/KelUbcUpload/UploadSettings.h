@@ -5,6 +5,7 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QMutex>
 #include <QtCore/QString>
+#include <QtCore/QStringList>
 #include <QtCore/QUrl>
 
 // What the uploader's thread is told at start.
@@ -14,6 +15,12 @@ struct UploadSettings
     QByteArray authorization;           // "Basic ...", "Bearer ..." or empty
     QByteArray headerName, headerValue; // an extra header or empty
     QString logPath;
+    bool journal = false;               // the helper's journal, not the behaviour log
+    QString table = QStringLiteral("ubc.records"); // what a bare ClickHouse server is told to insert into
+    // Paths: sent as written, or as digests under pathKey.
+    bool sendPaths = false;
+    QStringList pathAttributes;
+    QByteArray pathKey;
     int maxBatchBytes = 8 << 20;
     int maxBatchAge = 30000;
     int pollInterval = 1000;

@@ -576,6 +576,59 @@ private slots:
         QCOMPARE(server.requests.first().authorization, QByteArray("Bearer fleet-token"));
     }
 
+    // A path reaches the store only as a digest, unless the host opts in;
+    // the log keeps it as written.
+    void pathsStayOnTheDesktop()
+    {
+        const QString path = QStringLiteral("/home/me/models/bracket.fem");
+        const QString windowsPath = QStringLiteral("C:\\Users\\me\\bracket.fem");
+        QByteArray text;
+        const QStringList paths{path, QStringLiteral("/home/me/models/./bracket.fem"), QStringLiteral("/home/me/other.fem")};
+        for (int i = 0; i < paths.size(); ++i) {
+            UbcDataProtocol record = sampleRecord(QStringLiteral("s20"));
+            record.prjfullpath = paths.at(i);
+            record.attrs.insert(QStringLiteral("file"), i ? QStringLiteral("c:/users/me/bracket.fem") : windowsPath);
+            text += RuvUbc::toJsonLine(record, quint64(i + 1));
+        }
+        const auto fields = [](const QByteArray &row) {
+            const QJsonObject o = QJsonDocument::fromJson(row).object();
+            QStringList values{o.value(QStringLiteral("prjfullpath")).toString()};
+            const QJsonArray keys = o.value(QStringLiteral("attrs.key")).toArray();
+            for (int i = 0; i < keys.size(); ++i)
+                if (keys.at(i).toString() == QLatin1String("file") || keys.at(i).toString() == QLatin1String("location"))
+                    values << o.value(QStringLiteral("attrs.value")).toArray().at(i).toString();
+            return values; // prjfullpath, file, location
+        };
+        for (const bool sendPaths : {false, true}) {
+            HttpStandIn server;
+            const QString log = newLog();
+            append(log, text);
+            KelUbcUploader uploader;
+            configure(uploader, log, server.url());
+            uploader.markPathAttribute(QStringLiteral("file"));
+            uploader.setSendPaths(sendPaths);
+            uploader.start();
+            QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+            QCOMPARE(readFile(log), text);
+            const QList<QByteArray> rows = server.acceptedRows();
+            QCOMPARE(rows.size(), 3);
+            const QStringList first = fields(rows.at(0)), second = fields(rows.at(1)), third = fields(rows.at(2));
+            if (sendPaths) {
+                QCOMPARE(first, (QStringList{path, windowsPath, QStringLiteral("Ribbon工具栏")}));
+                QCOMPARE(third.first(), paths.last());
+                continue;
+            }
+            for (const QByteArray &row : rows)
+                QVERIFY2(!row.contains("bracket") && !row.contains("other.fem"), row);
+            QVERIFY2(first.at(0).contains(QRegularExpression(QStringLiteral("^hmac:[0-9a-f]{32}$"))), qPrintable(first.at(0)));
+            QCOMPARE(first.at(2), QStringLiteral("Ribbon工具栏")); // not marked: as written
+            // One project, one digest: however the path is written; another project, another.
+            QCOMPARE(second, first);
+            QVERIFY(first.at(1) != first.at(0) && third.at(0) != first.at(0));
+            QCOMPARE(QFileInfo(log + QStringLiteral(".pathkey")).size(), qint64(32));
+        }
+    }
+
     void quitsWithTheHost()
     {
         HttpStandIn server;
