@@ -1,6 +1,7 @@
 #include "ClickHouseSource.h"
 
 #include "ClickHouseClient.h"
+#include "ClickHouseCodedEvents.h"
 #include "ClickHouseQueries.h"
 
 #include <algorithm>
@@ -12,10 +13,11 @@ class ClickHouseSourcePrivate
 {
 public:
     ClickHouseSourcePrivate(const ClickHouseSource::Server &server, const ReportFilter &filter)
-        : client(server.url, server.user, server.password), queries(server.table, filter) {}
+        : client(server.url, server.user, server.password), queries(server.table, filter), codedEvents(server.table, filter) {}
 
     ClickHouseClient client;
     ClickHouseQueries queries;
+    ClickHouseCodedEvents codedEvents;
     QString error;
 
     bool run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results);
@@ -217,6 +219,16 @@ bool ClickHouseSource::read(Aggregates *out)
         ClickHouseSourcePrivate::readTimeline(timeline[0], a);
         results.push_back(std::move(timeline[0]));
     }
+    // The statistics sent, when the store keeps the helpers' coded events.
+    std::vector<ClickHouseResult> coded;
+    if (!d->run({d->codedEvents.exists()}, &coded))
+        return false;
+    if (ClickHouseCodedEvents::found(coded[0])) {
+        if (!d->run({d->codedEvents.counts()}, &coded))
+            return false;
+        ClickHouseCodedEvents::read(coded[0], a);
+    }
+    results.push_back(std::move(coded[0]));
     for (ClickHouseResult &r : results) {
         if (!r.missing().isEmpty()) {
             d->error = QStringLiteral("ClickHouse's answer lacks the columns %1").arg(r.missing().join(QLatin1String(", ")));

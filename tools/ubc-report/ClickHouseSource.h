@@ -11,7 +11,8 @@
 
 // Fills Aggregates from the fleet's ClickHouse table: every count is a GROUP BY
 // in the server (ClickHouseQueries) that counts each (sessionid, seq) once
-// however many copies of it arrived; only the grouped rows travel.
+// however many copies of it arrived; only the grouped rows travel. The
+// statistics sent come from the coded events beside it (ClickHouseCodedEvents).
 class ClickHouseSource
 {
 public:
