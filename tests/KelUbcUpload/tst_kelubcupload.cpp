@@ -629,6 +629,48 @@ private slots:
         }
     }
 
+    // The helper's journal goes to its own table with its own cursor: each
+    // event named as the helper named it, or by its content; a line that is
+    // no event set aside beside the journal.
+    void journalToCodedEvents()
+    {
+        HttpStandIn server;
+        const QString log = newLog();
+        const QString journal = log + QStringLiteral(".events");
+        append(log, records(QStringLiteral("s21"), 1, 1));
+        append(journal, "{\"time\":\"2026-12-05T08:02:11.347Z\",\"code\":\"210101\",\"attrs\":{\"tjsc\":\"12\",\"file\":\"/home/me/a.fem\"},"
+                        "\"pcode\":\"P\",\"gid\":\"g\",\"sessionid\":\"s21\",\"seq\":7}\n"
+                        "not an event\n"
+                        "{\"time\":\"2026-12-05T08:02:12.000Z\",\"code\":\"580101002\",\"attrs\":null}\n");
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        uploader.setJournalFilePath(journal);
+        uploader.markPathAttribute(QStringLiteral("file"));
+        uploader.start();
+        QTRY_COMPARE(uploader.journalConfirmedLines(), quint64(2));
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(1));
+        QVERIFY(uploader.finish(2000));
+        QList<QJsonObject> events;
+        for (const StandInRequest &request : server.requests) { // all answered 200
+            const bool coded = request.target.contains("INSERT%20INTO%20ubc.coded_events%20FORMAT");
+            QVERIFY2(coded || request.target.contains("INSERT%20INTO%20ubc.records%20FORMAT"), request.target);
+            for (const QByteArray &row : request.body.split('\n'))
+                if (coded && !row.isEmpty())
+                    events << QJsonDocument::fromJson(row).object();
+        }
+        QCOMPARE(events.size(), 2);
+        QCOMPARE(events[0].value(QStringLiteral("sessionid")).toString(), QStringLiteral("s21"));
+        QCOMPARE(events[0].value(QStringLiteral("seq")).toInt(), 7);
+        QCOMPARE(events[0].value(QStringLiteral("time")).toString(), QStringLiteral("2026-12-05 08:02:11"));
+        QCOMPARE(events[0].value(QStringLiteral("attrs.value")).toArray().at(0).toString(), QStringLiteral("12"));
+        QVERIFY(events[0].value(QStringLiteral("attrs.value")).toArray().at(1).toString().startsWith(QLatin1String("hmac:")));
+        QCOMPARE(events[1].value(QStringLiteral("code")).toString(), QStringLiteral("580101002"));
+        QCOMPARE(events[1].value(QStringLiteral("sessionid")).toString(), QString());
+        QVERIFY(events[1].value(QStringLiteral("seq")).toDouble() >= 9.2e18); // derived: the top bit set
+        QCOMPARE(readFile(journal + QStringLiteral(".rejected")), QByteArray("not an event\n"));
+        QVERIFY(QFile::exists(journal + QStringLiteral(".cursor")));
+    }
+
     void quitsWithTheHost()
     {
         HttpStandIn server;
