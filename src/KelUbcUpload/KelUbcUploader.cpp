@@ -1,7 +1,6 @@
 #include "KelUbcUploader.h"
 
 #include "PathDigester.h"
-#include "UploadLogging.h"
 #include "UploadSettings.h"
 #include "UploadWorker.h"
 
@@ -21,6 +20,8 @@ public:
 
     UploadSettings settings;
     QString journalPath;
+    bool sendPaths = false;
+    QStringList pathAttributes;
     UploadStatus status, journalStatus;
     int finishDeadline = 2000;
     QThread *thread = nullptr;
@@ -140,18 +141,18 @@ QString KelUbcUploader::journalFilePath() const
 
 void KelUbcUploader::markPathAttribute(const QString &key)
 {
-    if (!d->settings.pathAttributes.contains(key))
-        d->settings.pathAttributes.append(key);
+    if (!d->pathAttributes.contains(key))
+        d->pathAttributes.append(key);
 }
 
 void KelUbcUploader::setSendPaths(bool send)
 {
-    d->settings.sendPaths = send;
+    d->sendPaths = send;
 }
 
 bool KelUbcUploader::sendsPaths() const
 {
-    return d->settings.sendPaths;
+    return d->sendPaths;
 }
 
 void KelUbcUploader::setConsentGiven(bool given)
@@ -178,19 +179,14 @@ void KelUbcUploader::start()
         d->status.setError(tr("no log file or server address"));
         return;
     }
-    if (!settings.sendPaths) {
-        QString error;
-        settings.pathKey = PathDigester::installationKey(settings.logPath + QStringLiteral(".pathkey"), &error);
-        if (!error.isEmpty())
-            qCWarning(lcUpload, "cannot keep the path digest key beside %s (%s): this run's digests are its own",
-                      qUtf8Printable(settings.logPath), qUtf8Printable(error));
-    }
+    settings.paths = std::make_shared<const PathDigester>(settings.logPath + QStringLiteral(".pathkey"),
+                                                          d->sendPaths, d->pathAttributes);
     d->thread = new QThread;
     d->thread->setObjectName(QStringLiteral("KelUbcUploader"));
     d->worker = new UploadWorker(settings, &d->status);
     if (!d->journalPath.isEmpty()) {
         UploadSettings journal = d->journalSettings();
-        journal.pathKey = settings.pathKey;
+        journal.paths = settings.paths;
         d->journalWorker = new UploadWorker(journal, &d->journalStatus);
     }
     for (UploadWorker *worker : {d->worker, d->journalWorker}) {

@@ -2,11 +2,15 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QMessageAuthenticationCode>
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QSaveFile>
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcPaths, "kelubc.upload")
 
 constexpr int KeyBytes = 32;
 
@@ -22,8 +26,8 @@ QString normalised(std::string_view path)
 
 } // namespace
 
-PathDigester::PathDigester(const QByteArray &key, bool sendPaths, const QStringList &pathKeys)
-    : m_key(key), m_sendPaths(sendPaths)
+PathDigester::PathDigester(const QString &keyPath, bool sendPaths, const QStringList &pathKeys)
+    : m_keyPath(keyPath), m_sendPaths(sendPaths)
 {
     for (const QString &k : pathKeys)
         m_pathKeys.push_back(k.toStdString());
@@ -41,23 +45,29 @@ std::string PathDigester::digest(std::string_view path) const
 {
     if (path.empty())
         return std::string();
+    if (m_key.isEmpty())
+        loadKey();
     const QByteArray mac = QMessageAuthenticationCode::hash(normalised(path).toUtf8(), m_key, QCryptographicHash::Sha256);
     return "hmac:" + mac.left(16).toHex().toStdString();
 }
 
-QByteArray PathDigester::installationKey(const QString &path, QString *error)
+void PathDigester::loadKey() const
 {
-    QFile file(path);
+    QFile file(m_keyPath);
     if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray key = file.read(KeyBytes + 1);
-        if (key.size() == KeyBytes)
-            return key;
+        m_key = file.read(KeyBytes + 1);
+        if (m_key.size() == KeyBytes)
+            return;
     }
-    QByteArray key(KeyBytes, '\0');
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(key.data()), KeyBytes / 4);
-    QSaveFile out(path);
+    // The log's folder may not be there yet: RuvUbc makes it at its first record.
+    const QString folder = QFileInfo(m_keyPath).absolutePath();
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    m_key = QByteArray(KeyBytes, '\0');
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(m_key.data()), KeyBytes / 4);
+    QSaveFile out(m_keyPath);
     if (!out.open(QIODevice::WriteOnly) || !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || out.write(key) != KeyBytes || !out.commit())
-        *error = out.errorString();
-    return key;
+        || out.write(m_key) != KeyBytes || !out.commit())
+        qCWarning(lcPaths, "cannot keep the path digest key in %s (%s): this run's digests are its own",
+                  qUtf8Printable(m_keyPath), qUtf8Printable(out.errorString()));
 }

@@ -2,6 +2,7 @@
 #define PATHDIGESTER_H
 
 #include <QtCore/QByteArray>
+#include <QtCore/QString>
 #include <QtCore/QStringList>
 
 #include <string>
@@ -14,12 +15,14 @@
 // under this installation's key. The same project gives the same digest on
 // this computer, so the fleet can count distinct projects; without the key,
 // which never leaves the computer, a digest cannot be checked against a
-// guessed path.
+// guessed path. Not thread-safe: one thread digests.
 class PathDigester
 {
 public:
-    // Paths pass as written while sendPaths is set.
-    PathDigester(const QByteArray &key, bool sendPaths, const QStringList &pathKeys);
+    // The key lives in the file at keyPath (0600), read or made at the first
+    // digest, so that nothing is written before anything is sent. Paths pass
+    // as written while sendPaths is set.
+    PathDigester(const QString &keyPath, bool sendPaths, const QStringList &pathKeys);
 
     bool sendsPaths() const { return m_sendPaths; }
     // An attribute key the host marked as holding a path.
@@ -27,13 +30,12 @@ public:
     // The text to send for path; empty stays empty.
     std::string digest(std::string_view path) const;
 
-    // This installation's key from the file at path, made there (0600) the
-    // first time; a key of this run alone, and *error, when the file
-    // cannot be kept.
-    static QByteArray installationKey(const QString &path, QString *error);
-
 private:
-    QByteArray m_key;
+    // A key of this run alone, with a warning, when the file cannot be kept.
+    void loadKey() const;
+
+    QString m_keyPath;
+    mutable QByteArray m_key;
     bool m_sendPaths;
     std::vector<std::string> m_pathKeys;
 };

@@ -5,8 +5,11 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QMutex>
 #include <QtCore/QString>
-#include <QtCore/QStringList>
 #include <QtCore/QUrl>
+
+#include <memory>
+
+class PathDigester;
 
 // What the uploader's thread is told at start.
 struct UploadSettings
@@ -17,10 +20,9 @@ struct UploadSettings
     QString logPath;
     bool journal = false;               // the helper's journal, not the behaviour log
     QString table = QStringLiteral("ubc.records"); // what a bare ClickHouse server is told to insert into
-    // Paths: sent as written, or as digests under pathKey.
-    bool sendPaths = false;
-    QStringList pathAttributes;
-    QByteArray pathKey;
+    // Paths: sent as written, or as digests; one digester for the uploader's
+    // thread, which alone uses it.
+    std::shared_ptr<const PathDigester> paths;
     int maxBatchBytes = 8 << 20;
     int maxBatchAge = 30000;
     int pollInterval = 1000;

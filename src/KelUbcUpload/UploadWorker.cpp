@@ -14,14 +14,13 @@ Q_LOGGING_CATEGORY(lcUpload, "kelubc.upload")
 UploadWorker::UploadWorker(const UploadSettings &settings, UploadStatus *status)
     : m_settings(settings)
     , m_status(status)
-    , m_paths(settings.pathKey, settings.sendPaths, settings.pathAttributes)
     , m_writer(settings.journal ? std::unique_ptr<RowWriter>(new JournalRowWriter)
                                 : std::unique_ptr<RowWriter>(new RecordRowWriter))
     , m_log(settings.logPath)
     , m_builder(m_log, *m_writer)
     , m_deadLetters(settings.logPath + QStringLiteral(".rejected"), status)
 {
-    m_writer->setPathDigester(&m_paths);
+    m_writer->setPathDigester(settings.paths.get());
 }
 
 UploadWorker::~UploadWorker() = default;

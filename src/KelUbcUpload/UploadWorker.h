@@ -4,7 +4,6 @@
 #include "BatchBuilder.h"
 #include "DeadLetters.h"
 #include "LogFollower.h"
-#include "PathDigester.h"
 #include "UploadBatch.h"
 #include "UploadSettings.h"
 
@@ -48,7 +47,6 @@ private:
 
     UploadSettings m_settings;
     UploadStatus *m_status;
-    PathDigester m_paths;
     std::unique_ptr<RowWriter> m_writer;
     LogFollower m_log;
     BatchBuilder m_builder;
