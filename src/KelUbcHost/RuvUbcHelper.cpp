@@ -83,7 +83,8 @@ class RuvUbcHelperPrivate
 public:
     // The journal's file writer: the record log's, with all its rules.
     void setPath(const QString &path);
-    void journal(const QByteArray &line, SinkNotes &notes);
+    // Writes the event's line, when there is a journal.
+    void journal(quint64 code, const RuvUbcAttrType *attributes, SinkNotes &notes);
 
     mutable QMutex mutex;
     std::unique_ptr<LogSink> sink; // none: no journal
@@ -104,10 +105,12 @@ void RuvUbcHelperPrivate::setPath(const QString &path)
     sink = std::move(next);
 }
 
-void RuvUbcHelperPrivate::journal(const QByteArray &line, SinkNotes &notes)
+void RuvUbcHelperPrivate::journal(quint64 code, const RuvUbcAttrType *attributes, SinkNotes &notes)
 {
-    if (sink)
-        sink->append(line.constData(), line.size(), true, LogSink::nowMs(), notes);
+    if (!sink)
+        return;
+    const QByteArray line = journalLine(code, attributes);
+    sink->append(line.constData(), line.size(), true, LogSink::nowMs(), notes);
 }
 
 RuvUbcHelper::RuvUbcHelper(QObject *parent)
@@ -248,7 +251,7 @@ void RuvUbcHelper::sendData(quint64 code)
     {
         QMutexLocker lock(&d->mutex);
         ++d->eventCount;
-        d->journal(journalLine(code, nullptr), notes);
+        d->journal(code, nullptr, notes);
     }
     emitNotes(notes);
     Q_EMIT dataSent(code, RuvUbcAttrType(), false);
@@ -263,7 +266,7 @@ void RuvUbcHelper::sendData(quint64 code, RuvUbcAttrType attributes) // NOLINT(p
     {
         QMutexLocker lock(&d->mutex);
         ++d->eventCount;
-        d->journal(journalLine(code, &attributes), notes);
+        d->journal(code, &attributes, notes);
     }
     emitNotes(notes);
     Q_EMIT dataSent(code, attributes, true);
