@@ -41,6 +41,28 @@ bool ClickHouseSourcePrivate::run(const std::vector<ClickHouseQueries::Query> &b
     return true;
 }
 
+namespace {
+
+// The statistics sent, when the store keeps the helpers' coded events.
+bool readCodedEvents(ClickHouseSourcePrivate &d, Aggregates &a)
+{
+    std::vector<ClickHouseResult> coded;
+    if (!d.run({d.codedEvents.exists()}, &coded))
+        return false;
+    if (ClickHouseCodedEvents::found(coded[0])) {
+        if (!d.run({d.codedEvents.counts()}, &coded))
+            return false;
+        ClickHouseCodedEvents::read(coded[0], a);
+    }
+    if (!coded[0].missing().isEmpty()) {
+        d.error = QStringLiteral("ClickHouse's answer lacks the columns %1").arg(coded[0].missing().join(QLatin1String(", ")));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ClickHouseSourcePrivate::hasCopies(ClickHouseResult &r)
 {
     const int records = r.column("records"), rows = r.column("rows");
@@ -219,22 +241,14 @@ bool ClickHouseSource::read(Aggregates *out)
         ClickHouseSourcePrivate::readTimeline(timeline[0], a);
         results.push_back(std::move(timeline[0]));
     }
-    // The statistics sent, when the store keeps the helpers' coded events.
-    std::vector<ClickHouseResult> coded;
-    if (!d->run({d->codedEvents.exists()}, &coded))
-        return false;
-    if (ClickHouseCodedEvents::found(coded[0])) {
-        if (!d->run({d->codedEvents.counts()}, &coded))
-            return false;
-        ClickHouseCodedEvents::read(coded[0], a);
-    }
-    results.push_back(std::move(coded[0]));
     for (ClickHouseResult &r : results) {
         if (!r.missing().isEmpty()) {
             d->error = QStringLiteral("ClickHouse's answer lacks the columns %1").arg(r.missing().join(QLatin1String(", ")));
             return false;
         }
     }
+    if (!readCodedEvents(*d, a))
+        return false;
     *out = std::move(a);
     return true;
 }
