@@ -11,8 +11,7 @@
 
 // Fills Aggregates from the fleet's ClickHouse table: every count is a GROUP BY
 // in the server (ClickHouseQueries) that counts each (sessionid, seq) once
-// however many copies of it arrived; only the grouped rows travel. The
-// statistics sent come from the coded events beside it (ClickHouseCodedEvents).
+// however many copies of it arrived; only the grouped rows travel.
 class ClickHouseSource
 {
 public:
