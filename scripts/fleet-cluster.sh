@@ -47,7 +47,7 @@ cluster+="</ubc_cluster></remote_servers></yandex>"
 for node in shard1 shard2; do
     (umask 077; echo "$cluster" > "$scratch/$node/config.d/cluster.xml")
     scripts/clickhouse-server.sh start "$scratch/$node" > /dev/null
-    sed 's/^CREATE TABLE IF NOT EXISTS ubc.records$/&_local/' server/clickhouse/schema.sql \
+    sed 's/^CREATE TABLE IF NOT EXISTS ubc\.[a-z_]*$/&_local/' server/clickhouse/schema.sql \
         | cat - server/clickhouse/cluster.sql \
         | scripts/clickhouse-server.sh query "$scratch/$node"
 done

@@ -32,12 +32,14 @@ q() { clickhouse-client --config-file "$1/client.xml" --host 127.0.0.1 --port "$
 # part files are removed in an instant there, not in minutes.
 scratch_base() { if [ -d /dev/shm ] && [ -w /dev/shm ]; then echo /dev/shm; else echo /tmp; fi; }
 
-# The local table of schema.sql, renamed and, with replicas, replicated.
+# The local tables of schema.sql, renamed and, with replicas, replicated
+# (each under its own ZooKeeper path, as cluster-replicated.sql says).
 local_schema() {
-    local engine='ReplacingMergeTree'
-    [ "$1" = 2 ] && engine="ReplicatedReplacingMergeTree('/clickhouse/tables/{shard}/ubc/records_local', '{replica}')"
-    sed -e 's/^CREATE TABLE IF NOT EXISTS ubc.records$/&_local/' \
-        -e "s|^ENGINE = ReplacingMergeTree$|ENGINE = $engine|" "$root/server/clickhouse/schema.sql"
+    local engine='ENGINE = ReplacingMergeTree'
+    [ "$1" = 2 ] && engine="ENGINE = ReplicatedReplacingMergeTree('/clickhouse/tables/{shard}/ubc/\\1', '{replica}')"
+    sed -e '/^CREATE TABLE IF NOT EXISTS ubc\.[a-z_]*$/{s/$/_local/;h}' \
+        -e "/^ENGINE = ReplacingMergeTree$/{G;s|^ENGINE = ReplacingMergeTree\nCREATE TABLE IF NOT EXISTS ubc\.\(.*\)$|$engine|}" \
+        "$root/server/clickhouse/schema.sql"
 }
 
 # remote_servers for the nodes' current ports.

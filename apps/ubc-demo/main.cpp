@@ -2,7 +2,7 @@
 //   ubc-demo                      opens the window for a person to use
 //   ubc-demo --scenario           plays a scripted session headless and
 //                                 prints what the two logs hold
-//   --upload-url URL              also ships the records to a ClickHouse
+//   --upload-url URL              also ships the records and the coded events to a ClickHouse
 //                                 server (consent given on the command line)
 
 #include "MainWindow.h"
@@ -152,6 +152,7 @@ int main(int argc, char **argv)
         if (qEnvironmentVariableIsSet("UBC_UPLOAD_TOKEN"))
             uploader.setHeader("Authorization", "Bearer " + qgetenv("UBC_UPLOAD_TOKEN"));
         uploader.setLogFilePath(recordsPath);
+        uploader.setJournalFilePath(eventsPath);
         uploader.setMaxBatchAge(1000);
         uploader.setPollInterval(250);
         uploader.setConsentGiven(consent == QLatin1String("yes"));
@@ -176,6 +177,8 @@ int main(int argc, char **argv)
         std::printf("upload: %llu records confirmed, %llu waiting, %llu set aside%s%s\n",
                     uploader.confirmedLines(), uploader.waitingLines(), uploader.rejectedLines(),
                     uploader.lastError().isEmpty() ? "" : "; last error: ", qPrintable(uploader.lastError()));
+        std::printf("upload: %llu coded events confirmed, %llu waiting\n", uploader.journalConfirmedLines(),
+                    uploader.journalWaitingLines());
         std::fflush(stdout);
     }
     if (!session)

@@ -2,6 +2,7 @@
 // and exits once the store confirmed every line (or at --timeout).
 //   ubc-upload --url https://gateway/v1/records [--generate N [--machines M] [--without-seq]] LOG
 //   ubc-upload --url http://127.0.0.1:8123/ --user NAME LOG
+//   ubc-upload --url https://gateway/v1/records --journal coded-events.jsonl LOG
 // The gateway's token comes from UBC_UPLOAD_TOKEN, a ClickHouse password from
 // UBC_UPLOAD_PASSWORD, so that neither is in ps. Exit codes: 0 every line
 // confirmed or set aside, 1 not (server unreachable, timeout), 2 a usage error.
@@ -44,6 +45,8 @@ int main(int argc, char **argv)
         {QStringLiteral("batch-bytes"), QStringLiteral("Batch size in log bytes (default 8 MiB)."), QStringLiteral("n")},
         {QStringLiteral("no-gzip"), QStringLiteral("Send request bodies uncompressed.")},
         {QStringLiteral("no-consent"), QStringLiteral("Start without consent: nothing may be sent.")},
+        {QStringLiteral("journal"), QStringLiteral("Also ship this coded-event journal of the host's helper."), QStringLiteral("file")},
+        {QStringLiteral("send-paths"), QStringLiteral("Send project paths as written, not as digests.")},
         {QStringLiteral("timeout"), QStringLiteral("Give up after this many seconds (default 120)."), QStringLiteral("s"), QStringLiteral("120")},
     });
     if (!parser.parse(app.arguments()))
@@ -95,6 +98,8 @@ int main(int argc, char **argv)
     uploader.setMaxBatchAge(0);
     uploader.setRetryDelays(200, 2000);
     uploader.setConsentGiven(!parser.isSet(QStringLiteral("no-consent")));
+    uploader.setJournalFilePath(parser.value(QStringLiteral("journal")));
+    uploader.setSendPaths(parser.isSet(QStringLiteral("send-paths")));
 
     QElapsedTimer timer;
     timer.start();
@@ -102,7 +107,7 @@ int main(int argc, char **argv)
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &app, [&] {
         if ((uploader.confirmedLines() + uploader.rejectedLines() > 0 || timer.elapsed() > 3000)
-            && uploader.waitingLines() == 0)
+            && uploader.waitingLines() == 0 && uploader.journalWaitingLines() == 0)
             app.quit();
         if (timer.elapsed() > timeoutSeconds * 1000)
             app.exit(1);
@@ -113,12 +118,15 @@ int main(int argc, char **argv)
     // The uploader finishes itself as the loop ends: one last attempt.
     int result = app.exec();
     const double seconds = timer.elapsed() / 1000.0;
-    if (uploader.waitingLines() > 0)
+    if (uploader.waitingLines() > 0 || uploader.journalWaitingLines() > 0)
         result = 1;
     std::printf("confirmed %llu records in %.2f s (%.0f records/s), rejected %llu, waiting %llu%s%s\n",
                 uploader.confirmedLines(), seconds, uploader.confirmedLines() / qMax(seconds, 0.001),
                 uploader.rejectedLines(), uploader.waitingLines(),
                 uploader.lastError().isEmpty() ? "" : ", last error: ",
                 qPrintable(uploader.lastError()));
+    if (parser.isSet(QStringLiteral("journal")))
+        std::printf("coded events: confirmed %llu, waiting %llu\n", uploader.journalConfirmedLines(),
+                    uploader.journalWaitingLines());
     return result;
 }

@@ -2,10 +2,12 @@
 -- "ubc_cluster" in remote_servers, every shard with
 -- <internal_replication>true</internal_replication>; macros {shard} and
 -- {replica} and the ZooKeeper servers in each server's config.d, as in
--- replica.xml). On every server, first schema.sql with its table named
--- ubc.records_local and made replicated, then this file:
---   sed -e 's/^CREATE TABLE IF NOT EXISTS ubc.records$/&_local/' \
---       -e "s|^ENGINE = ReplacingMergeTree$|ENGINE = ReplicatedReplacingMergeTree('/clickhouse/tables/{shard}/ubc/records_local', '{replica}')|" schema.sql
+-- replica.xml). On every server, first schema.sql with its tables named
+-- ubc.records_local and ubc.coded_events_local and made replicated (each
+-- under the ZooKeeper path /clickhouse/tables/{shard}/ubc/<its name>), then
+-- this file:
+--   sed -e '/^CREATE TABLE IF NOT EXISTS ubc\.[a-z_]*$/{s/$/_local/;h}' \
+--       -e "/^ENGINE = ReplacingMergeTree$/{G;s|^ENGINE = ReplacingMergeTree\nCREATE TABLE IF NOT EXISTS ubc\.\(.*\)$|ENGINE = ReplicatedReplacingMergeTree('/clickhouse/tables/{shard}/ubc/\1', '{replica}')|}" schema.sql
 -- A part written on one replica is fetched by the other through the
 -- interserver HTTP port; the Distributed table writes each block to one
 -- replica of its shard and lets replication copy it, so a record is stored
@@ -13,6 +15,9 @@
 -- after a lost answer) is dropped by the replicated table's deduplication.
 CREATE TABLE IF NOT EXISTS ubc.records AS ubc.records_local
 ENGINE = Distributed(ubc_cluster, ubc, records_local, cityHash64(gid));
+
+CREATE TABLE IF NOT EXISTS ubc.coded_events AS ubc.coded_events_local
+ENGINE = Distributed(ubc_cluster, ubc, coded_events_local, cityHash64(gid));
 
 CREATE TABLE IF NOT EXISTS ubc.erasure_requests
 (

@@ -1,7 +1,8 @@
 -- The fleet's record store on one server. One row per behaviour record;
 -- (sessionid, seq) names a record, so a batch delivered twice collapses into
 -- one row when parts merge, and queries read with FINAL to count each record
--- once before. cluster.sql is the same over two shards.
+-- once before. cluster.sql is the same over two shards; every table here
+-- becomes its shards' <name>_local there.
 CREATE DATABASE IF NOT EXISTS ubc;
 
 CREATE TABLE IF NOT EXISTS ubc.records
@@ -34,6 +35,26 @@ CREATE TABLE IF NOT EXISTS ubc.records
     seq UInt64,
     attrs Nested(key String, value String),
     time DateTime               -- trigertime in UTC, sent by the uploader
+)
+ENGINE = ReplacingMergeTree
+PARTITION BY toYYYYMM(time)
+ORDER BY (sessionid, seq);
+
+-- The coded events of the desktops' helpers (RuvUbcHelper's journal), under
+-- the records' rules: (sessionid, seq) names an event (an event without them
+-- is named by its content under the empty session), copies fold when parts
+-- merge, queries count each (sessionid, seq) once. Statistics, saves and
+-- returns from idle, with their attributes ("tjsc": a statistic's seconds).
+CREATE TABLE IF NOT EXISTS ubc.coded_events
+(
+    pcode String,
+    gid String,
+    sessionid String,
+    seq UInt64,
+    code String,                -- the function code, decimal
+    eventtime String,           -- UTC as the helper wrote it
+    attrs Nested(key String, value String),
+    time DateTime               -- eventtime, sent by the uploader
 )
 ENGINE = ReplacingMergeTree
 PARTITION BY toYYYYMM(time)

@@ -26,9 +26,10 @@ constexpr char Local[] =
         "your working time, and the projects you open, save and close, with their full paths, sizes and "
         "ids, are kept in files on this computer. Nothing is sent.";
 constexpr char Upload[] =
-        "On this computer and sent: the same records, project paths included, are also sent to the "
-        "product team's server, with a digest of this computer (never its name or address, never the "
-        "contents of your files).";
+        "On this computer and sent: the same records are kept on this computer and also sent to the "
+        "product team's server, with a digest of this computer (never its name or address). Project paths "
+        "are sent only as digests, from which the path cannot be read; the contents of your files are "
+        "never sent.";
 constexpr char Locked[] = "Your administrator has set this choice for this computer.";
 } // namespace Consent
 

@@ -4,6 +4,7 @@
 #include <LogSink.h>
 #include <RuvUbc.h>
 
+#include <QtCore/QAtomicInteger>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
 #include <QtCore/QFile>
@@ -21,10 +22,16 @@ namespace {
 
 const char HelperProperty[] = "RuvUbcHelper";
 
-// {"time":"<UTC, ms>","code":"<decimal>","attrs":{...}|null}
+// Numbers the events of this process, whichever helper writes them: with
+// the behaviour log's session id they name each event wherever it is copied.
+QAtomicInteger<quint64> lastSeq;
+
+// {"time":"<UTC, ms>","code":"<decimal>","attrs":{...}|null,"pcode":..,"gid":..,"sessionid":..,"seq":<n>}
 // The code is a string: JSON readers that use doubles lose codes above 2^53.
 QByteArray journalLine(quint64 code, const RuvUbcAttrType *attributes)
 {
+    UbcDataProtocol writer;
+    RuvUbc::instance()->initUbcDataProtocol(writer);
     QByteArray line;
     line.reserve(96);
     line += "{\"time\":\"";
@@ -45,6 +52,14 @@ QByteArray journalLine(quint64 code, const RuvUbcAttrType *attributes)
         }
         line += '}';
     }
+    line += ",\"pcode\":";
+    JsonString::append(line, writer.pcode);
+    line += ",\"gid\":";
+    JsonString::append(line, writer.gid);
+    line += ",\"sessionid\":";
+    JsonString::append(line, writer.sessionid);
+    line += ",\"seq\":";
+    line += QByteArray::number(lastSeq.fetchAndAddRelaxed(1) + 1);
     line += "}\n";
     return line;
 }
@@ -68,7 +83,8 @@ class RuvUbcHelperPrivate
 public:
     // The journal's file writer: the record log's, with all its rules.
     void setPath(const QString &path);
-    void journal(const QByteArray &line, SinkNotes &notes);
+    // Writes the event's line, when there is a journal.
+    void journal(quint64 code, const RuvUbcAttrType *attributes, SinkNotes &notes);
 
     mutable QMutex mutex;
     std::unique_ptr<LogSink> sink; // none: no journal
@@ -89,10 +105,12 @@ void RuvUbcHelperPrivate::setPath(const QString &path)
     sink = std::move(next);
 }
 
-void RuvUbcHelperPrivate::journal(const QByteArray &line, SinkNotes &notes)
+void RuvUbcHelperPrivate::journal(quint64 code, const RuvUbcAttrType *attributes, SinkNotes &notes)
 {
-    if (sink)
-        sink->append(line.constData(), line.size(), true, LogSink::nowMs(), notes);
+    if (!sink)
+        return;
+    const QByteArray line = journalLine(code, attributes);
+    sink->append(line.constData(), line.size(), true, LogSink::nowMs(), notes);
 }
 
 RuvUbcHelper::RuvUbcHelper(QObject *parent)
@@ -233,7 +251,7 @@ void RuvUbcHelper::sendData(quint64 code)
     {
         QMutexLocker lock(&d->mutex);
         ++d->eventCount;
-        d->journal(journalLine(code, nullptr), notes);
+        d->journal(code, nullptr, notes);
     }
     emitNotes(notes);
     Q_EMIT dataSent(code, RuvUbcAttrType(), false);
@@ -248,7 +266,7 @@ void RuvUbcHelper::sendData(quint64 code, RuvUbcAttrType attributes) // NOLINT(p
     {
         QMutexLocker lock(&d->mutex);
         ++d->eventCount;
-        d->journal(journalLine(code, &attributes), notes);
+        d->journal(code, &attributes, notes);
     }
     emitNotes(notes);
     Q_EMIT dataSent(code, attributes, true);

@@ -19,13 +19,16 @@ class RuvUbcHelperPrivate;
 //     RuvUbcHelper::publish(new RuvUbcHelper(QStringLiteral("events.jsonl"), &app));
 //
 // Each coded event is appended to the journal file as one JSON line
-// {"time": ..., "code": ..., "attrs": {...}} (no journal: events are only
+// {"time": ..., "code": ..., "attrs": {...}, ...} (no journal: events are only
 // counted); time records are counted per code. It may live in another thread:
 // RuvUbcAttrType is registered with the meta-type system for queued calls.
 //
 // Journal lines: "time" is UTC ISO 8601 with milliseconds; "code" is the
 // decimal code as a JSON string, exact for every quint64; "attrs" is the map
-// as an object, or null for the one-argument sendData. The journal is written
+// as an object, or null for the one-argument sendData; then "pcode", "gid"
+// and "sessionid" as RuvUbc gives them to its records, and "seq", the
+// event's number within the session (from 1, across all helpers of the
+// process), so that (sessionid, seq) names the event in the fleet's store. The journal is written
 // by the behaviour log's own file writer, under the same rules: each line
 // appended with one write and in the file when sendData returns; a new file is
 // 0600 in folders made 0700; a symbolic link, FIFO, device or another user's

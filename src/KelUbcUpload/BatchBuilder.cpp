@@ -1,10 +1,11 @@
 #include "BatchBuilder.h"
 
 #include "LogFollower.h"
+#include "RowWriter.h"
 
 #include <cstring>
 
-BatchBuilder::BatchBuilder(const LogFollower &log) : m_log(log)
+BatchBuilder::BatchBuilder(const LogFollower &log, RowWriter &writer) : m_log(log), m_writer(writer)
 {
 }
 
@@ -30,10 +31,10 @@ bool BatchBuilder::build(UploadBatch &batch, int maxBytes)
     QByteArray raw;
     int lastNewline = -1;
     for (;;) {
-        raw.resize(int(want) + RecordRowWriter::Padding);
+        raw.resize(int(want) + RowWriter::Padding);
         if (m_log.read(raw.data(), want, m_readOffset) != want)
             return false;
-        std::memset(raw.data() + want, ' ', RecordRowWriter::Padding);
+        std::memset(raw.data() + want, ' ', RowWriter::Padding);
         for (int i = int(want) - 1; i >= 0; --i) {
             if (raw.at(i) == '\n') {
                 lastNewline = i;

@@ -1,18 +1,18 @@
 #ifndef BATCHBUILDER_H
 #define BATCHBUILDER_H
 
-#include "RecordRowWriter.h"
 #include "UploadBatch.h"
 
 class LogFollower;
+class RowWriter;
 
 // Reads the log's complete lines in order and turns them into batches of
-// rows. Lines that are not records are kept aside for the dead-letter file,
-// all of a batch together.
+// rows with the writer. Lines it refuses are kept aside for the dead-letter
+// file, all of a batch together.
 class BatchBuilder
 {
 public:
-    explicit BatchBuilder(const LogFollower &log);
+    BatchBuilder(const LogFollower &log, RowWriter &writer);
 
     // Where the next batch starts; moved back when reading starts over.
     qint64 readOffset() const { return m_readOffset; }
@@ -28,7 +28,7 @@ public:
 
 private:
     const LogFollower &m_log;
-    RecordRowWriter m_writer;
+    RowWriter &m_writer;
     qint64 m_readOffset = 0;
     QByteArray m_refused;
     int m_refusedCount = 0;

@@ -127,11 +127,11 @@ void BatchSender::send()
 
     QUrl url = m_settings.url;
     // A bare ClickHouse server is told what to do with the rows; any other
-    // address (the gateway's /v1/records) knows that itself.
+    // address (the gateway's /v1/records or /v1/coded-events) knows that itself.
     const bool bareServer = url.path().isEmpty() || url.path() == QLatin1String("/");
     QUrlQuery query(url);
     if (bareServer)
-        query.addQueryItem(QStringLiteral("query"), QStringLiteral("INSERT INTO ubc.records FORMAT JSONEachRow"));
+        query.addQueryItem(QStringLiteral("query"), QStringLiteral("INSERT INTO %1 FORMAT JSONEachRow").arg(m_settings.table));
     QNetworkRequest request;
     if (m_settings.gzip) {
         if (bareServer)

@@ -1,5 +1,6 @@
 #include "KelUbcUploader.h"
 
+#include "PathDigester.h"
 #include "UploadSettings.h"
 #include "UploadWorker.h"
 
@@ -14,13 +15,32 @@
 class KelUbcUploaderPrivate
 {
 public:
+    // The journal's settings: the log's, for the journal's file and table.
+    UploadSettings journalSettings() const;
+
     UploadSettings settings;
-    UploadStatus status;
+    QString journalPath;
+    bool sendPaths = false;
+    QStringList pathAttributes;
+    UploadStatus status, journalStatus;
     int finishDeadline = 2000;
     QThread *thread = nullptr;
     UploadWorker *worker = nullptr;
+    UploadWorker *journalWorker = nullptr; // both live in thread
     QMetaObject::Connection quitConnection;
 };
+
+UploadSettings KelUbcUploaderPrivate::journalSettings() const
+{
+    UploadSettings journal = settings;
+    journal.journal = true;
+    journal.logPath = journalPath;
+    journal.table = QStringLiteral("ubc.coded_events");
+    // A gateway takes coded events at the records route's sibling.
+    if (!journal.url.path().isEmpty() && journal.url.path() != QLatin1String("/"))
+        journal.url = journal.url.resolved(QUrl(QStringLiteral("coded-events")));
+    return journal;
+}
 
 KelUbcUploader::KelUbcUploader(QObject *parent) : QObject(parent), d(new KelUbcUploaderPrivate)
 {
@@ -109,11 +129,39 @@ void KelUbcUploader::setFinishDeadline(int msecs)
     d->finishDeadline = qMax(msecs, 0);
 }
 
+void KelUbcUploader::setJournalFilePath(const QString &path)
+{
+    d->journalPath = path;
+}
+
+QString KelUbcUploader::journalFilePath() const
+{
+    return d->journalPath;
+}
+
+void KelUbcUploader::markPathAttribute(const QString &key)
+{
+    if (!d->pathAttributes.contains(key))
+        d->pathAttributes.append(key);
+}
+
+void KelUbcUploader::setSendPaths(bool send)
+{
+    d->sendPaths = send;
+}
+
+bool KelUbcUploader::sendsPaths() const
+{
+    return d->sendPaths;
+}
+
 void KelUbcUploader::setConsentGiven(bool given)
 {
     d->status.consent.storeRelaxed(given);
-    if (d->worker)
-        QMetaObject::invokeMethod(d->worker, &UploadWorker::poll, Qt::QueuedConnection);
+    d->journalStatus.consent.storeRelaxed(given);
+    for (UploadWorker *worker : {d->worker, d->journalWorker})
+        if (worker)
+            QMetaObject::invokeMethod(worker, &UploadWorker::poll, Qt::QueuedConnection);
 }
 
 bool KelUbcUploader::isConsentGiven() const
@@ -131,16 +179,29 @@ void KelUbcUploader::start()
         d->status.setError(tr("no log file or server address"));
         return;
     }
+    settings.paths = std::make_shared<const PathDigester>(settings.logPath + QStringLiteral(".pathkey"),
+                                                          d->sendPaths, d->pathAttributes);
     d->thread = new QThread;
     d->thread->setObjectName(QStringLiteral("KelUbcUploader"));
     d->worker = new UploadWorker(settings, &d->status);
-    d->worker->moveToThread(d->thread);
-    connect(d->thread, &QThread::finished, d->worker, &QObject::deleteLater);
-    connect(d->worker, &UploadWorker::statusChanged, this, [this] {
-        emit statusChanged(confirmedLines(), waitingLines(), lastError());
-    }, Qt::QueuedConnection);
+    if (!d->journalPath.isEmpty()) {
+        UploadSettings journal = d->journalSettings();
+        journal.paths = settings.paths;
+        d->journalWorker = new UploadWorker(journal, &d->journalStatus);
+    }
+    for (UploadWorker *worker : {d->worker, d->journalWorker}) {
+        if (!worker)
+            continue;
+        worker->moveToThread(d->thread);
+        connect(d->thread, &QThread::finished, worker, &QObject::deleteLater);
+        connect(worker, &UploadWorker::statusChanged, this, [this] {
+            emit statusChanged(confirmedLines(), waitingLines(), lastError());
+        }, Qt::QueuedConnection);
+    }
     d->thread->start(QThread::LowPriority);
-    QMetaObject::invokeMethod(d->worker, &UploadWorker::begin, Qt::QueuedConnection);
+    for (UploadWorker *worker : {d->worker, d->journalWorker})
+        if (worker)
+            QMetaObject::invokeMethod(worker, &UploadWorker::begin, Qt::QueuedConnection);
     // Left to the destructor of an uploader the application owns, the last
     // request would be made during the application's teardown, where it never
     // goes out: the host would wait out the whole deadline and its last
@@ -163,13 +224,18 @@ bool KelUbcUploader::finish()
 bool KelUbcUploader::finish(int msecs)
 {
     if (!d->thread)
-        return waitingLines() == 0;
+        return waitingLines() == 0 && journalWaitingLines() == 0;
     disconnect(d->quitConnection);
     QDeadlineTimer deadline(msecs);
     QSemaphore done;
-    QMetaObject::invokeMethod(d->worker, [worker = d->worker, &done] { worker->finishUp(&done); },
-                              Qt::QueuedConnection);
-    const bool answered = done.tryAcquire(1, int(qMax<qint64>(deadline.remainingTime(), 0)));
+    int workers = 0;
+    for (UploadWorker *worker : {d->worker, d->journalWorker}) {
+        if (!worker)
+            continue;
+        ++workers;
+        QMetaObject::invokeMethod(worker, [worker, &done] { worker->finishUp(&done); }, Qt::QueuedConnection);
+    }
+    const bool answered = done.tryAcquire(workers, int(qMax<qint64>(deadline.remainingTime(), 0)));
     // The worker must not release a semaphore that is gone: stop its thread
     // first. Nothing in it blocks, so the wait is short.
     d->thread->quit();
@@ -178,8 +244,9 @@ bool KelUbcUploader::finish(int msecs)
     delete d->thread;
     d->thread = nullptr;
     d->worker = nullptr;
+    d->journalWorker = nullptr;
     emit statusChanged(confirmedLines(), waitingLines(), lastError());
-    return waitingLines() == 0;
+    return waitingLines() == 0 && journalWaitingLines() == 0;
 }
 
 quint64 KelUbcUploader::confirmedLines() const
@@ -197,9 +264,20 @@ quint64 KelUbcUploader::rejectedLines() const
     return d->status.rejected.loadRelaxed();
 }
 
+quint64 KelUbcUploader::journalConfirmedLines() const
+{
+    return d->journalStatus.confirmed.loadRelaxed();
+}
+
+quint64 KelUbcUploader::journalWaitingLines() const
+{
+    return d->journalStatus.waiting.loadRelaxed();
+}
+
 QString KelUbcUploader::lastError() const
 {
-    return d->status.error();
+    const QString error = d->status.error();
+    return error.isEmpty() ? d->journalStatus.error() : error;
 }
 
 QString KelUbcUploader::cursorFilePath() const

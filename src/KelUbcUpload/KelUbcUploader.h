@@ -38,6 +38,19 @@ class KelUbcUploaderPrivate;
 // application's quit (QCoreApplication::aboutToQuit) the uploader finishes
 // itself: one last attempt within the finish deadline; the rest goes at the
 // next start.
+//
+// Paths stay on the desktop: prjfullpath, and every attribute the host marks
+// with markPathAttribute(), go as "hmac:" and 32 hex digits, a keyed digest
+// of the normalised path under a key made for this installation (log path +
+// ".pathkey", 0600) that is never sent. The same project gives the same
+// digest on this computer. setSendPaths(true) sends them as written. The
+// files on the desktop hold the paths as written either way.
+//
+// The host helper's journal of coded events (RuvUbcHelper) is shipped the
+// same way when setJournalFilePath() names it, with a cursor and dead-letter
+// file of its own beside it, into ubc.coded_events: a bare ClickHouse server
+// is told that table, a gateway address gets its sibling path (/v1/records
+// -> /v1/coded-events).
 class KELUBCUPLOAD_EXPORT KelUbcUploader : public QObject
 {
     Q_OBJECT
@@ -60,6 +73,11 @@ public:
     void setRetryDelays(int firstMsecs, int maxMsecs); // backoff, default 1 s doubling to 5 min
     void setCompression(bool gzip);             // gzip request bodies, default on
     void setFinishDeadline(int msecs);          // default 2 s, also at the application's quit
+    void setJournalFilePath(const QString &path); // the helper's journal; default none
+    QString journalFilePath() const;
+    void markPathAttribute(const QString &key); // an attribute that holds a path: sent as a digest
+    void setSendPaths(bool send);               // paths as written; default false (digests)
+    bool sendsPaths() const;
 
     // May change at any time; nothing is sent while false. Default false.
     void setConsentGiven(bool given);
@@ -68,15 +86,18 @@ public:
     void start();
     bool isRunning() const;
     // Sends what waits at once, ignoring batch age and backoff, and stops.
-    // Blocks the calling thread at most msecs; true when nothing waits.
+    // Blocks the calling thread at most msecs; true when nothing waits (in
+    // the log nor in the journal).
     bool finish(int msecs);
     bool finish();
 
-    // Status; any thread.
+    // Status; any thread. The lines are the log's; the journal's are counted apart.
     quint64 confirmedLines() const; // confirmed by the server since start()
     quint64 waitingLines() const;   // complete lines in the log not yet confirmed
     quint64 rejectedLines() const;  // set aside in the dead-letter file since start()
-    QString lastError() const;      // empty after a confirmed batch
+    quint64 journalConfirmedLines() const;
+    quint64 journalWaitingLines() const;
+    QString lastError() const;      // empty after a confirmed batch (the log's, then the journal's)
     QString cursorFilePath() const;
     QString deadLetterFilePath() const;
 

@@ -1,29 +1,27 @@
 #ifndef RECORDROWWRITER_H
 #define RECORDROWWRITER_H
 
-#include <RecordFormat/RecordLineReader.h>
+#include "RowWriter.h"
 
-#include <QtCore/QByteArray>
+#include <RecordFormat/RecordLineReader.h>
 
 // Turns record lines of the behaviour log into JSONEachRow rows for
 // ubc.records: the protocol's fields, sessionid and seq (a record's identity,
 // derived from its content for a line without seq or sessionid: see
 // RecordIdentity), attrs as the arrays "attrs.key" and "attrs.value", and
 // "time", trigertime in UTC as "YYYY-MM-DD hh:mm:ss". Fields the table does
-// not know are left out, so a newer writer's lines still insert.
-class RecordRowWriter
+// not know are left out, so a newer writer's lines still insert. With a
+// PathDigester, prjfullpath and the attributes it marks go as its digests.
+class RecordRowWriter : public RowWriter
 {
 public:
     RecordRowWriter();
-    ~RecordRowWriter();
+    ~RecordRowWriter() override;
 
-    // Bytes readable after a line's end that the parser may touch.
-    static constexpr int Padding = int(RecordLineReader::Padding);
+    static_assert(RecordLineReader::Padding <= size_t(Padding), "the reader wants more padding");
 
-    // Appends the row for line [data, data + size) and a newline to out; the
-    // Padding bytes after the line must be readable. False, and out unchanged,
-    // for a line that is not a record (RecordLineReader says which are).
-    bool append(const char *data, int size, QByteArray &out);
+    // False for a line that is not a record (RecordLineReader says which are).
+    bool append(const char *data, int size, QByteArray &out) override;
 
     // "2026-12-05T16:02:11.347+08:00" -> "2026-12-05 08:02:11"; false when
     // the text is not such a time.

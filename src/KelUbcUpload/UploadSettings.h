@@ -7,6 +7,10 @@
 #include <QtCore/QString>
 #include <QtCore/QUrl>
 
+#include <memory>
+
+class PathDigester;
+
 // What the uploader's thread is told at start.
 struct UploadSettings
 {
@@ -14,6 +18,11 @@ struct UploadSettings
     QByteArray authorization;           // "Basic ...", "Bearer ..." or empty
     QByteArray headerName, headerValue; // an extra header or empty
     QString logPath;
+    bool journal = false;               // the helper's journal, not the behaviour log
+    QString table = QStringLiteral("ubc.records"); // what a bare ClickHouse server is told to insert into
+    // Paths: sent as written, or as digests; one digester for the uploader's
+    // thread, which alone uses it.
+    std::shared_ptr<const PathDigester> paths;
     int maxBatchBytes = 8 << 20;
     int maxBatchAge = 30000;
     int pollInterval = 1000;

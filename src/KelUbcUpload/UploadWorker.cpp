@@ -1,6 +1,8 @@
 #include "UploadWorker.h"
 
 #include "BatchSender.h"
+#include "JournalRowWriter.h"
+#include "RecordRowWriter.h"
 #include "ThreadPriority.h"
 #include "UploadLogging.h"
 
@@ -12,10 +14,13 @@ Q_LOGGING_CATEGORY(lcUpload, "kelubc.upload")
 UploadWorker::UploadWorker(const UploadSettings &settings, UploadStatus *status)
     : m_settings(settings)
     , m_status(status)
+    , m_writer(settings.journal ? std::unique_ptr<RowWriter>(new JournalRowWriter)
+                                : std::unique_ptr<RowWriter>(new RecordRowWriter))
     , m_log(settings.logPath)
-    , m_builder(m_log)
+    , m_builder(m_log, *m_writer)
     , m_deadLetters(settings.logPath + QStringLiteral(".rejected"), status)
 {
+    m_writer->setPathDigester(settings.paths.get());
 }
 
 UploadWorker::~UploadWorker() = default;
@@ -64,7 +69,7 @@ bool UploadWorker::build(UploadBatch &batch)
     const bool built = m_builder.build(batch, m_settings.maxBatchBytes);
     int count = 0;
     const QByteArray refused = m_builder.takeRefused(&count);
-    m_deadLetters.add(refused, count, QStringLiteral("not record lines"));
+    m_deadLetters.add(refused, count, m_settings.journal ? QStringLiteral("not coded events") : QStringLiteral("not record lines"));
     return built;
 }
 

@@ -10,12 +10,15 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QObject>
 
+#include <memory>
+
 class BatchSender;
 class QSemaphore;
 class QTimer;
 
-// Lives in the uploader's thread: follows the log, builds batches, has them
-// sent and moves the cursor after each confirmation.
+// Lives in the uploader's thread: follows one file (the behaviour log or the
+// helper's journal), builds batches, has them sent and moves the cursor
+// after each confirmation.
 class UploadWorker : public QObject
 {
     Q_OBJECT
@@ -44,6 +47,7 @@ private:
 
     UploadSettings m_settings;
     UploadStatus *m_status;
+    std::unique_ptr<RowWriter> m_writer;
     LogFollower m_log;
     BatchBuilder m_builder;
     DeadLetters m_deadLetters;

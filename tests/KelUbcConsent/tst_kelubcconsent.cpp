@@ -131,10 +131,10 @@ private slots:
         QCoreApplication::installTranslator(&translator);
         QCOMPARE(KelUbcConsent::title(), QStringLiteral("使用数据"));
         QVERIFY(KelUbcConsent::levelText(KelUbcConsent::LocalOnly).contains(QStringLiteral("完整路径")));
-        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::Upload).contains(QStringLiteral("包括工程路径")));
+        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::Upload).contains(QStringLiteral("工程路径只以摘要值发送")));
         translator.setLanguage(KelUbcTranslator::English);
         QVERIFY(KelUbcConsent::levelText(KelUbcConsent::LocalOnly).contains(QStringLiteral("full paths")));
-        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::Upload).contains(QStringLiteral("project paths included")));
+        QVERIFY(KelUbcConsent::levelText(KelUbcConsent::Upload).contains(QStringLiteral("Project paths are sent only as digests")));
         QVERIFY(KelUbcConsent::levelText(KelUbcConsent::Off).startsWith(QStringLiteral("Off: nothing")));
         QCOMPARE(translator.translate("KelUbcConsent", "unknown text"), QString());
         QCoreApplication::removeTranslator(&translator);

@@ -65,10 +65,20 @@ private slots:
         const QList<QByteArray> written = lines(path);
         QCOMPARE(written.size(), 5); // the last one empty: complete lines
         QVERIFY(written[1].contains("\xEF\xBF\xBD\xEF\xBF\xBD") && !written[1].contains("\\ud"));
+        UbcDataProtocol writer;
+        RuvUbc::instance()->initUbcDataProtocol(writer);
+        qint64 lastSeq = 0;
         for (int i = 0; i < 4; ++i) {
             QJsonObject line = QJsonDocument::fromJson(written[i]).object();
             const QDateTime time = QDateTime::fromString(line.take(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
             QVERIFY(time.timeSpec() == Qt::UTC && time >= before && time <= QDateTime::currentDateTimeUtc());
+            // Named in the session as records are, across helpers.
+            const qint64 seq = line.take(QStringLiteral("seq")).toVariant().toLongLong();
+            QVERIFY2(seq > lastSeq, written[i]);
+            lastSeq = seq;
+            QCOMPARE(line.take(QStringLiteral("sessionid")).toString(), writer.sessionid);
+            QCOMPARE(line.take(QStringLiteral("pcode")).toString(), writer.pcode);
+            QCOMPARE(line.take(QStringLiteral("gid")).toString(), writer.gid);
             QCOMPARE(line, (QJsonObject{{QStringLiteral("code"), QString::number(expected[i].first)},
                                         {QStringLiteral("attrs"), expected[i].second}}));
         }

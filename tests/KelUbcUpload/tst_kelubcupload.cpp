@@ -352,12 +352,6 @@ private slots:
         // A captive portal or a wrong address: 200 with a page of its own.
         HttpStandIn server;
         server.headers = "Content-Type: text/html\r\n";
-        int calls = 0;
-        server.answer = [&](const StandInRequest &) {
-            if (++calls == 4)
-                server.headers = "X-ClickHouse-Server-Display-Name: stand-in\r\n";
-            return 200;
-        };
         const QString log = newLog();
         append(log, records(QStringLiteral("s8"), 1, 3));
         Warnings warnings;
@@ -369,8 +363,11 @@ private slots:
         QTRY_VERIFY(server.requests.size() >= 3);
         QCOMPARE(uploader.confirmedLines(), quint64(0));
         QVERIFY(!QFile::exists(uploader.cursorFilePath()));
+        // The store is back (the stand-in answers in this thread: no request is half answered).
+        const int before = server.requests.size();
+        server.headers = "X-ClickHouse-Server-Display-Name: stand-in\r\n";
         QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
-        QCOMPARE(calls, 4);
+        QCOMPARE(server.requests.size(), before + 1);
         // One warning for the whole outage, naming the address but not the password.
         QCOMPARE(warnings.containing(QStringLiteral("failed")).size(), 1);
         QVERIFY(warnings.containing(QStringLiteral("failed")).first().contains(server.url()));
@@ -574,6 +571,101 @@ private slots:
         QCOMPARE(server.requests.size(), 1);
         QCOMPARE(server.requests.first().target, QByteArray("/v1/records"));
         QCOMPARE(server.requests.first().authorization, QByteArray("Bearer fleet-token"));
+    }
+
+    // A path reaches the store only as a digest, unless the host opts in;
+    // the log keeps it as written.
+    void pathsStayOnTheDesktop()
+    {
+        const QString path = QStringLiteral("/home/me/models/bracket.fem");
+        const QString windowsPath = QStringLiteral("C:\\Users\\me\\bracket.fem");
+        QByteArray text;
+        const QStringList paths{path, QStringLiteral("/home/me/models/./bracket.fem"), QStringLiteral("/home/me/other.fem")};
+        for (int i = 0; i < paths.size(); ++i) {
+            UbcDataProtocol record = sampleRecord(QStringLiteral("s20"));
+            record.prjfullpath = paths.at(i);
+            record.attrs.insert(QStringLiteral("file"), i ? QStringLiteral("c:/users/me/bracket.fem") : windowsPath);
+            text += RuvUbc::toJsonLine(record, quint64(i + 1));
+        }
+        const auto fields = [](const QByteArray &row) {
+            const QJsonObject o = QJsonDocument::fromJson(row).object();
+            QStringList values{o.value(QStringLiteral("prjfullpath")).toString()};
+            const QJsonArray keys = o.value(QStringLiteral("attrs.key")).toArray();
+            for (int i = 0; i < keys.size(); ++i)
+                if (keys.at(i).toString() == QLatin1String("file") || keys.at(i).toString() == QLatin1String("location"))
+                    values << o.value(QStringLiteral("attrs.value")).toArray().at(i).toString();
+            return values; // prjfullpath, file, location
+        };
+        for (const bool sendPaths : {false, true}) {
+            HttpStandIn server;
+            const QString log = newLog();
+            append(log, text);
+            KelUbcUploader uploader;
+            configure(uploader, log, server.url());
+            uploader.markPathAttribute(QStringLiteral("file"));
+            uploader.setSendPaths(sendPaths);
+            uploader.start();
+            QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
+            QCOMPARE(readFile(log), text);
+            const QList<QByteArray> rows = server.acceptedRows();
+            QCOMPARE(rows.size(), 3);
+            const QStringList first = fields(rows.at(0)), second = fields(rows.at(1)), third = fields(rows.at(2));
+            if (sendPaths) {
+                QCOMPARE(first, (QStringList{path, windowsPath, QStringLiteral("Ribbon工具栏")}));
+                QCOMPARE(third.first(), paths.last());
+                continue;
+            }
+            for (const QByteArray &row : rows)
+                QVERIFY2(!row.contains("bracket") && !row.contains("other.fem"), row);
+            QVERIFY2(first.at(0).contains(QRegularExpression(QStringLiteral("^hmac:[0-9a-f]{32}$"))), qPrintable(first.at(0)));
+            QCOMPARE(first.at(2), QStringLiteral("Ribbon工具栏")); // not marked: as written
+            // One project, one digest: however the path is written; another project, another.
+            QCOMPARE(second, first);
+            QVERIFY(first.at(1) != first.at(0) && third.at(0) != first.at(0));
+            QCOMPARE(QFileInfo(log + QStringLiteral(".pathkey")).size(), qint64(32));
+        }
+    }
+
+    // The helper's journal goes to its own table with its own cursor: each
+    // event named as the helper named it, or by its content; a line that is
+    // no event set aside beside the journal.
+    void journalToCodedEvents()
+    {
+        HttpStandIn server;
+        const QString log = newLog();
+        const QString journal = log + QStringLiteral(".events");
+        append(log, records(QStringLiteral("s21"), 1, 1));
+        append(journal, "{\"time\":\"2026-12-05T08:02:11.347Z\",\"code\":\"210101\",\"attrs\":{\"tjsc\":\"12\",\"file\":\"/home/me/a.fem\"},"
+                        "\"pcode\":\"P\",\"gid\":\"g\",\"sessionid\":\"s21\",\"seq\":7}\n"
+                        "not an event\n"
+                        "{\"time\":\"2026-12-05T08:02:12.000Z\",\"code\":\"580101002\",\"attrs\":null}\n");
+        KelUbcUploader uploader;
+        configure(uploader, log, server.url());
+        uploader.setJournalFilePath(journal);
+        uploader.markPathAttribute(QStringLiteral("file"));
+        uploader.start();
+        QTRY_COMPARE(uploader.journalConfirmedLines(), quint64(2));
+        QTRY_COMPARE(uploader.confirmedLines(), quint64(1));
+        QVERIFY(uploader.finish(2000));
+        QList<QJsonObject> events;
+        for (const StandInRequest &request : server.requests) { // all answered 200
+            const bool coded = request.target.contains("INSERT%20INTO%20ubc.coded_events%20FORMAT");
+            QVERIFY2(coded || request.target.contains("INSERT%20INTO%20ubc.records%20FORMAT"), request.target);
+            for (const QByteArray &row : request.body.split('\n'))
+                if (coded && !row.isEmpty())
+                    events << QJsonDocument::fromJson(row).object();
+        }
+        QCOMPARE(events.size(), 2);
+        QCOMPARE(events[0].value(QStringLiteral("sessionid")).toString(), QStringLiteral("s21"));
+        QCOMPARE(events[0].value(QStringLiteral("seq")).toInt(), 7);
+        QCOMPARE(events[0].value(QStringLiteral("time")).toString(), QStringLiteral("2026-12-05 08:02:11"));
+        QCOMPARE(events[0].value(QStringLiteral("attrs.value")).toArray().at(0).toString(), QStringLiteral("12"));
+        QVERIFY(events[0].value(QStringLiteral("attrs.value")).toArray().at(1).toString().startsWith(QLatin1String("hmac:")));
+        QCOMPARE(events[1].value(QStringLiteral("code")).toString(), QStringLiteral("580101002"));
+        QCOMPARE(events[1].value(QStringLiteral("sessionid")).toString(), QString());
+        QVERIFY(events[1].value(QStringLiteral("seq")).toDouble() >= 9.2e18); // derived: the top bit set
+        QCOMPARE(readFile(journal + QStringLiteral(".rejected")), QByteArray("not an event\n"));
+        QVERIFY(QFile::exists(journal + QStringLiteral(".cursor")));
     }
 
     void quitsWithTheHost()

@@ -349,6 +349,9 @@ private slots:
             {"{\"time\":\"2026-12-05\",\"code\":\"1\",\"attrs\":[]}", "attrs is not an object", nullptr},
             {"{\"time\":\"2026-12-05\",\"code\":\"1\",\"code\":\"2\",\"attrs\":null}", "a member is named twice", nullptr},
             {"{\"time\":\"2026-12-05\",\"code\":\"1\",\"attrs\":null} {}", "text after the event", nullptr},
+            {"{\"time\":\"2026-12-05\",\"code\":\"1\",\"attrs\":null,\"sessionid\":\"s\",\"seq\":0}", "seq is not a positive integer", nullptr},
+            {"{\"time\":\"2026-12-05\",\"code\":\"1\",\"attrs\":null,\"seq\":9223372036854775808}", "seq is not a positive integer", nullptr},
+            {"{\"time\":\"2026-12-05\",\"code\":\"1\",\"attrs\":null,\"gid\":1}", "an identity member is not a string", nullptr},
         };
         JournalLineReader reader;
         JournalEvent e;
@@ -362,6 +365,13 @@ private slots:
                 QCOMPARE(e.attrsNull, c.line.contains("null"));
             }
         }
+
+        // Named as the helper named it; a seq without its session names nothing.
+        QVERIFY(!reader.read("{\"time\":\"2026-12-05\",\"code\":\"1\",\"attrs\":null,\"pcode\":\"P\",\"gid\":\"g\",\"sessionid\":\"s\",\"seq\":7}", e));
+        QVERIFY(e.seq == 7 && e.sessionid == "s" && e.pcode == "P" && e.gid == "g");
+        const std::string_view bare = "{\"time\":\"2026-12-05\",\"code\":\"1\",\"attrs\":null,\"seq\":7}";
+        QVERIFY(!reader.read(bare, e));
+        QVERIFY(e.sessionid.empty() && e.seq == RecordIdentity::derivedSeq(bare));
     }
 };
 

@@ -1,8 +1,9 @@
 // End to end against a real clickhouse-server on 127.0.0.1 behind the fleet's
 // gateway, as desktops reach it, both started and stopped here with
 // scripts/clickhouse-server.sh and scripts/gateway.sh: the demo's session arrives
-// whole; a server stopped mid-upload and a host killed mid-upload lose and
-// double nothing; a server that is down, or consent withheld, sends nothing
+// whole, its coded events too, and the report from the store agrees with
+// the report from its files; a server stopped mid-upload and a host killed
+// mid-upload lose and double nothing; a server that is down, or consent withheld, sends nothing
 // and keeps the log; a refused line is set aside and the rest delivered.
 
 #include <RuvUbc.h>
@@ -62,6 +63,7 @@ class tst_Fleet : public QObject
 
     QTemporaryDir dir{scratchTemplate()};
     QString server, gateway, url;
+    QString demoOut = dir.filePath(QStringLiteral("demo"));
 
     bool startServer(bool schema)
     {
@@ -146,7 +148,7 @@ private slots:
 
     void demoSessionArrivesWhole()
     {
-        const QString out = dir.filePath(QStringLiteral("demo"));
+        const QString out = demoOut;
         const QByteArray output = demo(out, {QStringLiteral("--upload-url"), url});
         QVERIFY(output.contains("0 waiting, 0 set aside"));
         const QList<QJsonObject> local = records(out + QStringLiteral("/records.jsonl"));
@@ -164,14 +166,55 @@ private slots:
         QCOMPARE(rows.size(), local.size());
         for (const QJsonObject &record : local) {
             QJsonObject row = rows.value(record.value(QStringLiteral("seq")).toInt());
-            for (const QString &field : RuvUbc::fieldNames())
-                QCOMPARE(row.value(field), record.value(field));
+            for (const QString &field : RuvUbc::fieldNames()) {
+                if (field == QLatin1String("prjfullpath") && !record.value(field).toString().isEmpty())
+                    QVERIFY(row.value(field).toString().startsWith(QLatin1String("hmac:"))); // paths stay on the desktop
+                else
+                    QCOMPARE(row.value(field), record.value(field));
+            }
             const QJsonObject attrs = record.value(QStringLiteral("attrs")).toObject();
             QCOMPARE(row.value(QStringLiteral("attrs.key")).toArray(), QJsonArray::fromStringList(attrs.keys()));
             QCOMPARE(row.value(QStringLiteral("attrs.value")).toArray(), QJsonArray::fromVariantList(attrs.toVariantMap().values()));
             const QDateTime time = QDateTime::fromString(record.value(QStringLiteral("trigertime")).toString(), Qt::ISODateWithMs);
             QCOMPARE(row.value(QStringLiteral("time")).toString(), time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         }
+    }
+
+    // The demo's coded events went through the gateway: the store's report
+    // tells the statistics sent as the files' report does.
+    void statisticsAgree()
+    {
+        const QByteArray stored = query(QStringLiteral("SELECT count(), uniqExact(sessionid, seq) FROM ubc.coded_events"));
+        int lines = 0;
+        QFile journal(demoOut + QStringLiteral("/coded-events.jsonl"));
+        QVERIFY(journal.open(QIODevice::ReadOnly));
+        lines = journal.readAll().count('\n');
+        QVERIFY(lines > 0);
+        QCOMPARE(stored, QByteArray::number(lines) + '\t' + QByteArray::number(lines));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("UBC_REPORT_PASSWORD"), QStringLiteral("ubc-report-secret")); // server/clickhouse/users.xml
+        QFile port(server + QStringLiteral("/http_port"));
+        QVERIFY(port.open(QIODevice::ReadOnly));
+        const QString clickhouse = QStringLiteral("http://127.0.0.1:%1/").arg(QString::fromUtf8(port.readAll().trimmed()));
+        const auto statistics = [&](const QStringList &source) {
+            const QString json = dir.filePath(QStringLiteral("report.json"));
+            QFile::remove(json);
+            QProcess report;
+            report.setProcessEnvironment(env);
+            report.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            report.start(QStringLiteral(UBC_REPORT_PATH), source + QStringList{QStringLiteral("--quiet"), QStringLiteral("--json"), json});
+            QFile file(json);
+            if (!report.waitForFinished(60000) || report.exitCode() != 0 || !file.open(QIODevice::ReadOnly))
+                return QJsonObject();
+            return QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("statistics")).toObject();
+        };
+        const QJsonObject fromFiles = statistics({demoOut + QStringLiteral("/records.jsonl"), QStringLiteral("--coded"),
+                                                  demoOut + QStringLiteral("/coded-events.jsonl")});
+        const QJsonObject fromStore = statistics({QStringLiteral("--clickhouse"), clickhouse, QStringLiteral("--user"), QStringLiteral("ubc_report")});
+        QVERIFY2(!fromFiles.value(QStringLiteral("sent")).toArray().isEmpty() && fromFiles.value(QStringLiteral("saves")).toInt() > 0,
+                 QJsonDocument(fromFiles).toJson());
+        QVERIFY2(fromStore == fromFiles, QJsonDocument(fromStore).toJson() + "\n" + QJsonDocument(fromFiles).toJson());
     }
 
     void nothingSentWithoutServerOrConsent()

@@ -83,6 +83,23 @@ for c in "${cases[@]}"; do
     check "$name" "$expected" "$(request "$name" "$after" "$args")"
 done
 
+# The coded events' route: the same rules, and only an insert into ubc.coded_events.
+events() { # expected status, after the URL, curl's arguments
+    local got
+    got=$(eval "curl -s -o \"\$scratch/answer\" -D \"\$scratch/headers\" -w '%{http_code}' $3 \"\${url%records}coded-events$2\"")
+    grep -qi '^X-KelUbc-Gateway: 1' "$scratch/headers" || fail "coded events $2 $3: no gateway header"
+    if [ "$1" = refused ]; then [ "$got" != 200 ] || fail "coded events $3: accepted"
+    else [ "$got" = "$1" ] || fail "coded events $2 $3: HTTP $got, expected $1: $(head -c 300 "$scratch/answer")"; fi
+}
+event='{"sessionid":"ev","seq":1,"code":"210101","time":"2026-12-05 08:02:11"}'
+events 200 "" "$auth --data-binary '$event'"
+events 200 "?query=DROP+TABLE+ubc.coded_events" "$auth --data-binary '${event/\"seq\":1/\"seq\":2}'"
+events refused "" "$auth --data-binary 'DROP TABLE ubc.coded_events'"
+events 403 "" "--data-binary '$event'"
+events 405 "" "$auth -X GET"
+[ "$(op "SELECT sessionid, count() FROM ubc.coded_events FINAL GROUP BY sessionid" | tr '\t' ' ')" = "ev 2" ] \
+    || fail "coded events stored: $(op "SELECT sessionid, seq FROM ubc.coded_events" | xargs)"
+
 # Rotation: the old token still works beside the new one, until its line goes.
 old=$token
 "$src/scripts/gateway.sh" rotate "$gw" > /dev/null

@@ -149,7 +149,8 @@ QString clickhouseScript(const QStringList &args, const QString &input = QString
     return QString::fromUtf8(p.readAllStandardOutput()) + QLatin1Char(' ');
 }
 
-// Uploads a log with the fleet's uploader, as the gateway's user would insert it: each call one insert.
+// Uploads a log with the fleet's uploader, as the gateway's user would insert it: each call one insert,
+// project paths as written so that both sources show them.
 bool upload(const QString &url, const QString &log)
 {
 #ifndef UBC_UPLOAD_EXE
@@ -161,7 +162,7 @@ bool upload(const QString &url, const QString &log)
     env.insert(QStringLiteral("UBC_UPLOAD_PASSWORD"), QStringLiteral("ubc-gateway-secret")); // server/clickhouse/users.xml
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(UBC_UPLOAD_EXE), {QStringLiteral("--url"), url, QStringLiteral("--user"), QStringLiteral("ubc_gateway"),
-                                             QStringLiteral("--timeout"), QStringLiteral("60"), log});
+                                             QStringLiteral("--timeout"), QStringLiteral("60"), QStringLiteral("--send-paths"), log});
     return p.waitForFinished(90000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 #endif
 }

@@ -1,6 +1,7 @@
 #include "ClickHouseSource.h"
 
 #include "ClickHouseClient.h"
+#include "ClickHouseCodedEvents.h"
 #include "ClickHouseQueries.h"
 
 #include <algorithm>
@@ -12,10 +13,11 @@ class ClickHouseSourcePrivate
 {
 public:
     ClickHouseSourcePrivate(const ClickHouseSource::Server &server, const ReportFilter &filter)
-        : client(server.url, server.user, server.password), queries(server.table, filter) {}
+        : client(server.url, server.user, server.password), queries(server.table, filter), codedEvents(server.table, filter) {}
 
     ClickHouseClient client;
     ClickHouseQueries queries;
+    ClickHouseCodedEvents codedEvents;
     QString error;
 
     bool run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results);
@@ -38,6 +40,28 @@ bool ClickHouseSourcePrivate::run(const std::vector<ClickHouseQueries::Query> &b
     }
     return true;
 }
+
+namespace {
+
+// The statistics sent, when the store keeps the helpers' coded events.
+bool readCodedEvents(ClickHouseSourcePrivate &d, Aggregates &a)
+{
+    std::vector<ClickHouseResult> coded;
+    if (!d.run({d.codedEvents.exists()}, &coded))
+        return false;
+    if (ClickHouseCodedEvents::found(coded[0])) {
+        if (!d.run({d.codedEvents.counts()}, &coded))
+            return false;
+        ClickHouseCodedEvents::read(coded[0], a);
+    }
+    if (!coded[0].missing().isEmpty()) {
+        d.error = QStringLiteral("ClickHouse's answer lacks the columns %1").arg(coded[0].missing().join(QLatin1String(", ")));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 bool ClickHouseSourcePrivate::hasCopies(ClickHouseResult &r)
 {
@@ -223,6 +247,8 @@ bool ClickHouseSource::read(Aggregates *out)
             return false;
         }
     }
+    if (!readCodedEvents(*d, a))
+        return false;
     *out = std::move(a);
     return true;
 }

@@ -31,7 +31,9 @@ bool CodedJournal::read(const QString &path, const std::function<void(int64_t)> 
             malformed(lineNo);
             continue;
         }
-        if (!m_filter.acceptsDay(e.time.substr(0, 10)))
+        // A line without a product is the desktop's, whichever it is.
+        if (!m_filter.acceptsDay(e.time.substr(0, 10))
+            || (m_filter.byProduct && !e.pcode.empty() && e.pcode != m_filter.product))
             continue;
         if (e.code == RecordCodes::EditCountText) {
             ++m_saves;

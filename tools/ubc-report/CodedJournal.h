@@ -11,7 +11,8 @@
 #include <string>
 
 // Counts the host helper's journal of coded events: the statistics sent with
-// their durations, the saves and the returns from idle, within the filter's days.
+// their durations, the saves and the returns from idle, within the filter's days
+// (and product, for lines that name one).
 class CodedJournal
 {
 public:

@@ -86,7 +86,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption until(QStringLiteral("until"), QStringLiteral("Last local day (YYYY-MM-DD)."), QStringLiteral("date"));
     const QCommandLineOption product(QStringLiteral("product"), QStringLiteral("Only records of this pcode."), QStringLiteral("pcode"));
     const QCommandLineOption dict(QStringLiteral("dict"), QStringLiteral("Function dictionary (KelUbc.db): commands never used."), QStringLiteral("db"));
-    const QCommandLineOption coded(QStringLiteral("coded"), QStringLiteral("The helper's coded-event journal (repeat for more)."), QStringLiteral("file"));
+    const QCommandLineOption coded(QStringLiteral("coded"), QStringLiteral("The helper's coded-event journal (repeat for more); with --clickhouse, read instead of the store's coded events."), QStringLiteral("file"));
     const QCommandLineOption clickhouse(QStringLiteral("clickhouse"), QStringLiteral("Read from ClickHouse's HTTP interface at <url> (no credentials in it)."), QStringLiteral("url"));
     const QCommandLineOption user(QStringLiteral("user"), QStringLiteral("ClickHouse user (password from %1 or --password-file).").arg(QLatin1String(PasswordVariable)), QStringLiteral("name"));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"), QStringLiteral("Read the ClickHouse password from the first line of <file>."), QStringLiteral("file"));
@@ -169,8 +169,8 @@ int main(int argc, char *argv[])
         input.malformed = st.malformed;
         input.duplicates = st.duplicates;
         input.filtered = st.filtered;
-    } else {
-        // The journals are the desktop's own files, whichever source gave the records.
+    } else if (parser.isSet(coded)) {
+        // Journals named here stand in for the store's coded events.
         const UbcReport::Aggregates fromFiles = files.aggregates();
         aggregates.coded = fromFiles.coded;
         aggregates.saves = fromFiles.saves;

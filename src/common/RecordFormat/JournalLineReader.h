@@ -10,8 +10,9 @@
 
 // Reads one line of the host helper's journal of coded events: a JSON object
 // with "time" (at least a date), "code" (a non-empty string) and "attrs" (an
-// object of strings, or null). No member may be named twice; others are
-// passed over.
+// object of strings, or null), and optionally the identity of its writer
+// ("pcode", "gid", "sessionid": strings; "seq": 1 ... RecordIdentity::MaxSeq).
+// No member may be named twice; others are passed over.
 class JournalLineReader
 {
 public:

@@ -38,12 +38,18 @@ struct LogRecord
 };
 
 // One line of the host helper's journal of coded events:
-// {"time":"<UTC, ms>","code":"<decimal>","attrs":{...}|null}
+// {"time":"<UTC, ms>","code":"<decimal>","attrs":{...}|null,
+//  "pcode":..,"gid":..,"sessionid":..,"seq":<n>}, the last four optional.
 struct JournalEvent
 {
     std::string_view time, code;
     bool attrsNull = false;
     std::vector<RecordAttr> attrs;
+    std::string_view pcode, gid, sessionid; // empty when absent
+    // With sessionid, names the event as (sessionid, seq) names a record; an
+    // event without both is named by its content (RecordIdentity) under the
+    // empty session.
+    uint64_t seq = 0;
 
     const RecordAttr *attr(std::string_view key) const
     {
