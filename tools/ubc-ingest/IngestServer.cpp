@@ -202,7 +202,11 @@ void IngestServer::commit()
             answer(socket, 200, QByteArray());
         else
             answer(socket, 503, "cannot sync the spool");
-        readFrom(socket); // a request that came in meanwhile
+    }
+    // Requests that came in meanwhile, once this group is answered.
+    for (const QPointer<QTcpSocket> &socket : waiting) {
+        if (socket)
+            readFrom(socket);
     }
     if (!synced || m_spool->openBytes() >= m_settings.sealBytes) {
         m_spool->seal();
@@ -230,6 +234,7 @@ void IngestServer::answer(QTcpSocket *socket, int status, const QByteArray &text
         reply += "Connection: close\r\n";
     reply += "\r\n" + body;
     socket->write(reply);
+    socket->flush(); // now, not on the next turn of the event loop
     if (status != 200 && status != 400)
         qCDebug(lcIngest, "HTTP %d: %s", status, text.constData());
     if (!c || c->close)
