@@ -93,8 +93,9 @@ start() {
     # (which passes over the credentials: it inserts with its own).
     local records="server 127.0.0.1:$(cat "$chdir/http_port");
     keepalive 16;"
+    # Enough idle connections kept that the desktops' requests do not open new ones.
     [ -z "$idir" ] || records="server 127.0.0.1:$(cat "$idir/port");
-    keepalive 64;"
+    keepalive 1024;"
     (umask 077
      printf 'proxy_set_header Authorization "Basic %s";\n' \
          "$(printf 'ubc_gateway:%s' "${UBC_GATEWAY_PASSWORD:-ubc-gateway-secret}" | base64 -w0)" \

@@ -9,6 +9,13 @@
 #include <QtNetwork/QTcpServer>
 #include <QtNetwork/QTcpSocket>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kMaxHeaderBytes = 64 * 1024;
@@ -64,15 +71,41 @@ IngestServer::~IngestServer()
     qDeleteAll(m_connections);
 }
 
+// The socket is made here rather than by QTcpServer, whose backlog of 50
+// connections overflows when the gateway opens hundreds at once: each
+// dropped one waits a second or more for its retry.
 bool IngestServer::listen(QString *error)
 {
-    m_server->setMaxPendingConnections(1024);
-    if (m_server->listen(m_settings.address, m_settings.port))
+    m_server->setMaxPendingConnections(4096);
+    const bool v6 = m_settings.address.protocol() == QAbstractSocket::IPv6Protocol;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int on = 1;
+    sockaddr_storage address{};
+    socklen_t size = 0;
+    if (v6) {
+        auto *a = reinterpret_cast<sockaddr_in6 *>(&address);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(m_settings.port);
+        const Q_IPV6ADDR ip = m_settings.address.toIPv6Address();
+        std::memcpy(&a->sin6_addr, &ip, sizeof ip);
+        size = sizeof *a;
+    } else {
+        auto *a = reinterpret_cast<sockaddr_in *>(&address);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(m_settings.port);
+        a->sin_addr.s_addr = htonl(m_settings.address.toIPv4Address());
+        size = sizeof *a;
+    }
+    if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0
+        && ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(fd, SOMAXCONN) == 0
+        && m_server->setSocketDescriptor(fd))
         return true;
     *error = QStringLiteral("cannot listen on %1:%2: %3")
                  .arg(m_settings.address.toString())
                  .arg(m_settings.port)
-                 .arg(m_server->errorString());
+                 .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    if (fd >= 0)
+        ::close(fd);
     return false;
 }
 
