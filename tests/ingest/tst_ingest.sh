@@ -55,7 +55,7 @@ check_stored() {
         sleep 1
     done
     [ -z "$(find "$in/spool" -maxdepth 1 -name '*.rows')" ] || fail "the spool was not emptied: $(tail -n 3 "$in/ingest.log")"
-    [ -z "$(ls "$in/spool/refused")" ] || fail "segments set aside: $(ls "$in/spool/refused")"
+    [ -z "$(ls "$in/spool/refused")" ] || fail "rows set aside by the service: $(cat "$in/spool/refused/"*)"
     local sent unconfirmed stored distinct
     sent=$(field records) unconfirmed=$(field unconfirmed)
     read -r stored distinct < <(op "SELECT count(), uniqExact(sessionid, seq) FROM ubc.records FINAL WHERE vername = 'fleet-load'" | tr '\t' ' ')

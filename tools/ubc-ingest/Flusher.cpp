@@ -48,20 +48,35 @@ Flusher::Flusher(Spool *spool, const Settings &settings, QObject *parent)
 
 void Flusher::kick()
 {
-    if (!m_sending.isEmpty() || m_retry->isActive() || m_spool->sealedCount() == 0)
+    if (m_inFlight || m_retry->isActive())
         return;
+    if (m_ranges.isEmpty() && !load())
+        return;
+    send();
+}
+
+bool Flusher::load()
+{
     m_sending = m_spool->nextSealed(m_settings.maxInsertBytes);
-    QByteArray body;
+    m_body.clear();
     for (const QString &path : qAsConst(m_sending)) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
             qCCritical(lcIngest, "cannot read the segment %s: %s", qPrintable(path), qPrintable(file.errorString()));
             m_sending.clear();
             m_retry->start(kMaxRetryMs);
-            return;
+            return false;
         }
-        body += file.readAll();
+        m_body += file.readAll();
     }
+    if (m_body.isEmpty())
+        return false;
+    m_ranges = {{0, m_body.size()}};
+    return true;
+}
+
+void Flusher::send()
+{
     QUrl url = m_settings.url;
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("query"),
@@ -76,32 +91,52 @@ void Flusher::kick()
     if (!m_settings.authorization.isEmpty())
         request.setRawHeader("Authorization", m_settings.authorization);
     request.setTransferTimeout(kInsertTimeoutMs);
-    m_net->post(request, body);
+    const Range range = m_ranges.first();
+    m_inFlight = true;
+    m_net->post(request, range.first == 0 && range.end == m_body.size() ? m_body
+                                                                       : m_body.mid(range.first, range.end - range.first));
 }
 
 void Flusher::replyFinished(QNetworkReply *reply)
 {
     reply->deleteLater();
-    const QStringList sent = m_sending;
-    m_sending.clear();
+    m_inFlight = false;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray answer = reply->readAll();
+    const Range range = m_ranges.first();
     if (reply->error() == QNetworkReply::NoError && status == 200) {
         if (m_failures)
             qCInfo(lcIngest, "the store takes inserts again");
         m_failures = 0;
-        m_spool->remove(sent);
+        m_ranges.removeFirst();
+        if (m_ranges.isEmpty()) {
+            m_spool->remove(m_sending);
+            m_sending.clear();
+            m_body.clear();
+        }
         kick();
         return;
     }
     const QString why = status ? QStringLiteral("HTTP %1: %2").arg(status).arg(QString::fromUtf8(answer.left(300)).trimmed())
                                : reply->errorString();
     if (refusesRows(status, answer)) {
-        // Every row was checked before its 200, so this is a row the check
-        // missed: keep the segments for the operator and go on with the rest.
-        qCCritical(lcIngest, "the store refuses the rows of %s; set aside in refused/: %s",
-                   qPrintable(sent.join(QLatin1Char(' '))), qPrintable(why));
-        m_spool->setAside(sent);
+        // Halved until the rows at fault are alone; the rest goes in.
+        const int half = range.first + (range.end - range.first) / 2;
+        int cut = m_body.lastIndexOf('\n', half - 1) + 1;
+        if (cut <= range.first)
+            cut = m_body.indexOf('\n', half) + 1;
+        if (cut > range.first && cut < range.end) {
+            m_ranges.first() = {cut, range.end};
+            m_ranges.prepend({range.first, cut});
+        } else {
+            m_spool->setAside(m_body.mid(range.first, range.end - range.first));
+            qCCritical(lcIngest, "the store refuses a row; set aside in refused/rows.jsonl: %s", qPrintable(why));
+            m_ranges.removeFirst();
+        }
+        if (m_ranges.isEmpty()) {
+            m_spool->remove(m_sending);
+            m_sending.clear();
+        }
         kick();
         return;
     }

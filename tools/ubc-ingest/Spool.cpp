@@ -195,12 +195,11 @@ void Spool::remove(const QStringList &paths)
     }
 }
 
-void Spool::setAside(const QStringList &paths)
+void Spool::setAside(const QByteArray &row)
 {
-    for (const QString &path : paths) {
-        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-        QFile::rename(path, m_dir + QStringLiteral("/refused/") + name);
-    }
-    // Gone from the queue all the same; remove() finds no file left to delete.
-    remove(paths);
+    QFile file(m_dir + QStringLiteral("/refused/rows.jsonl"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(row) != row.size() || !file.flush()
+        || ::fdatasync(file.handle()) != 0)
+        qCCritical(lcIngest, "cannot keep a refused row in %s: %s", qPrintable(file.fileName()),
+                   qPrintable(file.errorString()));
 }

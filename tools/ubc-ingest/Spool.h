@@ -35,8 +35,8 @@ public:
     QStringList nextSealed(qint64 maxBytes) const;
     // The store has them.
     void remove(const QStringList &paths);
-    // The store refuses them: kept in refused/ for the operator.
-    void setAside(const QStringList &paths);
+    // A row the store refuses: kept in refused/rows.jsonl for the operator.
+    void setAside(const QByteArray &row);
     int sealedCount() const { return m_sealed.size(); }
 
 private:
