@@ -265,6 +265,12 @@ echo "  CPU: ClickHouse ${ch_cpu} s, gateway ${gw_cpu} s, ubc-ingest ${in_cpu} s
 echo "  ClickHouse insert queries: $ch_inserts, $(python3 -c "print(round($ch_inserts / $seconds, 1))")/s over the load" \
      "(one through the Distributed table counts on every server)"
 echo "  latency: p50 $(field p50_s) s, p99 $(field p99_s) s, max $(field max_s) s"
+if [ $direct = 0 ]; then
+    # The gateway's own view (nginx's \$request_time, last in its log line):
+    # on a busy machine the simulated desktops are slow to read their answers.
+    echo "  latency at the gateway: $(awk '$6 == 200 { print $NF }' "$scratch/gateway/logs/access.log" | sort -n \
+        | awk '{ v[NR] = $1 } END { if (NR) printf "p50 %s s, p99 %s s", v[int(NR * 0.5) + 1], v[int(NR * 0.99) + 1] }')"
+fi
 echo "  parts: $(parts) active at the end, $max_parts at most"
 echo "  distributed queue: $max_queue blocks at most; $left blocks or spool segments left"
 echo "  merged rows: $(( merged_after - merged_before )), $merged_per_record per record stored"
