@@ -71,7 +71,7 @@ bool Flusher::load()
     }
     if (m_body.isEmpty())
         return false;
-    m_ranges = {{0, m_body.size()}};
+    m_ranges = {{0, int(m_body.size())}};
     return true;
 }
 
