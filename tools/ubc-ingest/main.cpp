@@ -39,7 +39,8 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Takes the fleet's record requests from the gateway, answers each once its rows are on disk,\n"
-        "and inserts them into ClickHouse in large batches (as --user, password from UBC_INGEST_PASSWORD)."));
+        "and inserts them into ClickHouse in large batches (as --user, password from UBC_INGEST_PASSWORD).\n"
+        "Exit codes: 1 the spool or the address cannot be used, 2 wrong usage."));
     parser.addHelpOption();
     const QCommandLineOption spoolOpt(QStringLiteral("spool"), QStringLiteral("Folder of the rows not yet stored."),
                                       QStringLiteral("dir"));
