@@ -139,7 +139,8 @@ queued() { # blocks the Distributed table still has to forward
     find "$scratch/s1r1/data/data/ubc/records" -name '*.bin' 2>/dev/null | wc -l
 }
 spooled() { # ubc-ingest's segments not yet in ClickHouse
-    find "$scratch/ingest/spool" -maxdepth 1 -name '*.rows' 2>/dev/null | wc -l
+    [ -d "$scratch/ingest/spool" ] || { echo 0; return; }
+    find "$scratch/ingest/spool" -maxdepth 1 -name '*.rows' | wc -l
 }
 inserts() { # INSERT queries the servers ran, summed
     local n total=0
