@@ -81,6 +81,7 @@ kill)
 sync)
     # Straight to the service: the answers to watch are its own.
     target="http://127.0.0.1:$(cat "$in/port")/"
+    "$src/scripts/setup-debian.sh" strace >&2
     strace -f -qq -s 12 -e trace=write,writev,sendto,sendmsg,fdatasync -o "$scratch/trace" -p "$(cat "$in/pid")" &
     tracer=$!
     sleep 1
