@@ -8,6 +8,9 @@
 #   refused  a body that is not rows is answered as the store's parse error:
 #            the uploader sets the one line aside, and nothing else sent
 #            meanwhile (in the same inserts) is lost
+#   agree    no row the service takes is one ClickHouse refuses (a refused
+#            row in the spool would hold up or split the inserts of others),
+#            and each refusal is a parse error the uploader understands
 #   outage   ClickHouse stopped: requests are still answered 200 from the
 #            spool, through a SIGKILL and restart of the service as well,
 #            and all of it is stored once ClickHouse is back
@@ -123,6 +126,26 @@ PY
     [ "$(op "SELECT count(), uniqExact(seq) FROM ubc.records FINAL WHERE sessionid = 'uploaded'")" = "$(printf '1000\t1000')" ] \
         || fail "the uploader's good records: $(op "SELECT count() FROM ubc.records FINAL WHERE sessionid = 'uploaded'") of 1000"
     [ "$(op "SELECT count() FROM ubc.records WHERE sessionid = 'bad'")" = 0 ] || fail "the refused line was stored"
+    ;;
+agree)
+    ok='"sessionid":"s","fncode":"210101"'
+    rows=(
+        "{$ok,\"seq\":1,\"time\":\"2026-12-05 08:02:11\",\"attrs.key\":[\"a\"],\"attrs.value\":[\"b\"],\"extra\":{\"a\":[1]}}"
+        '{"sessionid":"s","fncode":210101,"seq":1}' '{"sessionid":"s","fncode":null,"seq":1}'
+        '{"sessionid":5,"seq":1}' "{$ok,\"seq\":-1}" "{$ok,\"seq\":1.5}" "{$ok,\"seq\":1,\"seq\":2}"
+        "{$ok,\"seq\":1,\"attrs.key\":[\"a\",\"b\"],\"attrs.value\":[\"c\"]}" "{$ok,\"seq\":1,\"attrs.key\":[\"a\"]}"
+        "{$ok,\"seq\":1,\"attrs.key\":[1],\"attrs.value\":[\"c\"]}" "{$ok,\"seq\":1,\"gid\":\"\\ud800\"}"
+        "{$ok,\"seq\":1,\"time\":\"yesterday\"}" "{$ok,\"seq\":1,\"time\":[]}" "[$ok]" 'not json'
+    )
+    store="http://127.0.0.1:$(cat "$ch/http_port")/?user=ubc_gateway&password=ubc-gateway-secret&input_format_skip_unknown_fields=1"
+    store+="&query=INSERT%20INTO%20ubc.records%20FORMAT%20JSONEachRow"
+    for r in "${rows[@]}"; do
+        theirs=$(curl -s -o /dev/null -w '%{http_code}' --data-binary "$r" "$store")
+        ours=$(curl -s -o "$scratch/answer" -w '%{http_code}' --data-binary "$r" "http://127.0.0.1:$(cat "$in/port")/")
+        echo "ClickHouse $theirs, ubc-ingest $ours: $r"
+        [ "$ours" != 200 ] || [ "$theirs" = 200 ] || fail "taken, but ClickHouse refuses it: $r"
+        [ "$ours" = 200 ] || grep -q '^Code: 27, ' "$scratch/answer" || fail "not a parse error: $(cat "$scratch/answer")"
+    done
     ;;
 outage)
     "$src/scripts/clickhouse-server.sh" stop "$ch"
