@@ -154,8 +154,12 @@ void IngestServer::readFrom(QTcpSocket *socket)
                 const int colon = lines.at(i).indexOf(':');
                 const QByteArray name = lines.at(i).left(colon).trimmed().toLower();
                 const QByteArray value = lines.at(i).mid(colon + 1).trimmed().toLower();
-                if (name == "content-length")
-                    c->bodyBytes = value.toLongLong();
+                if (name == "content-length") {
+                    bool ok = false;
+                    c->bodyBytes = value.toLongLong(&ok);
+                    if (!ok)
+                        c->bodyBytes = -1;
+                }
                 else if (name == "content-encoding")
                     c->encoding = value;
                 else if (name == "transfer-encoding")
