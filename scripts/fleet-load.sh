@@ -10,13 +10,18 @@
 #     --age S              batch age of each desktop in seconds (default 3)
 #     --direct             desktops post straight to ClickHouse as the gateway's
 #                          user (default: through scripts/gateway.sh)
+#     --no-ingest          the gateway inserts each request into ClickHouse itself
+#                          (default: through ubc-ingest, scripts/ingest.sh, which
+#                          confirms once the rows are on its disk and inserts
+#                          about once a second)
+#   With --no-ingest:
 #     --async              the gateway's user inserts into the Distributed table
 #                          without waiting for the shards (shipped: it waits)
 #     --batch-inserts      distributed_directory_monitor_batch_inserts=1 on the servers
 #     --max-connections N  the servers' max_connections (shipped: 256)
 #     --max-queries N      the servers' max_concurrent_queries (shipped: 64) and
 #                          the gateway user's max_concurrent_queries_for_user (48)
-#     --worker-connections N  the gateway's nginx worker_connections (shipped: 1024)
+#     --worker-connections N  the gateway's nginx worker_connections (shipped: 4096)
 #     --route              each desktop to its shard's local table, chosen by its
 #                          machine digest (header X-Machine): the gateway's
 #                          upstream hashes it consistently; the Distributed
@@ -26,25 +31,27 @@
 # the FINAL check, and ends with one line
 #   fleet-load: desktops=N inserts_per_s=X p50_s=X p99_s=X failed=N merged_per_record=X sent=N stored_once=N
 # Exit 0 when every confirmed record is stored once, 1 otherwise, 2 on usage.
-# Bounded: SECONDS of load, 30 s for unconfirmed batches, 120 s for the queue.
+# Bounded: SECONDS of load, 30 s for unconfirmed batches, 120 s for the queue
+# (or ubc-ingest's spool).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() {
-    echo "usage: $0 N SECONDS [--cluster|--replicated] [--age S] [--direct] [--async] [--batch-inserts]" \
+    echo "usage: $0 N SECONDS [--cluster|--replicated] [--age S] [--direct] [--no-ingest] [--async] [--batch-inserts]" \
          "[--max-connections N] [--max-queries N] [--worker-connections N] [--route]" >&2
     exit 2
 }
 [ $# -ge 2 ] && [[ "$1" =~ ^[0-9]+$ ]] && [[ "$2" =~ ^[0-9]+$ ]] || usage
 desktops=$1 seconds=$2
 shift 2
-cluster=0 replicas=1 age=3 direct=0 async=0 batch_inserts=0 max_connections="" max_queries="" worker_connections="" route=0
+cluster=0 replicas=1 age=3 direct=0 async=0 batch_inserts=0 max_connections="" max_queries="" worker_connections="" route=0 ingest=1
 number() { [[ "${1:-}" =~ ^[0-9.]+$ ]] || usage; echo "$1"; }
 while [ $# -gt 0 ]; do
     case "$1" in
         --cluster) cluster=1; shift ;;
         --replicated) cluster=1; replicas=2; shift ;;
         --age) age=$(number "${2:-}"); shift 2 ;;
-        --direct) direct=1; shift ;;
+        --direct) direct=1; ingest=0; shift ;;
+        --no-ingest) ingest=0; shift ;;
         --async) async=1; shift ;;
         --batch-inserts) batch_inserts=1; shift ;;
         --max-connections) max_connections=$(number "${2:-}"); shift 2 ;;
@@ -56,6 +63,9 @@ while [ $# -gt 0 ]; do
 done
 [ $route = 0 ] || [ $cluster = 1 ] || { echo "--route needs --cluster" >&2; usage; }
 [ -z "$worker_connections" ] || [ $direct = 0 ] || { echo "--worker-connections needs the gateway" >&2; usage; }
+if [ $ingest = 1 ] && { [ $route = 1 ] || [ $async = 1 ]; }; then
+    echo "--route and --async are levers of the gateway's own inserts: add --no-ingest" >&2; usage
+fi
 
 # The servers' data in memory where there is a tmpfs: the test measures the
 # servers' work, not the disk's, and its tens of thousands of merged-away part
@@ -67,6 +77,7 @@ sampler=""
 cleanup() {
     [ -n "$sampler" ] && kill "$sampler" 2>/dev/null
     "$root/scripts/gateway.sh" stop "$scratch/gateway"
+    "$root/scripts/ingest.sh" stop "$scratch/ingest"
     "$root/scripts/fleet-replicated.sh" stop "$scratch"
     "$root/scripts/clickhouse-server.sh" stop "$scratch/s1r1"
     rm -rf "$scratch"
@@ -127,6 +138,17 @@ queued() { # blocks the Distributed table still has to forward
     [ $cluster = 1 ] || { echo 0; return; }
     find "$scratch/s1r1/data/data/ubc/records" -name '*.bin' 2>/dev/null | wc -l
 }
+spooled() { # ubc-ingest's segments not yet in ClickHouse
+    [ -d "$scratch/ingest/spool" ] || { echo 0; return; }
+    find "$scratch/ingest/spool" -maxdepth 1 -name '*.rows' | wc -l
+}
+inserts() { # INSERT queries the servers ran, summed
+    local n total=0
+    for n in "${nodes[@]}"; do
+        total=$(( total + $(q "$n" "SELECT toUInt64(sum(value)) FROM system.events WHERE event = 'InsertQuery'") ))
+    done
+    echo "$total"
+}
 
 insert="INSERT INTO ubc.$([ $route = 1 ] && echo records_local || echo records) FORMAT JSONEachRow"
 client=(--query "$insert")
@@ -141,7 +163,12 @@ if [ $direct = 1 ]; then
     done
 else
     gw=$scratch/gateway
-    client+=(--url "$("$root/scripts/gateway.sh" start "$gw" --clickhouse "$scratch/s1r1" \
+    via=()
+    if [ $ingest = 1 ]; then
+        "$root/scripts/ingest.sh" start "$scratch/ingest" --clickhouse "$scratch/s1r1" > /dev/null
+        via=(--ingest "$scratch/ingest")
+    fi
+    client+=(--url "$("$root/scripts/gateway.sh" start "$gw" --clickhouse "$scratch/s1r1" "${via[@]}" \
         --rate 1000000 --burst 1000000)" --token "$(cat "$gw/token")")
     if [ -n "$worker_connections" ]; then
         sed -i "s/worker_connections [0-9]*;/worker_connections $worker_connections;/" "$gw/conf/nginx.conf"
@@ -166,6 +193,7 @@ PY
 fi
 
 merged_before=$(merged)
+inserts_before=$(inserts)
 # Highest part count and queue length, once a second.
 (
     max_parts=0 max_queue=0
@@ -182,6 +210,7 @@ sampler=$!
 levers="$([ $cluster = 1 ] && echo "two shards" || echo "one server")"
 [ $replicas = 2 ] && levers+=" of two replicas"
 levers+="$([ $direct = 1 ] && echo ", straight to ClickHouse" || echo ", through the gateway")"
+[ $ingest = 1 ] && levers+=" and ubc-ingest"
 [ $cluster = 1 ] && levers+=", insert_distributed_sync=$([ $async = 1 ] && echo 0 || echo 1)"
 [ $batch_inserts = 1 ] && levers+=", directory monitor batch inserts"
 levers+=", max_connections ${max_connections:-256}"
@@ -194,21 +223,31 @@ timeout $(( seconds + 120 )) python3 "$root/scripts/fleet-load.py" --desktops "$
 field() { python3 -c 'import json,sys; v=json.load(open(sys.argv[1]))[sys.argv[2]]; print(v if not isinstance(v, dict) else "\n".join(f"    {n} x {k}" for k, n in v.items()))' "$scratch/client.json" "$1"; }
 
 # What the desktops were told is stored must become visible.
-for _ in $(seq 1 120); do [ "$(queued)" = 0 ] && break; sleep 1; done
+for _ in $(seq 1 120); do [ "$(queued)" = 0 ] && [ "$(spooled)" = 0 ] && break; sleep 1; done
 kill "$sampler" 2>/dev/null; wait "$sampler" 2>/dev/null || true; sampler=""
 read -r max_parts max_queue < "$scratch/peaks"
-left=$(queued)
+left=$(( $(queued) + $(spooled) ))
 
 # CPU the servers and the gateway used, per request: what a quiet machine's
 # cores would carry, whatever else this one is doing.
-pids=""
-for node in "${nodes[@]}"; do pids+=" $(cat "$scratch/$node/pid")"; done
-ch_cpu=$(ps -o times= -p "${pids# }" | awk '{ s += $1 } END { print s + 0 }')
-gw_cpu=0
+cpu() { # seconds of CPU of the processes named, from /proc (ps rounds to whole seconds)
+    local p total=0
+    for p in "$@"; do
+        total=$(( total + $(awk '{ print $14 + $15 }' "/proc/$p/stat" 2>/dev/null || echo 0) ))
+    done
+    python3 -c "print(round($total / $(getconf CLK_TCK), 2))"
+}
+pids=()
+for node in "${nodes[@]}"; do pids+=("$(cat "$scratch/$node/pid")"); done
+ch_cpu=$(cpu "${pids[@]}")
+gw_cpu=0 in_cpu=0
 if [ $direct = 0 ]; then
     gw=$(cat "$scratch/gateway/pid")
-    gw_cpu=$(ps -o times= -p "$gw,$(pgrep -d, -P "$gw" || echo "$gw")" | awk '{ s += $1 } END { print s + 0 }')
+    # shellcheck disable=SC2046
+    gw_cpu=$(cpu "$gw" $(pgrep -P "$gw"))
 fi
+[ $ingest = 0 ] || in_cpu=$(cpu "$(cat "$scratch/ingest/pid")")
+ch_inserts=$(( $(inserts) - inserts_before ))
 
 sent=$(field records)
 read -r final distinct < <(q s1r1 "SELECT count(), uniqExact(sessionid, seq) FROM ubc.records FINAL" | tr '\t' ' ')
@@ -221,10 +260,20 @@ merged_per_record=$(python3 -c "print(round(($merged_after - $merged_before) / $
 echo "  requests: $(field requests) ok, $(field failed) failed, $(field inserts_per_s) inserts/s"
 [ "$(field failed)" = 0 ] || field errors
 echo "  load client: $(field client_cpu_s) s of CPU (the machine has $(nproc) cores)"
-echo "  CPU: ClickHouse ${ch_cpu} s, gateway ${gw_cpu} s; $(python3 -c "print(round(1000 * ($ch_cpu + $gw_cpu) / max(1, $(field requests) + $(field failed))))") ms per request"
+per_request() { python3 -c "print(round(1000 * $1 / max(1, $(field requests)), 2))"; }
+echo "  CPU: ClickHouse ${ch_cpu} s, gateway ${gw_cpu} s, ubc-ingest ${in_cpu} s; per confirmed request" \
+     "ClickHouse $(per_request "$ch_cpu") ms, gateway $(per_request "$gw_cpu") ms, ubc-ingest $(per_request "$in_cpu") ms"
+echo "  ClickHouse insert queries: $ch_inserts, $(python3 -c "print(round($ch_inserts / $seconds, 1))")/s over the load" \
+     "(one through the Distributed table counts on every server)"
 echo "  latency: p50 $(field p50_s) s, p99 $(field p99_s) s, max $(field max_s) s"
+if [ $direct = 0 ]; then
+    # The gateway's own view (nginx's \$request_time, last in its log line):
+    # on a busy machine the simulated desktops are slow to read their answers.
+    echo "  latency at the gateway: $(awk '$6 == 200 { print $NF }' "$scratch/gateway/logs/access.log" | sort -n \
+        | awk '{ v[NR] = $1 } END { if (NR) printf "p50 %s s, p99 %s s", v[int(NR * 0.5) + 1], v[int(NR * 0.99) + 1] }')"
+fi
 echo "  parts: $(parts) active at the end, $max_parts at most"
-echo "  distributed queue: $max_queue blocks at most, $left left"
+echo "  distributed queue: $max_queue blocks at most; $left blocks or spool segments left"
 echo "  merged rows: $(( merged_after - merged_before )), $merged_per_record per record stored"
 if [ $cluster = 1 ]; then
     # A machine on two shards would defeat FINAL for its re-sent copies.

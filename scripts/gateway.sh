@@ -2,7 +2,7 @@
 # The fleet's gateway (nginx with server/gateway/) on loopback, in front of a
 # ClickHouse server started by scripts/clickhouse-server.sh.
 #
-#   scripts/gateway.sh start DIR --clickhouse CHDIR [--rate N] [--burst N]
+#   scripts/gateway.sh start DIR --clickhouse CHDIR [--ingest IDIR] [--rate N] [--burst N]
 #       starts nginx on 127.0.0.1 with free ports: plain HTTP and TLS (a
 #       self-signed certificate made with openssl). Prints the desktops' URL
 #       and writes DIR/pid, DIR/port, DIR/url, DIR/token (a token it accepts),
@@ -10,7 +10,9 @@
 #       per second and client address: N (default 20), bursts of N (default
 #       40) above it. The gateway's ClickHouse password is taken from
 #       UBC_GATEWAY_PASSWORD (default: the test one of users.xml). Tokens,
-#       certificate and ports are kept when DIR is started again.
+#       certificate and ports are kept when DIR is started again. With
+#       --ingest, records go to the ubc-ingest that scripts/ingest.sh started
+#       in IDIR instead of straight to ClickHouse.
 #   scripts/gateway.sh rotate DIR
 #       adds a new token, which becomes DIR/token; the older ones are still
 #       accepted until their lines are deleted from DIR/conf/tokens.conf
@@ -22,7 +24,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 usage() {
-    echo "usage: $0 start DIR --clickhouse CHDIR [--rate N] [--burst N] | rotate DIR | reload DIR | stop DIR" >&2
+    echo "usage: $0 start DIR --clickhouse CHDIR [--ingest IDIR] [--rate N] [--burst N] | rotate DIR | reload DIR | stop DIR" >&2
     exit 2
 }
 [ $# -ge 2 ] || usage
@@ -64,10 +66,11 @@ reload() {
 nginx_cmd() { /usr/sbin/nginx -p "$dir/" -c conf/nginx.conf "$@"; }
 
 start() {
-    local chdir="" rate=20 burst=40
+    local chdir="" idir="" rate=20 burst=40
     while [ $# -gt 0 ]; do
         case "$1" in
             --clickhouse) chdir=${2:?}; shift 2 ;;
+            --ingest) idir=${2:?}; shift 2 ;;
             --rate) rate=${2:?}; shift 2 ;;
             --burst) burst=${2:?}; shift 2 ;;
             *) usage ;;
@@ -75,6 +78,7 @@ start() {
     done
     [ -n "$chdir" ] || usage
     [ -f "$chdir/http_port" ] || { echo "no ClickHouse server in $chdir" >&2; exit 1; }
+    [ -z "$idir" ] || [ -f "$idir/port" ] || { echo "no ubc-ingest in $idir" >&2; exit 1; }
     "$root/scripts/setup-debian.sh" nginx-light openssl >&2
     stop
     mkdir -p "$dir/conf" "$dir/logs" "$dir/tmp" "$dir/tls"
@@ -85,6 +89,13 @@ start() {
             -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" \
             -keyout "$dir/tls/key.pem" -out "$dir/tls/cert.pem" 2>/dev/null)
     fi
+    # The records' upstream: ClickHouse itself, or ubc-ingest in front of it
+    # (which passes over the credentials: it inserts with its own).
+    local records="server 127.0.0.1:$(cat "$chdir/http_port");
+    keepalive 16;"
+    # Enough idle connections kept that the desktops' requests do not open new ones.
+    [ -z "$idir" ] || records="server 127.0.0.1:$(cat "$idir/port");
+    keepalive 1024;"
     (umask 077
      printf 'proxy_set_header Authorization "Basic %s";\n' \
          "$(printf 'ubc_gateway:%s' "${UBC_GATEWAY_PASSWORD:-ubc-gateway-secret}" | base64 -w0)" \
@@ -109,6 +120,9 @@ start() {
 upstream clickhouse {
     server 127.0.0.1:$(cat "$chdir/http_port");
     keepalive 16;
+}
+upstream ubc_records {
+    $records
 }
 limit_req_zone \$binary_remote_addr zone=desktops:10m rate=${rate}r/s;
 limit_req_status 429;

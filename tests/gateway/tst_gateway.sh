@@ -5,13 +5,15 @@
 # rows that were answered 200, its tables and columns unchanged, and no
 # answer may carry another database's contents. Every answer must say it came
 # from the gateway.
-#   tst_gateway.sh SOURCE_DIR      (KEEP=1: leave the servers and the scratch folder for a look)
+#   tst_gateway.sh SOURCE_DIR [UBC_INGEST]   (KEEP=1: leave the servers and the scratch folder for a look)
+# With UBC_INGEST (the program) the gateway passes the records to it, as deployed for a large fleet.
 set -uo pipefail
 src=$(cd "${1:?usage: $0 SOURCE_DIR}" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tst_gateway.XXXXXX")
-ch=$scratch/clickhouse gw=$scratch/gateway
+ch=$scratch/clickhouse gw=$scratch/gateway in=$scratch/ingest
 cleanup() {
     "$src/scripts/gateway.sh" stop "$gw"
+    "$src/scripts/ingest.sh" stop "$in"
     "$src/scripts/clickhouse-server.sh" stop "$ch"
     rm -rf "$scratch"
 }
@@ -21,7 +23,12 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 op() { "$src/scripts/clickhouse-server.sh" query "$ch" "$1"; }
 
 "$src/scripts/clickhouse-server.sh" start "$ch" --schema > /dev/null || { echo "FAIL: clickhouse-server"; exit 1; }
-url=$("$src/scripts/gateway.sh" start "$gw" --clickhouse "$ch" --rate 5 --burst 30) || { echo "FAIL: gateway"; exit 1; }
+via=()
+if [ -n "${2:-}" ]; then
+    UBC_INGEST=$2 "$src/scripts/ingest.sh" start "$in" --clickhouse "$ch" > /dev/null || { echo "FAIL: ubc-ingest"; exit 1; }
+    via=(--ingest "$in")
+fi
+url=$("$src/scripts/gateway.sh" start "$gw" --clickhouse "$ch" "${via[@]}" --rate 5 --burst 30) || { echo "FAIL: gateway"; exit 1; }
 token=$(cat "$gw/token")
 secret=TOP-SECRET-2f9c
 op "CREATE DATABASE secret; CREATE TABLE secret.t (v String) ENGINE = Memory; INSERT INTO secret.t VALUES ('$secret')"
@@ -135,6 +142,11 @@ ok=$(grep -o '2001x[0-9]*' <<< "$counts" | cut -dx -f2)
 counts=$(burst 0123456789abcdef 40)
 [[ "$counts" =~ ^(4031x[0-9]+ )?4291x[0-9]+$ ]] || fail "burst of a wrong token: $counts"
 
+# ubc-ingest's 200 means on its disk: the store has the rows once its spool is empty.
+for _ in $(seq 1 30); do
+    [ -z "$(find "$in/spool" -maxdepth 1 -name '*.rows' 2>/dev/null)" ] && break
+    sleep 1
+done
 expected=$(for name in "${!stored[@]}"; do echo "$name 1"; done; [ -z "$ok" ] || echo "burst $ok")
 actual=$(op "SELECT sessionid, count() FROM ubc.records FINAL GROUP BY sessionid" | tr '\t' ' ')
 [ "$(sort <<< "$actual")" = "$(sort <<< "$expected")" ] || fail "stored rows: $(echo $actual), expected $(echo $expected)"

@@ -1,0 +1,3 @@
+#include "IngestLogging.h"
+
+Q_LOGGING_CATEGORY(lcIngest, "kelubc.ingest")
