@@ -15,7 +15,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FOLDERS = {
     'KelUbc': ['tst_facade', 'tst_namedevents', 'tst_codedevents', 'tst_watcher',
-               'tst_collectionswitch', 'tst_modeldata', 'tst_session'],
+               'tst_collectionswitch', 'tst_modeldata'],
     'RuvUbc': ['tst_ruvubc'],
     'faults': ['tst_logfaults', 'tst_dictfaults'],
     'RecordFormat': ['tst_recordformat'],
