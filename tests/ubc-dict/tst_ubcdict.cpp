@@ -90,9 +90,16 @@ private slots:
         QCOMPARE(ubcDict({"build", SAMPLE_CSV, sample}).code, 0);
         QCOMPARE(ubcDict({"dump", sample}).out, readFile(SAMPLE_CSV));
         QVERIFY(QFileInfo(sample).permissions() & QFileDevice::ReadOther); // not the temporary file's 0600
+    }
 
-        // A file that cannot be read fails at run time (1); bad arguments are a
-        // usage error (2), the usage on stderr.
+    // A file that cannot be read fails at run time (1); bad arguments are a
+    // usage error (2), the usage on stderr.
+    void exitCodes()
+    {
+        QTemporaryDir dir;
+        const QString db1 = dir.filePath("one.db"), db2 = dir.filePath("two.db"), dump = dir.filePath("dump.csv");
+        QVERIFY(ubcDict({"build", SAMPLE_CSV, db1}).code == 0 && QFile::copy(db1, db2)
+                && QFile::copy(SAMPLE_CSV, dir.filePath("in.csv")));
         const QString absent = dir.filePath("absent.db");
         for (const QStringList &args : QList<QStringList>{{"show", absent, "1"}, {"dump", absent}})
             QVERIFY2(ubcDict(args).code == 1, qPrintable(args.join(QLatin1Char(' '))));
