@@ -22,6 +22,7 @@ FOLDERS = {
     'ubc-dict': ['tst_ubcdict'],
     'ubc-demo': ['tst_demo'],
     'KelUbcHost': ['tst_kelubchost'],
+    'KelUbcActionTracker': ['tst_actiontracker'],
 }
 
 
