@@ -9,6 +9,7 @@ BUILD_DIR is a configured build folder (default: build). Run it on a clean
 tree: each planted file is restored from git afterwards."""
 
 import os
+import re
 import subprocess
 import sys
 
@@ -58,9 +59,12 @@ def plant(build, fid, folder, path, old, new):
             return f'{fid}\t{path}:{line}\t-\tBUILD FAILED'
         failed = []
         for test in tests:
-            ran = run(['ctest', '--test-dir', build, '-R', f'^{test}$', '--timeout', '300'])
+            ran = run(['ctest', '--test-dir', build, '-R', f'^{test}$', '--timeout', '300',
+                       '--output-on-failure'])
             if ran.returncode != 0:
-                failed.append(test)
+                # The failing test functions, or the test's name when it died.
+                functions = sorted({m.group(1) for m in re.finditer(r'^FAIL!  : \w+::(\w+)', ran.stdout, re.M)})
+                failed.append(test + (':' + ','.join(functions) if functions else ''))
         verdict = 'caught by ' + ' '.join(failed) if failed else 'NOT CAUGHT'
         return f'{fid}\t{path}:{line}\t{folder}\t{verdict}'
     finally:
