@@ -40,7 +40,7 @@ def faults(wanted):
 
 def run(args, **kw):
     return subprocess.run(args, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          text=True, **kw)
+                          text=True, errors='replace', **kw)
 
 
 def plant(build, fid, folder, path, old, new):
