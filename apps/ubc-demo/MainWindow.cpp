@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "DemoLogging.h"
 #include "FloatWidget.h"
 #include "ModelInputFrame.h"
 #include "PropertyTable.h"
@@ -314,7 +315,7 @@ void MainWindow::saveProject()
     QString error;
     qint64 size = 0;
     if (!m_project.save(m_ubc->getProjRuningTime(), &size, &error)) {
-        qWarning("ubc-demo: cannot save %s: %s", qPrintable(m_project.path()), qPrintable(error));
+        qCWarning(lcDemo, "ubc-demo: cannot save %s: %s", qPrintable(m_project.path()), qPrintable(error));
         status(text("保存失败：", "Save failed: ") + error);
         return;
     }

@@ -1,4 +1,5 @@
 #include "Scenario.h"
+#include "DemoLogging.h"
 #include "FloatWidget.h"
 #include "MainWindow.h"
 #include "ModelInputFrame.h"
@@ -183,7 +184,7 @@ void Scenario::fail(const QString &why)
     if (m_failed)
         return;
     m_failed = true;
-    qWarning("ubc-demo: scenario failed: %s", qPrintable(why));
+    qCWarning(lcDemo, "ubc-demo: scenario failed: %s", qPrintable(why));
     // Closing still ends the session the normal way.
     if (QWidget *popup = QApplication::activePopupWidget())
         popup->close();

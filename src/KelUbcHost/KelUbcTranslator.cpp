@@ -5,11 +5,14 @@
 #include <RecordFormat/RecordLabels.h>
 
 #include <QtCore/QAtomicInt>
+#include <QtCore/QLoggingCategory>
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 #include <QtCore/QStringDecoder>
 #else
 #include <QtCore/QTextCodec>
 #endif
+
+Q_LOGGING_CATEGORY(lcTranslator, "kelubc.translator")
 
 namespace {
 
@@ -55,7 +58,7 @@ KelUbcTranslator::KelUbcTranslator(Language language, QObject *parent)
 {
     d->language.storeRelaxed(language);
     if (!d->gbk)
-        qWarning("KelUbcTranslator: no GBK codec; KelUbc labels stay untranslated");
+        qCWarning(lcTranslator, "KelUbcTranslator: no GBK codec; KelUbc labels stay untranslated");
 }
 
 KelUbcTranslator::~KelUbcTranslator()

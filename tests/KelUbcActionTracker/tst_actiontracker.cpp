@@ -1,6 +1,8 @@
 // The action tracker: one record per trigger, located by where the trigger
 // came from, with real mouse and key events delivered through the application.
 
+#include "TestLogs.h"
+
 #include <KelUbc.h>
 #include <KelUbcActionTracker.h>
 #include <KelUbcTranslator.h>
@@ -31,24 +33,18 @@ class tst_ActionTracker : public QObject
 
     QTemporaryDir dir;
     QString log;
-    qint64 readUpTo = 0;
+    int seen = 0; // records read by newRecords()
     KelUbcTranslator *translator = nullptr;
 
     // The records written since the last call: (fncode, location) pairs.
     QList<QPair<QString, QString>> newRecords()
     {
-        QFile file(log);
+        const QList<QJsonObject> all = TestLogs::objects(log);
         QList<QPair<QString, QString>> records;
-        if (!file.open(QIODevice::ReadOnly) || !file.seek(readUpTo))
-            return records;
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        readUpTo = file.pos();
-        for (const QByteArray &line : lines) {
-            const QJsonObject o = QJsonDocument::fromJson(line).object();
-            if (!o.isEmpty())
-                records.append({o.value(QLatin1String("fncode")).toString(),
-                                o.value(QLatin1String("attrs")).toObject().value(QLatin1String("location")).toString()});
-        }
+        for (const QJsonObject &o : all.mid(seen))
+            records.append({o.value(QLatin1String("fncode")).toString(),
+                            o.value(QLatin1String("attrs")).toObject().value(QLatin1String("location")).toString()});
+        seen = all.size();
         return records;
     }
 
@@ -175,10 +171,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&bar));
         newRecords();
         QTest::mouseClick(bar.widgetForAction(action), Qt::LeftButton);
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject last = QJsonDocument::fromJson(file.readAll().trimmed().split('\n').last()).object();
-        QCOMPARE(last.value(QLatin1String("fnname")).toString(), QStringLiteral("Save"));
+        QCOMPARE(TestLogs::column(TestLogs::objects(log), QStringLiteral("fnname")).constLast(), QStringLiteral("Save"));
         // The location replaced for the tracker's record only: the next record of
         // the facade carries the watcher's label (none) again.
         KelUbc::instance()->sendActionExecute(QStringLiteral("110103"), QStringLiteral("Print"), false);

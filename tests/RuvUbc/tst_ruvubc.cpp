@@ -1,3 +1,4 @@
+#include "MessageCapture.h"
 #include "TestLogs.h"
 
 #include <RuvUbc.h>
@@ -19,8 +20,6 @@
 #endif
 
 namespace {
-
-QStringList g_warnings;
 
 QStringList values(const UbcDataProtocol &r)
 {
@@ -53,13 +52,9 @@ QStringList column(const QList<QByteArray> &lines, const QString &key = "fnname"
     return TestLogs::column(TestLogs::objects(lines), key, code);
 }
 
-QStringList sequence(int from, int to)
-{
-    QStringList out;
-    while (from < to)
-        out << QString::number(from++);
-    return out;
-}
+using TestLogs::numbers;
+
+QStringList warnings() { return MessageCapture::texts(QtWarningMsg); }
 
 } // namespace
 
@@ -71,6 +66,7 @@ class TestRuvUbc : public QObject
     QTemporaryDir m_root; // the mirror stays for the whole run
     QString m_primary;
     int m_mirrorStart = 0;
+    QScopedPointer<MessageCapture> m_capture;
 
     // Each test's files are named after it.
     QString path(const char *suffix) const { return m_root.filePath(QTest::currentTestFunction() + QString(suffix)); }
@@ -85,10 +81,7 @@ private slots:
         qputenv("TZ", "NST3:30");
         tzset();
 #endif
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-            if (type == QtWarningMsg)
-                g_warnings << text;
-        });
+        m_capture.reset(new MessageCapture);
         log->addLogFilePath(m_root.filePath(QStringLiteral("mirror.jsonl")));
         log->addLogFilePath(m_root.filePath(QStringLiteral("mirror.jsonl"))); // ignored: the mirror gets each line once
     }
@@ -99,7 +92,7 @@ private slots:
         log->setLogFilePath(m_primary);
         log->setFilterType(15);
         log->setCollectionEnabled(true);
-        g_warnings.clear();
+        MessageCapture::messages().clear();
         m_mirrorStart = mirrored().size();
     }
     // Left-over records would move on to the next test's file.
@@ -181,7 +174,7 @@ private slots:
         log->setCollectionEnabled(false);
         log->setLogFilePath(QStringLiteral("/dev/null/records.jsonl")); // unwritable even for root
         logRecords(QStringLiteral("off"));
-        QVERIFY(log->filterType() == 15 && !log->isCollectionEnabled() && log->queuedRecords() == 0 && g_warnings.isEmpty());
+        QVERIFY(log->filterType() == 15 && !log->isCollectionEnabled() && log->queuedRecords() == 0 && warnings().isEmpty());
         for (int id : ids)
             log->removeListener(id);
         QCOMPARE(heard, QStringList({"4", "15", "a", "self", "b", "b+"}));
@@ -203,10 +196,10 @@ private slots:
         // No test before drops any.
         QVERIFY(!log->flush() && log->queuedRecords() == RuvUbc::MaxQueuedRecords && log->droppedRecords() == 5);
         // The failure, then the overflow.
-        QVERIFY2(g_warnings.size() == 2 && g_warnings[0].contains(target), qPrintable(g_warnings.join('\n')));
+        QVERIFY2(warnings().size() == 2 && warnings()[0].contains(target), qPrintable(warnings().join('\n')));
         QVERIFY(QFile::remove(path(".blocker")) && log->flush());
         log->setMaxQueuedBytes(RuvUbc::DefaultMaxQueuedBytes);
-        QCOMPARE(column(TestLogs::lines(target)), sequence(0, RuvUbc::MaxQueuedRecords));
+        QCOMPARE(column(TestLogs::lines(target)), numbers(0, RuvUbc::MaxQueuedRecords));
 
 #ifdef Q_OS_WIN
         QSKIP("no device files and no file size limit on Windows");
@@ -214,7 +207,7 @@ private slots:
         // A new failure after recovery warns again: a device at the path is refused.
         QVERIFY(log->flush() && QFile::remove(target) && QFile::link(QStringLiteral("/dev/full"), target) && log->flush());
         logRecords(QStringLiteral("full"), 1, 6);
-        QVERIFY(log->queuedRecords() == 1 && g_warnings.size() == 3);
+        QVERIFY(log->queuedRecords() == 1 && warnings().size() == 3);
         QVERIFY(QFile::remove(target) && log->flush());
         QCOMPARE(column(TestLogs::lines(target)), QStringList{"6"});
 
@@ -241,12 +234,12 @@ private slots:
         QVERIFY(QFile(target).open(QIODevice::WriteOnly));
         const auto refused = [&](const QString &stage) {
             logRecords(stage, 2);
-            QVERIFY2(log->queuedRecords() == 2 && g_warnings.size() == 1 && g_warnings[0].contains(m_primary),
-                     qPrintable(stage + g_warnings.join('\n')));
-            QVERIFY(QFile::remove(m_primary) && log->flush() && g_warnings.size() == 1);
+            QVERIFY2(log->queuedRecords() == 2 && warnings().size() == 1 && warnings()[0].contains(m_primary),
+                     qPrintable(stage + warnings().join('\n')));
+            QVERIFY(QFile::remove(m_primary) && log->flush() && warnings().size() == 1);
             QCOMPARE(column(TestLogs::lines(m_primary), "fncode"), QStringList({stage, stage}));
             QVERIFY(QFile::remove(m_primary) && log->flush());
-            g_warnings.clear();
+            MessageCapture::messages().clear();
         };
 #ifdef Q_OS_WIN
         // New folders and the file grant this user alone, nothing inherited.
@@ -341,8 +334,8 @@ private slots:
         log->addLogFilePath(path(".alias/") + QFileInfo(m_primary).fileName());
         log->addLogFilePath(path(".alias/mirror.jsonl"));
         logRecords(QStringLiteral("alias"), 3);
-        QCOMPARE(column(TestLogs::lines(m_primary), "fnname", "alias"), sequence(0, 3));
-        QCOMPARE(column(mirrored(), "fnname", "alias"), sequence(0, 3));
+        QCOMPARE(column(TestLogs::lines(m_primary), "fnname", "alias"), numbers(0, 3));
+        QCOMPARE(column(mirrored(), "fnname", "alias"), numbers(0, 3));
 #endif
     }
 
@@ -362,7 +355,7 @@ private slots:
         const int queued = log->queuedRecords();
         QVERIFY2(queued > 0 && queued * lineSize <= RuvUbc::DefaultMaxQueuedBytes, qPrintable(QString::number(queued)));
         QCOMPARE(log->droppedRecords() - droppedBefore, quint64(200 - queued));
-        QCOMPARE(g_warnings.size(), 2); // the failure, then the overflow
+        QCOMPARE(warnings().size(), 2); // the failure, then the overflow
         log->setMaxQueuedBytes(3 * lineSize + 100); // a lower bound drops the newest at once
         QCOMPARE(log->queuedRecords(), 3);
         log->setMaxQueuedBytes(RuvUbc::DefaultMaxQueuedBytes);
@@ -387,7 +380,7 @@ private slots:
         logRecords(QStringLiteral("gone"), 5); // within the check's second
         QVERIFY(log->flush());
         QCOMPARE(log->droppedRecords() - droppedBefore, quint64(5));
-        QVERIFY2(g_warnings.size() == 1 && g_warnings[0].contains(QStringLiteral("removed")), qPrintable(g_warnings.join('\n')));
+        QVERIFY2(warnings().size() == 1 && warnings()[0].contains(QStringLiteral("removed")), qPrintable(warnings().join('\n')));
         logRecords(QStringLiteral("after"));
         QCOMPARE(column(TestLogs::lines(m_primary), "fncode"), QStringList{"after"});
     }
@@ -400,7 +393,7 @@ private slots:
         a.join();
         b.join();
         for (const char *code : {"t0", "t1"})
-            QCOMPARE(column(TestLogs::lines(m_primary), "fnname", code), sequence(0, 2000));
+            QCOMPARE(column(TestLogs::lines(m_primary), "fnname", code), numbers(0, 2000));
 
         // Each thread has its own filter: a thread that never set one logs
         // while this one holds 0, and brackets never swallow each other's records.
@@ -413,10 +406,10 @@ private slots:
         d.join();
         QCOMPARE(log->filterType(), 0);
         const QList<QByteArray> lines = TestLogs::lines(m_primary);
-        QCOMPARE(column(lines, "fnname", "fresh"), sequence(0, 10));
+        QCOMPARE(column(lines, "fnname", "fresh"), numbers(0, 10));
         QCOMPARE(column(lines, "fnname", "held"), QStringList());
         for (const char *code : {"b0", "b1"})
-            QCOMPARE(column(lines, "fnname", code), sequence(0, 3000));
+            QCOMPARE(column(lines, "fnname", code), numbers(0, 3000));
     }
 };
 

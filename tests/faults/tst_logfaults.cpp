@@ -2,6 +2,7 @@
 // log: a host killed mid-burst, two hosts on one file, a log folder that
 // turns unwritable, a full disk, and huge or malformed inputs.
 
+#include "MessageCapture.h"
 #include "TestLogs.h"
 
 #include <KelUbc.h>
@@ -21,26 +22,15 @@
 
 namespace {
 
-QStringList g_warnings;
-
 // The element numbers ("<i>-...") of the property edits with this code.
-QList<int> sequence(const QList<QJsonObject> &records, const QString &code)
+QStringList sequence(const QList<QJsonObject> &records, const QString &code)
 {
-    QList<int> out;
-    for (const QJsonObject &o : records) {
-        if (o.value(QStringLiteral("fncode")).toString() == code)
-            out << o.value(QStringLiteral("fnname")).toString().section(QLatin1Char('-'), 0, 0).toInt();
-    }
-    return out;
+    return TestLogs::column(records, QStringLiteral("fnname"), code).replaceInStrings(QRegularExpression("-.*"), QString());
 }
 
-QList<int> range(int from, int to)
-{
-    QList<int> out;
-    while (from < to)
-        out << from++;
-    return out;
-}
+using TestLogs::numbers;
+
+QStringList warnings() { return MessageCapture::texts(QtWarningMsg); }
 
 constexpr int kManyAttributes = 10000;
 
@@ -54,6 +44,7 @@ class TestLogFaults : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_log;
     QString m_mount; // a tmpfs mounted by this test, if any
+    QScopedPointer<MessageCapture> m_capture;
 
     void startHost(QProcess &host, const QString &tag, int count, int pad)
     {
@@ -76,10 +67,7 @@ private slots:
             "create table FuncDict as with recursive n(i) as (select 0 union all select i + 1 from n where i < %1)"
             " select 'HUGE' as fncode, 'Huge' as fnName, 'G' as fnGroup, group_concat('a' || i, ';') as fnAttrName,"
             " 1 as fnAddLayer, 0 as fnAddRegion from n").arg(kManyAttributes - 1)));
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-            if (type == QtWarningMsg)
-                g_warnings << text;
-        });
+        m_capture.reset(new MessageCapture);
     }
 
     void init()
@@ -88,7 +76,7 @@ private slots:
         QVERIFY(m_dir->isValid());
         m_log = m_dir->filePath(QStringLiteral("records.jsonl"));
         KelUbc::instance()->setLogFilePath(m_log);
-        g_warnings.clear();
+        MessageCapture::messages().clear();
     }
 
     void cleanup()
@@ -126,9 +114,9 @@ private slots:
             reported = host.readLine().trimmed().toInt();
 
         const QList<QJsonObject> records = TestLogs::objects(m_log);
-        const QList<int> seq = sequence(records, QStringLiteral("K"));
+        const QStringList seq = sequence(records, QStringLiteral("K"));
         QVERIFY(records.count(QJsonObject()) <= 1 && seq.size() > reported);
-        QCOMPARE(seq, range(0, seq.size()));
+        QCOMPARE(seq, numbers(0, seq.size()));
 
         // Torn for sure: half of a line, as a kill between pages leaves it.
         QFile file(m_log);
@@ -136,7 +124,7 @@ private slots:
                 && file.write("{\"pcode\":\"\",\"fncode\":\"K\",\"fnna") > 0);
         startHost(host, QStringLiteral("N"), 3, 10);
         QVERIFY(host.waitForFinished(30000));
-        QCOMPARE(sequence(TestLogs::objects(m_log), QStringLiteral("N")), range(0, 3));
+        QCOMPARE(sequence(TestLogs::objects(m_log), QStringLiteral("N")), numbers(0, 3));
     }
 
     // Long lines from two hosts at once, each line whole and in its order: a
@@ -149,8 +137,8 @@ private slots:
         startHost(b, QStringLiteral("B"), count, 5000);
         QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
         const QList<QJsonObject> records = TestLogs::objects(m_log);
-        QCOMPARE(sequence(records, QStringLiteral("A")), range(0, count));
-        QCOMPARE(sequence(records, QStringLiteral("B")), range(0, count));
+        QCOMPARE(sequence(records, QStringLiteral("A")), numbers(0, count));
+        QCOMPARE(sequence(records, QStringLiteral("B")), numbers(0, count));
     }
 
     // The log folder turns unwritable, or its disk fills up (a small tmpfs):
@@ -219,13 +207,13 @@ private slots:
         }
         logEdits(5, 30);
         QVERIFY(!RuvUbc::instance()->flush());
-        QCOMPARE(sequence(TestLogs::objects(mirror), code), range(0, 30));
+        QCOMPARE(sequence(TestLogs::objects(mirror), code), numbers(0, 30));
 
         QVERIFY(diskFull ? filler.remove() : setWritable(true));
         QVERIFY(RuvUbc::instance()->flush());
-        QCOMPARE(sequence(TestLogs::objects(log), code), range(diskFull ? 0 : 5, 30));
-        QVERIFY2(g_warnings.size() == 1 && g_warnings[0].contains(QStringLiteral("cannot write ") + log),
-                 qPrintable(g_warnings.join(QLatin1Char('\n'))));
+        QCOMPARE(sequence(TestLogs::objects(log), code), numbers(diskFull ? 0 : 5, 30));
+        QVERIFY2(warnings().size() == 1 && warnings()[0].contains(QStringLiteral("cannot write ") + log),
+                 qPrintable(warnings().join(QLatin1Char('\n'))));
     }
 
     // Records waiting for a path that works again by the time the host
@@ -255,7 +243,7 @@ private slots:
         host.start(QStringLiteral(FAULTHOST), {QStringLiteral("exit"), log, how, repair ? "repair" : "broken"});
         QVERIFY(host.waitForFinished(30000) && host.exitCode() == 0);
         const QStringList lost = QString::fromLocal8Bit(host.readAllStandardError()).split('\n').filter("at exit");
-        QCOMPARE(sequence(TestLogs::objects(log), QStringLiteral("X")), repair ? range(0, 51) : QList<int>());
+        QCOMPARE(sequence(TestLogs::objects(log), QStringLiteral("X")), repair ? numbers(0, 51) : QStringList());
         QVERIFY2(lost.size() == (repair ? 0 : 1) && (repair || lost[0].contains(QStringLiteral(" 51 records"))),
                  qPrintable(lost.join('\n')));
     }
@@ -290,7 +278,7 @@ private slots:
         const QChar bad(0xfffd);
         QCOMPARE(records[2].value(QStringLiteral("fncode")).toString(),
                  QStringLiteral("c") + QChar(0) + bad + QStringLiteral("\n\"") + bad + bad + bad);
-        QVERIFY2(g_warnings.isEmpty(), qPrintable(g_warnings.join(QLatin1Char('\n'))));
+        QVERIFY2(warnings().isEmpty(), qPrintable(warnings().join(QLatin1Char('\n'))));
     }
 };
 

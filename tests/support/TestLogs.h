@@ -1,8 +1,8 @@
 #ifndef TESTLOGS_H
 #define TESTLOGS_H
 
-// Readers of the JSON-lines files that the programs under test write, and
-// the attribute maps the tests write as "k=v;l=w".
+// Readers of the JSON-lines files that the programs under test write, the
+// attribute maps the tests write as "k=v;l=w", and plain file reading.
 
 #include <QtCore/QFile>
 #include <QtCore/QJsonDocument>
@@ -65,6 +65,38 @@ inline QStringList rows(const QList<QJsonObject> &records, const QString &names)
 }
 
 inline QString joined(const QStringList &list) { return list.join(QLatin1Char(' ')); }
+
+// "from" up to "to - 1", as the tests number the records they write.
+inline QStringList numbers(int from, int to)
+{
+    QStringList out;
+    while (from < to)
+        out << QString::number(from++);
+    return out;
+}
+
+// A file's bytes; nothing for a file that cannot be read.
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// A record's or an event's attributes as "k=v;..." in key order.
+inline QString attrsOf(const QJsonObject &o)
+{
+    QStringList out;
+    const QJsonObject a = o.value(QStringLiteral("attrs")).toObject();
+    for (auto it = a.begin(); it != a.end(); ++it)
+        out << it.key() + QLatin1Char('=') + it.value().toString();
+    return out.join(QLatin1Char(';'));
+}
 
 // The map as "k=v" pairs in key order.
 inline QString pairs(const QMap<QString, QString> &map, QChar separator = QLatin1Char(';'))

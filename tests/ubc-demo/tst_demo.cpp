@@ -1,31 +1,14 @@
 // The demo's scripted session, end to end: what its two logs must hold.
 
+#include "TestLogs.h"
+
 #include <QtTest/QtTest>
+
+using TestLogs::attrsOf;
 
 namespace {
 
 QString u(const char *text) { return QString::fromUtf8(text); }
-
-// A line's attributes as "key=value;..." in key order.
-QString attrsOf(const QJsonObject &line)
-{
-    QStringList pairs;
-    const QJsonObject attrs = line.value(QStringLiteral("attrs")).toObject();
-    for (auto it = attrs.begin(); it != attrs.end(); ++it)
-        pairs << it.key() + QLatin1Char('=') + it.value().toString();
-    return pairs.join(QLatin1Char(';'));
-}
-
-// Every line of a JSON-lines file; one that is no JSON object reads as an empty one.
-QList<QJsonObject> readJsonLines(const QString &path)
-{
-    QList<QJsonObject> objects;
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : file.readAll().trimmed().split('\n'))
-        objects << QJsonDocument::fromJson(line).object();
-    return objects;
-}
 
 struct Run { int exitCode = -1; QString out, err; }; // -1: crashed or hung
 
@@ -65,8 +48,8 @@ private slots:
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
         m_out = run.out;
         m_elapsedSeconds = clock.elapsed() / 1000 + 1;
-        m_records = readJsonLines(m_dir.filePath(QStringLiteral("records.jsonl")));
-        m_events = readJsonLines(m_dir.filePath(QStringLiteral("coded-events.jsonl")));
+        m_records = TestLogs::objects(m_dir.filePath(QStringLiteral("records.jsonl")));
+        m_events = TestLogs::objects(m_dir.filePath(QStringLiteral("coded-events.jsonl")));
     }
 
     void recordsFollowTheSession()
@@ -154,7 +137,7 @@ private slots:
         // groups of its 99xxxx records) come out as readable English.
         QTemporaryDir dir;
         QCOMPARE(runScenario(dir.path(), {QStringLiteral("--lang"), QStringLiteral("en")}).exitCode, 0);
-        const QList<QJsonObject> records = readJsonLines(dir.filePath(QStringLiteral("records.jsonl")));
+        const QList<QJsonObject> records = TestLogs::objects(dir.filePath(QStringLiteral("records.jsonl")));
         QCOMPARE(records.size(), m_records.size());
         for (int i = 0; i < records.size(); ++i) {
             const QJsonObject &r = records.at(i);

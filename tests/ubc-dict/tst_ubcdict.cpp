@@ -1,10 +1,14 @@
 #include "DictionaryFile.h"
+#include "TestLogs.h"
 
 #include <QtSql>
 #include <QtTest>
 
 #include <csignal>
 #include <sys/stat.h>
+
+using TestLogs::readFile;
+using TestLogs::writeFile;
 
 namespace {
 
@@ -17,18 +21,6 @@ Run ubcDict(const QStringList &args)
     p.start(QStringLiteral(UBC_DICT_EXE), args);
     const bool exited = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit;
     return {exited ? p.exitCode() : -1, p.readAllStandardOutput(), QString::fromUtf8(p.readAllStandardError())};
-}
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QStringList entries(const QString &dir)
@@ -73,7 +65,7 @@ private slots:
                                "1,\"a, b\",210102,\"say \"\"hi\"\"\",\"\",0\r\n"
                                "0,\"two\r\nlines\nhere\",210103,,,1\r\n\r\n";
         const QString db1 = dir.filePath("one.db"), db2 = dir.filePath("two.db"), dump = dir.filePath("dump.csv");
-        writeFile(dir.filePath("in.csv"), csv);
+        QVERIFY(writeFile(dir.filePath("in.csv"), csv));
         QCOMPARE(ubcDict({"build", dir.filePath("in.csv"), db1}).code, 0);
         QCOMPARE(sql(db1), (QStringList{"'210101'|'绘制墙'|'绘图'|'thickness;;height'|1|0",
                                         "'210102'|'a, b'|'say \"hi\"'|''|0|1",
@@ -98,9 +90,16 @@ private slots:
         QCOMPARE(ubcDict({"build", SAMPLE_CSV, sample}).code, 0);
         QCOMPARE(ubcDict({"dump", sample}).out, readFile(SAMPLE_CSV));
         QVERIFY(QFileInfo(sample).permissions() & QFileDevice::ReadOther); // not the temporary file's 0600
+    }
 
-        // A file that cannot be read fails at run time (1); bad arguments are a
-        // usage error (2), the usage on stderr.
+    // A file that cannot be read fails at run time (1); bad arguments are a
+    // usage error (2), the usage on stderr.
+    void exitCodes()
+    {
+        QTemporaryDir dir;
+        const QString db1 = dir.filePath("one.db"), db2 = dir.filePath("two.db"), dump = dir.filePath("dump.csv");
+        QVERIFY(ubcDict({"build", SAMPLE_CSV, db1}).code == 0 && QFile::copy(db1, db2)
+                && QFile::copy(SAMPLE_CSV, dir.filePath("in.csv")));
         const QString absent = dir.filePath("absent.db");
         for (const QStringList &args : QList<QStringList>{{"show", absent, "1"}, {"dump", absent}})
             QVERIFY2(ubcDict(args).code == 1, qPrintable(args.join(QLatin1Char(' '))));
@@ -135,6 +134,7 @@ private slots:
         // Line breaks in quotes count, CRLF once; a lone CR ends a line too.
         QTest::newRow("column count") << Header + "1,\"a\r\nb\nc\",g,,0,0\r2,b,g,0,0\n" << 5 << "5 fields";
         QTest::newRow("duplicate code") << Header + "1,a,g,,0,0\n\n1,b,g,,0,0\n" << 4 << "line 2";
+        QTest::newRow("CRLF lines") << QByteArray(Header).replace("\n", "\r\n") + "1,a,g,,0,0\r\n1,b,g,,0,0\r\n" << 3 << "line 2";
         QTest::newRow("flag") << Header + "1,a,g,,yes,0\n" << 2 << "fnAddLayer";
         QTest::newRow("cut sequence") << Header + "1,\xE7\xBB,g,,0,0\n" << 2 << "byte 0xe7";
         QTest::newRow("invalid byte") << Header + "1,a,g,,0,0\r\n\xff" << 3 << "byte 0xff";
@@ -152,8 +152,8 @@ private slots:
         QFETCH(QString, complaint);
         QTemporaryDir dir;
         const QString existing = dir.filePath("KelUbc.db");
-        writeFile(existing, "the old dictionary");
-        writeFile(dir.filePath("bad.csv"), csv);
+        QVERIFY(writeFile(existing, "the old dictionary"));
+        QVERIFY(writeFile(dir.filePath("bad.csv"), csv));
         const QStringList before = entries(dir.path());
 
         for (const QString &target : {dir.filePath("new.db"), existing}) {
@@ -168,7 +168,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString db = dir.filePath("KelUbc.db");
-        writeFile(db, "the old dictionary");
+        QVERIFY(writeFile(db, "the old dictionary"));
         QVector<DictRow> rows(2);
         rows[0].values = {"1", "a", "g", QString(), "0", "1"};
         rows[1].values = {"1", "b", "g", QString(), "1", "0"}; // fails half way, on the key
@@ -178,7 +178,7 @@ private slots:
 
         // A read-only target is replaced and keeps its mode.
         const QString csv = dir.filePath("f.csv");
-        writeFile(csv, Header + "5,e,g,,0,0\n");
+        QVERIFY(writeFile(csv, Header + "5,e,g,,0,0\n"));
         QVERIFY(QFile::remove(db) && ubcDict({"build", SAMPLE_CSV, db}).code == 0 && ::chmod(qPrintable(db), 0444) == 0);
         const Run r = ubcDict({"build", csv, db});
         struct stat st;
@@ -194,7 +194,7 @@ private slots:
         QByteArray big = Header;
         for (int i = 0; i < 50000; ++i)
             big += QByteArray::number(i) + ",name " + QByteArray::number(i) + ",group,a;b,0,1\n";
-        writeFile(csv, big);
+        QVERIFY(writeFile(csv, big));
         const QStringList before = entries(dir.path());
         for (int sig : {SIGINT, SIGTERM}) {
             QProcess p;
@@ -220,8 +220,8 @@ private slots:
         // Lines 2 and 3 are clean (empty group and attributes are fine), 4 repeats
         // 2's code, 5 has a blank before the code, 6 an empty name, 7 an empty
         // attribute name and bad flags, 8 an empty code and attribute name.
-        writeFile(csv, Header + "1,ok,g,a;b,0,1\n2,ok,,,1,0\n1,again,g,,0,0\n 3,ok,g,,0,0\n"
-                                "4,,g,,0,0\n5,ok,g,a;;b,2,\n,ok,g,a;,0,0\n");
+        QVERIFY(writeFile(csv, Header + "1,ok,g,a;b,0,1\n2,ok,,,1,0\n1,again,g,,0,0\n 3,ok,g,,0,0\n"
+                                        "4,,g,,0,0\n5,ok,g,a;;b,2,\n,ok,g,a;,0,0\n"));
         Run r = ubcDict({"check", csv});
         QStringList got;
         for (const QByteArray &line : r.out.trimmed().split('\n'))
@@ -250,8 +250,8 @@ private slots:
                      && !r.out.contains('\0'), r.out.constData());
 
         QCOMPARE(ubcDict({"check", SAMPLE_CSV}).code, 0); // clean
-        writeFile(dir.filePath("junk.db"), "not a database");
-        writeFile(dir.filePath("bad.csv"), Header + "\"1,a,g,,0,0\n");
+        QVERIFY(writeFile(dir.filePath("junk.db"), "not a database"));
+        QVERIFY(writeFile(dir.filePath("bad.csv"), Header + "\"1,a,g,,0,0\n"));
         for (const char *name : {"absent.db", "junk.db", "bad.csv"})
             QCOMPARE(ubcDict({"check", dir.filePath(name)}).code, 1);
         QCOMPARE(entries(dir.path()), (QStringList{"bad.csv", "f.csv", "f.db", "junk.db", "withnul.db"}));

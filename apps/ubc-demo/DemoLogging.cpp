@@ -1,0 +1,3 @@
+#include "DemoLogging.h"
+
+Q_LOGGING_CATEGORY(lcDemo, "kelubc.demo")
