@@ -6,6 +6,8 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 
+#include <utility>
+
 // One T per thread, deleted when the thread ends: what a thread_local object
 // is elsewhere. MinGW's thread_local frees an object's storage before its
 // destructor runs at thread exit, so a destructor that frees memory frees
@@ -17,8 +19,10 @@ public:
     ThreadSlot() : m_index(FlsAlloc(&ThreadSlot::release)) {}
     ~ThreadSlot()
     {
+        // A thread may still log from a later teardown: it takes the
+        // fallback below.
         if (m_index != FLS_OUT_OF_INDEXES)
-            FlsFree(m_index);
+            FlsFree(std::exchange(m_index, FLS_OUT_OF_INDEXES));
     }
     ThreadSlot(const ThreadSlot &) = delete;
     ThreadSlot &operator=(const ThreadSlot &) = delete;
