@@ -72,10 +72,14 @@ if [ ! -f "$deps/lib/libsimdjson.a" ]; then
     cmake --install "$cache/simdjson-build" > /dev/null
 fi
 
-# 4. Wine: a prefix of its own, quiet, headless. Programs find the Qt and
-#    MinGW runtime DLLs on WINEPATH; the build itself runs ubc-dict.exe.
-export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" QT_QPA_PLATFORM=offscreen
-export QT_PLUGIN_PATH=$qt/plugins
+# 4. Wine: a prefix of its own, quiet, headless. Wine hands a program only
+#    the QT_* settings spelt WINEQT_* (the others are for the host's own Qt):
+#    the offscreen platform, Qt's plugins, and fonts for it to draw with.
+#    Programs find the Qt and MinGW runtime DLLs on WINEPATH; the build
+#    itself runs ubc-dict.exe.
+export WINEPREFIX=$cache/wine WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEQT_QPA_PLATFORM=offscreen WINEQT_PLUGIN_PATH=$qt/plugins
+if [ -d /usr/share/fonts/truetype/dejavu ]; then export WINEQT_QPA_FONTDIR=/usr/share/fonts/truetype/dejavu; fi
 gccdir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 winepath="$qt/bin;$gccdir;/usr/x86_64-w64-mingw32/lib"
 export WINEPATH="$root/$build/bin;$winepath"
@@ -85,8 +89,12 @@ trap '"$wineserver" -k 2>/dev/null || true' EXIT
 [ -d "$WINEPREFIX" ] || { echo "Creating the Wine prefix"; "$wine" wineboot --init > /dev/null 2>&1 || true; }
 
 # 5. Cross-build and test.
+# ccache: a fresh clone elsewhere (CI) hits what an earlier one compiled.
 launcher=()
-command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+if command -v ccache > /dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
+fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/MinGW-w64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQT_MINGW_PREFIX="$qt" -DKELUBC_MINGW_DEPS="$deps" -DCMAKE_PREFIX_PATH="$qt;$deps" \
     -DKELUBC_WINEPATH="$winepath" "${launcher[@]}"
