@@ -1,6 +1,7 @@
 #include <RuvUbc.h>
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
@@ -8,8 +9,12 @@
 
 #include <benchmark/benchmark.h>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -58,6 +63,20 @@ BENCHMARK(BM_ToJsonLine);
 void BM_RawWrite(benchmark::State &state)
 {
     const QByteArray line = RuvUbc::toJsonLine(typicalRecord());
+#ifdef Q_OS_WIN
+    // The same system call as the log: WriteFile on an append-only handle.
+    const std::wstring path = QDir::toNativeSeparators(g_dir->filePath(QStringLiteral("raw.jsonl"))).toStdWString();
+    HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        state.SkipWithError("cannot open the file");
+        return;
+    }
+    DWORD written = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(WriteFile(h, line.constData(), DWORD(line.size()), &written, nullptr));
+    CloseHandle(h);
+#else
     const QByteArray path = QFile::encodeName(g_dir->filePath(QStringLiteral("raw.jsonl")));
     const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -67,6 +86,7 @@ void BM_RawWrite(benchmark::State &state)
     for (auto _ : state)
         benchmark::DoNotOptimize(::write(fd, line.constData(), size_t(line.size())));
     ::close(fd);
+#endif
 }
 BENCHMARK(BM_RawWrite);
 

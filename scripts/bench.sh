@@ -11,6 +11,10 @@
 #   REPS             rounds (default: 5)
 #   MIN_TIME         seconds per measurement (default: 0.2)
 #   BENCH_ORDER      forward (default) or reverse: the order within a round
+#   BENCH_PREBUILT   set: the benchmarks in BUILD_DIR are built already
+#   BENCH_RUNNER     a program that runs them (wine64 for a Windows build),
+#   BENCH_EXE        and their file name suffix (.exe)
+#   BENCH_TIME       cpu_time (default) or real_time: the time each median is of
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh jq
@@ -22,8 +26,15 @@ reps=${REPS:-5}
 min_time=${MIN_TIME:-0.2}
 order=${BENCH_ORDER:-forward}
 case $order in forward|reverse) ;; *) echo "BENCH_ORDER is forward or reverse, not $order" >&2; exit 2 ;; esac
-cmake -S . -B "$build" -DKELUBC_QT_MAJOR="${KELUBC_QT_MAJOR:-5}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON > /dev/null
-cmake --build "$build" -j"$(nproc)" --target bench_ruvubc bench_watcher bench_namedevents bench_actions bench_report bench_upload > /dev/null
+targets=(bench_ruvubc bench_watcher bench_namedevents bench_actions bench_report bench_upload)
+if [ -z "${BENCH_PREBUILT:-}" ]; then
+    cmake -S . -B "$build" -DKELUBC_QT_MAJOR="${KELUBC_QT_MAJOR:-5}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELUBC_BUILD_BENCH=ON > /dev/null
+fi
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" > /dev/null
+runner=()
+[ -n "${BENCH_RUNNER:-}" ] && runner=("$BENCH_RUNNER")
+exe=${BENCH_EXE:-}
+time_key=${BENCH_TIME:-cpu_time}
 
 # program:benchmark, each measured in a process of its own
 list=(bench_watcher:BM_DeliveryTrivialFilter bench_watcher:BM_DeliveryWatcher bench_watcher:BM_WatcherMouseMove
@@ -43,11 +54,11 @@ declare -A runs
 for ((round = 1; round <= reps; round++)); do
     for entry in "${list[@]}"; do
         program=${entry%%:*} name=${entry#*:}
-        out=$(QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bin/bench/$program" \
+        out=$(QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "${runner[@]}" "$build/bin/bench/$program$exe" \
             --benchmark_filter="^$name\$" --benchmark_min_time="$min_time" --benchmark_format=json 2>/dev/null)
         while read -r key value; do
             runs[$key]="${runs[$key]:-} $value"
-        done < <(jq -r '.benchmarks[] | . as $b | "\($b.name) \($b.cpu_time)",
+        done < <(jq -r --arg t "$time_key" '.benchmarks[] | . as $b | "\($b.name) \($b[$t])",
               (to_entries[] | select(.key | endswith("_ns")) | "\($b.name).\(.key) \(.value)")' <<< "$out")
     done
 done
@@ -95,11 +106,11 @@ ratio "coded send, alternating blocks (send_ns)" BM_CodedSendPaired.send_ns 1.3 
 ratio "record with upload on (RecordUploadOn)" BM_RecordUploadOn 1.1 BM_RecordUploadOff "upload off"
 # ubc-report over a generated log of a million records (about 650 MB), wall time.
 if [ -z "${SKIP_REPORT:-}" ]; then
-    report=$("$build/bin/bench/bench_report" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+    report=$("${runner[@]}" "$build/bin/bench/bench_report$exe" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
         --benchmark_format=json 2>/dev/null)
     row "ubc-report, 1,000,000 records from a file (ms)" \
         "$(jq -r '.benchmarks[] | select(.aggregate_name == "median") | .real_time' <<< "$report")" "< 3000 ms, wall" "v < 3000"
 fi
-echo "Qt ${KELUBC_QT_MAJOR:-5}; CPU time per call, median of $reps rounds, order $order, each in a fresh process;" \
+echo "Qt ${KELUBC_QT_MAJOR:-5}; ${time_key/_/ } per call, median of $reps rounds, order $order, each in a fresh process;" \
      "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $failed

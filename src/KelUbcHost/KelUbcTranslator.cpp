@@ -27,7 +27,12 @@ bool hasGbk()
 QString fromGbk(const char *text)
 {
     // A decoder keeps conversion state: one per thread that translates.
+#ifdef Q_OS_WIN
+    // MinGW's thread_local destroys an object after freeing its storage.
+    QStringDecoder gbk("GBK", QStringDecoder::Flag::Stateless);
+#else
     thread_local QStringDecoder gbk("GBK", QStringDecoder::Flag::Stateless);
+#endif
     return gbk.decode(QByteArrayView(text));
 }
 #else

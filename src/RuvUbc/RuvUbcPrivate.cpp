@@ -2,6 +2,7 @@
 
 #include "JsonLineWriter.h"
 #include "platform/PlatformTime.h"
+#include "platform/ThreadSlot.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QCryptographicHash>
@@ -126,8 +127,13 @@ int &RuvUbcPrivate::threadFilter()
 
 RuvUbcPrivate::AttributeOverride &RuvUbcPrivate::threadOverride()
 {
+#ifdef Q_OS_WIN
+    static ThreadSlot<AttributeOverride> slot;
+    return slot.local();
+#else
     thread_local AttributeOverride over;
     return over;
+#endif
 }
 
 // Under the writers' lock: a line goes either into the old file, before the
@@ -221,7 +227,12 @@ void RuvUbcPrivate::log(const UbcDataProtocol &record)
 
     if (filterBits & (RuvUbc::FilterPrimary | RuvUbc::FilterMirrors)) {
         // Built outside the lock, in a buffer each thread reuses.
+#ifdef Q_OS_WIN
+        static ThreadSlot<QByteArray> lines;
+        QByteArray &line = lines.local();
+#else
         thread_local QByteArray line;
+#endif
         const quint64 seq = nextSeq.fetch_add(1, std::memory_order_relaxed);
         if (!JsonLineWriter::write(line, record, seq)) {
             qCWarning(lcRuvUbc, "RuvUbc: a record of function %s is too large for one line; dropped",

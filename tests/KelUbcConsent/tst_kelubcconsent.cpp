@@ -27,7 +27,14 @@ class tst_KelUbcConsent : public QObject
 
     void setPolicy(const QString &level, bool locked)
     {
+#ifdef Q_OS_WIN
+        // Windows keeps the machine's settings in the registry, under
+        // HKEY_LOCAL_MACHINE: only an administrator may write there.
+        QSettings policy(QSettings::SystemScope, QCoreApplication::organizationName(),
+                         QCoreApplication::applicationName());
+#else
         QSettings policy(policyFile, QSettings::IniFormat);
+#endif
         policy.clear();
         if (!level.isEmpty())
             policy.setValue(QStringLiteral("KelUbc/consentLevel"), level);

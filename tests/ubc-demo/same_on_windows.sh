@@ -26,7 +26,7 @@ for side in linux windows; do
         QT_QPA_PLATFORM=offscreen "$1" --scenario --out "$work/out" > "$work/$side.log" 2>&1 ||
             { echo "$1 failed:"; tail -n 20 "$work/$side.log"; exit 1; }
     else
-        QT_QPA_PLATFORM=offscreen "$wine" "$2" --scenario --out "$winout" > "$work/$side.log" 2>&1 ||
+        WINEQT_QPA_PLATFORM=offscreen "$wine" "$2" --scenario --out "$winout" > "$work/$side.log" 2>&1 ||
             { echo "$2 failed:"; tail -n 20 "$work/$side.log"; exit 1; }
     fi
     mv "$work/out" "$work/$side"

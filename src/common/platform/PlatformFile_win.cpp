@@ -61,8 +61,10 @@ private:
 
 const UserSid &userSid()
 {
-    static const UserSid sid;
-    return sid;
+    // Never destroyed: the library's teardown, after static destructors have
+    // run, still makes folders and opens files for what waits.
+    static const UserSid *const sid = new UserSid;
+    return *sid;
 }
 
 // Security attributes whose DACL grants the current user alone, not
