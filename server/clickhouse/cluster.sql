@@ -8,3 +8,8 @@
 -- the same shard, where ReplacingMergeTree and FINAL count it once.
 CREATE TABLE IF NOT EXISTS ubc.records AS ubc.records_local
 ENGINE = Distributed(ubc_cluster, ubc, records_local, cityHash64(gid));
+
+-- Each server keeps the upload losses that reach it (schema.sql's
+-- ubc.upload_losses); this table reads them all.
+CREATE TABLE IF NOT EXISTS ubc.upload_losses_all AS ubc.upload_losses
+ENGINE = Distributed(ubc_cluster, ubc, upload_losses, cityHash64(gid));
