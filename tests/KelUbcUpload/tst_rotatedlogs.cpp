@@ -38,12 +38,10 @@ QByteArray lines(const QString &session, int first, int count, int size = 0)
     record.sessionid = session;
     record.fncode = QStringLiteral("210101");
     record.fnname = QStringLiteral("wall");
-    record.trigertime = QStringLiteral("2026-12-05T16:02:11.347+08:00");
+    record.prjtext = QString(qMax(0, size - 600), QLatin1Char('p'));
     QByteArray text;
-    for (int seq = first; seq < first + count; ++seq) {
-        record.prjtext = QString(qMax(0, size - 600), QLatin1Char('p'));
+    for (int seq = first; seq < first + count; ++seq)
         text += RuvUbc::toJsonLine(record, quint64(seq));
-    }
     return text;
 }
 
