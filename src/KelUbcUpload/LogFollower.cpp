@@ -47,7 +47,7 @@ void LogFollower::open()
     for (const RotatedLogs::File &file : RotatedLogs::list(m_path)) {
         FileId id;
         if (PlatformFile::pathId(PlatformFile::nativePath(file.path), &id) && !m_passedOver.contains(id)
-            && std::none_of(m_finished.cbegin(), m_finished.cend(), [&id](const Finished &f) { return f.id == id; })) {
+            && !isFinished(id)) {
             m_rotated = true;
             m_openPath = file.path;
             break;
@@ -174,6 +174,11 @@ void LogFollower::finishFile()
         m_finished.append({m_id, m_openPath, m_lastSize, m_grewAtMs});
     m_movedOn = true;
     close();
+}
+
+bool LogFollower::isFinished(const FileId &id) const
+{
+    return std::any_of(m_finished.cbegin(), m_finished.cend(), [&id](const Finished &f) { return f.id == id; });
 }
 
 void LogFollower::removeDone(qint64 msecs)

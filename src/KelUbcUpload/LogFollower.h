@@ -38,6 +38,8 @@ public:
     // (a writer that has not yet noticed a rotation appends to the renamed
     // file for a moment). One that grew is read again after the newer ones.
     void removeDone(qint64 msecs);
+    // Finished and waiting to be removed.
+    bool isFinished(const FileId &id) const;
 
     bool isReplaced() const { return m_replaced; }
     qint64 confirmed() const { return m_confirmed; }

@@ -65,7 +65,9 @@ void UploadWorker::scan()
     m_rotatedWaiting = 0;
     QHash<QString, QPair<qint64, quint64>> counted;
     for (const RotatedLogs::File &file : RotatedLogs::list(m_settings.logPath)) {
-        if (!isOpenFile(file.path))
+        FileId id;
+        if (PlatformFile::pathId(PlatformFile::nativePath(file.path), &id) && !(m_log.isOpen() && id == m_log.fileId())
+            && !m_log.isFinished(id))
             m_rotatedWaiting += lineCount(file);
         if (m_lineCounts.contains(file.path))
             counted.insert(file.path, m_lineCounts.value(file.path));
