@@ -48,9 +48,3 @@ QString RotatedLogs::nextPath(const QString &logPath)
     const QVector<File> files = list(logPath);
     return logPath + QLatin1Char('.') + QString::number(files.isEmpty() ? 1 : files.last().number + 1);
 }
-
-bool RotatedLogs::isRotated(const QString &logPath, const QString &path)
-{
-    const QFileInfo log(logPath), file(path);
-    return log.absolutePath() == file.absolutePath() && numberAfter(file.fileName(), log.fileName()) != 0;
-}

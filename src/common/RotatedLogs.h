@@ -22,8 +22,6 @@ public:
     static QVector<File> list(const QString &logPath);
     // The name the log takes when it is rotated now: one above the newest.
     static QString nextPath(const QString &logPath);
-    // Whether path is one of logPath's numbered files.
-    static bool isRotated(const QString &logPath, const QString &path);
 };
 
 #endif // ROTATEDLOGS_H

@@ -59,7 +59,7 @@ private slots:
     {
         const QString log = m_dir.filePath(QStringLiteral("one/records.jsonl"));
         RuvUbc *ruv = RuvUbc::instance();
-        QCOMPARE(ruv->maxLogFileBytes(), RuvUbc::DefaultMaxLogFileBytes);
+        QCOMPARE(ruv->maxLogFileBytes(), qint64(RuvUbc::DefaultMaxLogFileBytes));
         ruv->setLogFilePath(log);
         ruv->setMaxLogFileBytes(10000);
         UbcDataProtocol record;
