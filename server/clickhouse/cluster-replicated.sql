@@ -3,9 +3,9 @@
 -- <internal_replication>true</internal_replication>; macros {shard} and
 -- {replica} and the ZooKeeper servers in each server's config.d, as in
 -- replica.xml). On every server, first schema.sql with its tables named
--- ubc.records_local and ubc.coded_events_local and made replicated (each
--- under the ZooKeeper path /clickhouse/tables/{shard}/ubc/<its name>), then
--- this file:
+-- ubc.records_local, ubc.coded_events_local and ubc.upload_losses_local,
+-- made replicated (each under the ZooKeeper path
+-- /clickhouse/tables/{shard}/ubc/<its name>), then this file:
 --   sed -e '/^CREATE TABLE IF NOT EXISTS ubc\.[a-z_]*$/{s/$/_local/;h}' \
 --       -e "/^ENGINE = ReplacingMergeTree$/{G;s|^ENGINE = ReplacingMergeTree\nCREATE TABLE IF NOT EXISTS ubc\.\(.*\)$|ENGINE = ReplicatedReplacingMergeTree('/clickhouse/tables/{shard}/ubc/\1', '{replica}')|}" schema.sql
 -- A part written on one replica is fetched by the other through the
@@ -18,6 +18,9 @@ ENGINE = Distributed(ubc_cluster, ubc, records_local, cityHash64(gid));
 
 CREATE TABLE IF NOT EXISTS ubc.coded_events AS ubc.coded_events_local
 ENGINE = Distributed(ubc_cluster, ubc, coded_events_local, cityHash64(gid));
+
+CREATE TABLE IF NOT EXISTS ubc.upload_losses AS ubc.upload_losses_local
+ENGINE = Distributed(ubc_cluster, ubc, upload_losses_local, cityHash64(gid));
 
 CREATE TABLE IF NOT EXISTS ubc.erasure_requests
 (

@@ -59,3 +59,20 @@ CREATE TABLE IF NOT EXISTS ubc.coded_events
 ENGINE = ReplacingMergeTree
 PARTITION BY toYYYYMM(time)
 ORDER BY (sessionid, seq);
+
+-- What the desktops' uploaders lost on the way, one row per kind and report:
+-- records dropped from the log's queue ('queue_dropped'), lines set aside as
+-- not records ('set_aside'), numbered log files removed unsent while upload
+-- was off ('rotated_unsent'). lossid is random per row and kept until the
+-- row is confirmed, so a row sent twice folds into one.
+CREATE TABLE IF NOT EXISTS ubc.upload_losses
+(
+    gid String,
+    lossid UInt64,
+    reported DateTime,
+    kind String,
+    records UInt64
+)
+ENGINE = ReplacingMergeTree
+PARTITION BY toYYYYMM(reported)
+ORDER BY (gid, lossid, kind);

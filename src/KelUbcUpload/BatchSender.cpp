@@ -123,15 +123,22 @@ void BatchSender::send()
     if (!allowed())
         return;
     const Range range = m_ranges.first();
-    QByteArray body = m_batch->body(range.first, range.end);
+    m_reply = post(m_settings.table, QString(), m_batch->body(range.first, range.end));
+    connect(m_reply, &QNetworkReply::finished, this, &BatchSender::replyFinished);
+}
 
+QNetworkReply *BatchSender::post(const QString &table, const QString &route, QByteArray body)
+{
     QUrl url = m_settings.url;
     // A bare ClickHouse server is told what to do with the rows; any other
-    // address (the gateway's /v1/records or /v1/coded-events) knows that itself.
+    // address (the gateway's /v1/records or /v1/coded-events) knows that
+    // itself, and the gateway's other routes sit beside it.
     const bool bareServer = url.path().isEmpty() || url.path() == QLatin1String("/");
+    if (!bareServer && !route.isEmpty())
+        url = url.resolved(QUrl(route));
     QUrlQuery query(url);
     if (bareServer)
-        query.addQueryItem(QStringLiteral("query"), QStringLiteral("INSERT INTO %1 FORMAT JSONEachRow").arg(m_settings.table));
+        query.addQueryItem(QStringLiteral("query"), QStringLiteral("INSERT INTO %1 FORMAT JSONEachRow").arg(table));
     QNetworkRequest request;
     if (m_settings.gzip) {
         if (bareServer)
@@ -151,8 +158,13 @@ void BatchSender::send()
     if (!m_settings.headerName.isEmpty())
         request.setRawHeader(m_settings.headerName, m_settings.headerValue);
     request.setTransferTimeout(kRequestTimeout);
-    m_reply = m_net->post(request, body);
-    connect(m_reply, &QNetworkReply::finished, this, &BatchSender::replyFinished);
+    return m_net->post(request, body);
+}
+
+bool BatchSender::isStored(QNetworkReply *reply)
+{
+    return reply->error() == QNetworkReply::NoError
+           && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200 && fromStore(reply);
 }
 
 void BatchSender::replyFinished()

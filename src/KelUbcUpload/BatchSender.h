@@ -35,6 +35,13 @@ public:
     // Forgets the batch, aborting a request that is out.
     void drop();
 
+    // Posts rows for table: to the gateway's route beside the records' one
+    // (a relative address, e.g. "upload-losses"), or to a bare server as an
+    // insert. The reply is the caller's.
+    QNetworkReply *post(const QString &table, const QString &route, QByteArray body);
+    // The store's own answer that it has the rows.
+    static bool isStored(QNetworkReply *reply);
+
 Q_SIGNALS:
     // Rows [first, end) delivered, or one row refused by the store (why
     // says how); last: nothing of the batch is left.

@@ -108,6 +108,11 @@ void KelUbcUploader::setMaxBatchAge(int msecs)
     d->settings.maxBatchAge = qMax(msecs, 0);
 }
 
+void KelUbcUploader::setMaxKeptBytes(qint64 bytes)
+{
+    d->settings.maxKeptBytes = qMax<qint64>(bytes, 0);
+}
+
 void KelUbcUploader::setPollInterval(int msecs)
 {
     d->settings.pollInterval = qMax(msecs, 1);

@@ -51,6 +51,17 @@ class KelUbcUploaderPrivate;
 // file of its own beside it, into ubc.coded_events: a bare ClickHouse server
 // is told that table, a gateway address gets its sibling path (/v1/records
 // -> /v1/coded-events).
+//
+// The log's numbered files (RuvUbc rotates the log by size) are read first,
+// oldest first, and each is removed once the store confirmed all of it and
+// no writer has added to it for a few seconds. While upload is off (no
+// consent, or collection off), the numbered files are kept to at most
+// setMaxKeptBytes() in all, the oldest removed first; their records are
+// counted as lost, with one warning. The uploader's own losses (records
+// RuvUbc dropped from its queue, lines set aside, numbered files removed
+// unsent) are kept beside the log (log path + ".losses") and sent to the
+// store's ubc.upload_losses (the gateway's /v1/upload-losses, beside
+// /v1/records) once upload works.
 class KELUBCUPLOAD_EXPORT KelUbcUploader : public QObject
 {
     Q_OBJECT
@@ -68,7 +79,9 @@ public:
     void setLogFilePath(const QString &path);   // default: RuvUbc's primary file at start()
     QString logFilePath() const;
     void setMaxBatchBytes(int bytes);           // log bytes per request, default 8 MiB (~0.6 MiB gzipped)
-    void setMaxBatchAge(int msecs);             // oldest unsent line waits at most this, default 30 s
+    void setMaxBatchAge(int msecs);             // oldest unsent line waits at most this, default 5 min
+                                                // (the first batch of a run: a random part of it, from half)
+    void setMaxKeptBytes(qint64 bytes);         // numbered log files kept while upload is off, default 64 MiB
     void setPollInterval(int msecs);            // how often the log is looked at, default 1 s
     void setRetryDelays(int firstMsecs, int maxMsecs); // backoff, default 1 s doubling to 5 min
     void setCompression(bool gzip);             // gzip request bodies, default on

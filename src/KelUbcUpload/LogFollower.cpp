@@ -4,11 +4,13 @@
 #include "UploadLogging.h"
 
 #include <LogSink.h>
+#include <RotatedLogs.h>
 
 #include <QtCore/QFile>
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -40,7 +42,19 @@ QByteArray LogFollower::read(qint64 start, qint64 end) const
 
 void LogFollower::open()
 {
-    if (!m_file.openRead(PlatformFile::nativePath(m_path), PlatformFile::FollowLinks))
+    m_rotated = false;
+    m_openPath = m_path;
+    for (const RotatedLogs::File &file : RotatedLogs::list(m_path)) {
+        FileId id;
+        if (PlatformFile::pathId(PlatformFile::nativePath(file.path), &id) && !m_passedOver.contains(id)
+            && !isFinished(id)) {
+            m_rotated = true;
+            m_openPath = file.path;
+            break;
+        }
+    }
+    if (!m_file.openRead(PlatformFile::nativePath(m_openPath),
+                         m_rotated ? PlatformFile::RefuseLinks : PlatformFile::FollowLinks))
         return;
     PlatformFile::Status st;
     if (!m_file.status(&st)) {
@@ -48,7 +62,8 @@ void LogFollower::open()
         return;
     }
     m_id = st.id;
-    m_replaced = false;
+    m_replaced = m_rotated;
+    m_lastSize = -1;
     QByteArray text;
     QString why;
     LogCursor cursor;
@@ -63,9 +78,11 @@ void LogFollower::open()
     } else if (cursor.device == m_id.dev && cursor.inode == m_id.ino && cursor.offset <= st.size
                && cursor.checksum == prefixChecksum(qMin(cursor.offset, LogCursor::PrefixBytes))) {
         offset = cursor.offset;
-    } else {
+    } else if (!m_movedOn) {
+        // After a numbered file was done this is no news.
         qCInfo(lcUpload, "the log is not the file the cursor names; reading it from its start");
     }
+    m_movedOn = false;
     startOver(offset);
 }
 
@@ -115,11 +132,16 @@ bool LogFollower::scan()
     if (!m_file.isOpen())
         return false;
     FileId atPath;
-    if (!PlatformFile::pathId(PlatformFile::nativePath(m_path), &atPath, PlatformFile::FollowLinks) || !(atPath == m_id))
+    if (!m_rotated
+        && (!PlatformFile::pathId(PlatformFile::nativePath(m_path), &atPath, PlatformFile::FollowLinks) || !(atPath == m_id)))
         m_replaced = true;
     PlatformFile::Status st;
     if (!m_file.status(&st))
         return startedOver;
+    if (st.size != m_lastSize) {
+        m_lastSize = st.size;
+        m_grewAtMs = LogSink::nowMs();
+    }
     if (st.size < m_scanOffset || prefixChanged()) {
         qCInfo(lcUpload, "the log was cut short or rewritten in place; reading it from its start");
         startOver(0);
@@ -144,6 +166,39 @@ bool LogFollower::scan()
     }
     extendPrefix();
     return startedOver;
+}
+
+void LogFollower::finishFile()
+{
+    if (m_rotated)
+        m_finished.append({m_id, m_openPath, m_lastSize, m_grewAtMs});
+    m_movedOn = true;
+    close();
+}
+
+bool LogFollower::isFinished(const FileId &id) const
+{
+    return std::any_of(m_finished.cbegin(), m_finished.cend(), [&id](const Finished &f) { return f.id == id; });
+}
+
+void LogFollower::removeDone(qint64 msecs)
+{
+    const qint64 now = LogSink::nowMs();
+    for (int i = m_finished.size() - 1; i >= 0; --i) {
+        Finished &done = m_finished[i];
+        FileId id;
+        qint64 size = 0;
+        const bool named = PlatformFile::pathId(PlatformFile::nativePath(done.path), &id, PlatformFile::RefuseLinks, &size)
+                           && id == done.id;
+        if (named && size == done.size && now - done.grewAtMs < msecs)
+            continue;
+        if (named && size == done.size && !QFile::remove(done.path)) {
+            qCWarning(lcUpload, "cannot remove %s, which is uploaded; passing over it", qPrintable(done.path));
+            m_passedOver.append(done.id);
+        }
+        // Removed, gone, or grown: then it is read again, from its start.
+        m_finished.removeAt(i);
+    }
 }
 
 void LogFollower::advance(qint64 offset, int lines)

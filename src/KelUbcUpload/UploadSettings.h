@@ -24,7 +24,8 @@ struct UploadSettings
     // thread, which alone uses it.
     std::shared_ptr<const PathDigester> paths;
     int maxBatchBytes = 8 << 20;
-    int maxBatchAge = 30000;
+    int maxBatchAge = 300000;
+    qint64 maxKeptBytes = qint64(64) << 20;
     int pollInterval = 1000;
     int firstRetryDelay = 1000;
     int maxRetryDelay = 300000;
@@ -37,6 +38,7 @@ struct UploadStatus
     QAtomicInteger<quint64> confirmed;
     QAtomicInteger<quint64> waiting;
     QAtomicInteger<quint64> rejected;
+    quint64 droppedSeen = 0; // RuvUbc's dropped records already counted; the uploader's thread only
     QAtomicInt consent;
     mutable QMutex mutex;
     QString lastError; // guarded by mutex

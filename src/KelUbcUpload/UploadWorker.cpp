@@ -6,10 +6,27 @@
 #include "ThreadPriority.h"
 #include "UploadLogging.h"
 
+#include <RuvUbc.h>
+
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QRandomGenerator>
 #include <QtCore/QSemaphore>
 #include <QtCore/QTimer>
+#include <QtNetwork/QNetworkReply>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcUpload, "kelubc.upload")
+
+namespace {
+
+// A numbered file is removed only once it has not grown for this long: a
+// writer in another process notices a rotation within a second and may
+// append to the renamed file until then.
+constexpr qint64 kQuietMs = 5000;
+
+} // namespace
 
 UploadWorker::UploadWorker(const UploadSettings &settings, UploadStatus *status)
     : m_settings(settings)
@@ -19,6 +36,8 @@ UploadWorker::UploadWorker(const UploadSettings &settings, UploadStatus *status)
     , m_log(settings.logPath)
     , m_builder(m_log, *m_writer)
     , m_deadLetters(settings.logPath + QStringLiteral(".rejected"), status)
+    , m_batchAge(settings.maxBatchAge / 2 + int(QRandomGenerator::global()->bounded(settings.maxBatchAge / 2 + 1)))
+    , m_losses(settings.logPath + QStringLiteral(".losses"))
 {
     m_writer->setPathDigester(settings.paths.get());
 }
@@ -48,20 +67,160 @@ void UploadWorker::scan()
         m_next = UploadBatch();
         m_builder.restart(m_log.confirmed());
     }
+    m_rotatedWaiting = 0;
+    QHash<QString, QPair<qint64, quint64>> counted;
+    for (const RotatedLogs::File &file : RotatedLogs::list(m_settings.logPath)) {
+        FileId id;
+        if (PlatformFile::pathId(PlatformFile::nativePath(file.path), &id) && !(m_log.isOpen() && id == m_log.fileId())
+            && !m_log.isFinished(id))
+            m_rotatedWaiting += lineCount(file);
+        if (m_lineCounts.contains(file.path))
+            counted.insert(file.path, m_lineCounts.value(file.path));
+    }
+    m_lineCounts.swap(counted); // removed files are forgotten
     updateWaiting();
 }
 
 void UploadWorker::poll()
 {
+    countQueueDrops();
     scan();
-    // A replaced log: the old file's lines go first, then the new file.
-    if (m_log.isReplaced() && m_log.isOpen() && !m_sender->hasBatch() && m_current.isEmpty() && m_next.isEmpty()
-        && m_log.confirmed() == m_log.completeEnd()) {
-        m_log.close();
-        scan();
-    }
+    if (!m_sender->allowed())
+        keepUnderCap();
+    moveOn();
+    m_log.removeDone(kQuietMs);
     sendNext();
+    sendLosses();
     checkFinished();
+}
+
+// A replaced log: the old file's lines go first, then the new file's. A
+// numbered file that is done is removed once no writer adds to it.
+void UploadWorker::moveOn()
+{
+    if (!m_log.isReplaced() || !m_log.isOpen() || m_sender->hasBatch() || !m_current.isEmpty() || !m_next.isEmpty()
+        || m_log.confirmed() != m_log.completeEnd())
+        return;
+    m_log.finishFile();
+    scan();
+}
+
+bool UploadWorker::isOpenFile(const QString &path) const
+{
+    FileId id;
+    return m_log.isOpen() && PlatformFile::pathId(PlatformFile::nativePath(path), &id) && id == m_log.fileId();
+}
+
+quint64 UploadWorker::lineCount(const RotatedLogs::File &file)
+{
+    const auto known = m_lineCounts.constFind(file.path);
+    if (known != m_lineCounts.cend() && known->first == file.size)
+        return known->second;
+    PlatformFile reader;
+    quint64 lines = 0;
+    if (reader.openRead(PlatformFile::nativePath(file.path))) {
+        QByteArray buffer(1 << 20, Qt::Uninitialized);
+        qint64 offset = 0, got;
+        while ((got = reader.readAt(buffer.data(), buffer.size(), offset)) > 0) {
+            lines += quint64(std::count(buffer.constData(), buffer.constData() + got, '\n'));
+            offset += got;
+        }
+    }
+    m_lineCounts.insert(file.path, {file.size, lines});
+    return lines;
+}
+
+// Upload off: the numbered files, oldest first, go until the rest fits.
+void UploadWorker::keepUnderCap()
+{
+    const QVector<RotatedLogs::File> files = RotatedLogs::list(m_settings.logPath);
+    qint64 total = 0;
+    for (const RotatedLogs::File &file : files)
+        total += file.size;
+    for (const RotatedLogs::File &file : files) {
+        if (total <= m_settings.maxKeptBytes)
+            break;
+        quint64 lines;
+        if (isOpenFile(file.path)) {
+            if (m_sender->isBusy()) // a request of it is out: after its answer
+                break;
+            m_sender->drop();
+            m_current = UploadBatch();
+            m_next = UploadBatch();
+            lines = m_log.waitingLines();
+            m_log.close();
+        } else {
+            lines = lineCount(file);
+        }
+        if (!QFile::remove(file.path)) {
+            qCWarning(lcUpload, "cannot remove %s to keep the numbered logs under %lld bytes", qPrintable(file.path),
+                      m_settings.maxKeptBytes);
+            break;
+        }
+        m_lineCounts.remove(file.path);
+        total -= file.size;
+        m_losses.add(UploadLosses::RotatedUnsent, lines);
+        if (!m_warnedCap)
+            qCWarning(lcUpload, "upload is off and the numbered logs passed %lld bytes: removed %s with %llu records "
+                      "never sent; further removals are counted, not warned about",
+                      m_settings.maxKeptBytes, qPrintable(file.path), lines);
+        m_warnedCap = true;
+    }
+    if (!m_log.isOpen())
+        scan();
+}
+
+// Records RuvUbc dropped from its queue for this log (it can drop only in
+// the process that writes it).
+void UploadWorker::countQueueDrops()
+{
+    RuvUbc *log = RuvUbc::instance();
+    if (!log || QFileInfo(log->logFilePath()).absoluteFilePath() != QFileInfo(m_settings.logPath).absoluteFilePath())
+        return;
+    const quint64 dropped = log->droppedRecords();
+    if (dropped > m_status->droppedSeen)
+        m_losses.add(UploadLosses::QueueDropped, dropped - m_status->droppedSeen);
+    m_status->droppedSeen = dropped;
+}
+
+void UploadWorker::setAside(const QByteArray &lines, int count, const QString &why)
+{
+    m_deadLetters.add(lines, count, why);
+    m_losses.add(UploadLosses::SetAside, quint64(count));
+}
+
+// One report at a time, between batches, with the records' backoff.
+void UploadWorker::sendLosses()
+{
+    if (m_lossReply || m_losses.isEmpty() || m_sender->isBusy() || m_sender->hasBatch() || !m_sender->allowed())
+        return;
+    if (m_lossFailures
+        && m_lossFailedAt.elapsed() < qMin<qint64>(qint64(m_settings.firstRetryDelay) << qMin(m_lossFailures - 1, 20),
+                                                   m_settings.maxRetryDelay))
+        return;
+    UbcDataProtocol record;
+    RuvUbc::instance()->initUbcDataProtocol(record);
+    m_lossReply = m_sender->post(QStringLiteral("ubc.upload_losses"), QStringLiteral("upload-losses"),
+                                 m_losses.reportRows(record.gid));
+    connect(m_lossReply, &QNetworkReply::finished, this, &UploadWorker::lossReplyFinished);
+}
+
+void UploadWorker::lossReplyFinished()
+{
+    QNetworkReply *reply = m_lossReply;
+    m_lossReply = nullptr;
+    if (!reply)
+        return;
+    reply->deleteLater();
+    if (BatchSender::isStored(reply)) {
+        m_losses.reported();
+        m_lossFailures = 0;
+        return;
+    }
+    if (m_lossFailures++ == 0)
+        qCWarning(lcUpload, "the report of upload losses was not stored (%s); retrying with backoff",
+                  qPrintable(reply->errorString()));
+    m_lossFailedAt.start();
 }
 
 bool UploadWorker::build(UploadBatch &batch)
@@ -69,7 +228,7 @@ bool UploadWorker::build(UploadBatch &batch)
     const bool built = m_builder.build(batch, m_settings.maxBatchBytes);
     int count = 0;
     const QByteArray refused = m_builder.takeRefused(&count);
-    m_deadLetters.add(refused, count, m_settings.journal ? QStringLiteral("not coded events") : QStringLiteral("not record lines"));
+    setAside(refused, count, m_settings.journal ? QStringLiteral("not coded events") : QStringLiteral("not record lines"));
     return built;
 }
 
@@ -94,10 +253,11 @@ void UploadWorker::sendNext()
             if (!m_unsentSince.isValid())
                 m_unsentSince.start();
             const bool due = m_finishDone || m_log.isReplaced() || unsent >= m_settings.maxBatchBytes
-                             || m_unsentSince.elapsed() >= m_settings.maxBatchAge;
+                             || m_unsentSince.elapsed() >= m_batchAge;
             if (!due)
                 return;
             m_unsentSince.invalidate();
+            m_batchAge = m_settings.maxBatchAge;
             if (!build(m_current))
                 return;
         }
@@ -117,7 +277,7 @@ void UploadWorker::sendNext()
 void UploadWorker::rangeDone(int first, int end, bool delivered, const QString &why, bool last)
 {
     if (!delivered)
-        m_deadLetters.add(m_log.read(m_current.rowFileStart.at(first), m_current.rowFileEnd.at(first)), 1, why);
+        setAside(m_log.read(m_current.rowFileStart.at(first), m_current.rowFileEnd.at(first)), 1, why);
     const int rows = delivered ? end - first : 0;
     if (last) {
         commit(m_current.fileEnd, m_current.lines - m_currentDoneLines, rows);
@@ -140,7 +300,7 @@ void UploadWorker::commit(qint64 fileEnd, int lines, int rows)
 
 void UploadWorker::updateWaiting()
 {
-    const quint64 waiting = m_log.waitingLines();
+    const quint64 waiting = m_log.waitingLines() + m_rotatedWaiting;
     if (m_status->waiting.fetchAndStoreRelaxed(waiting) != waiting)
         emit statusChanged();
 }

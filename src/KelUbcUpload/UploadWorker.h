@@ -5,20 +5,26 @@
 #include "DeadLetters.h"
 #include "LogFollower.h"
 #include "UploadBatch.h"
+#include "UploadLosses.h"
 #include "UploadSettings.h"
 
+#include <RotatedLogs.h>
+
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QHash>
 #include <QtCore/QObject>
 
 #include <memory>
 
 class BatchSender;
+class QNetworkReply;
 class QSemaphore;
 class QTimer;
 
 // Lives in the uploader's thread: follows one file (the behaviour log or the
 // helper's journal), builds batches, has them sent and moves the cursor
-// after each confirmation.
+// after each confirmation; removes the numbered files that are done, keeps
+// them under the cap while upload is off, and reports the losses.
 class UploadWorker : public QObject
 {
     Q_OBJECT
@@ -42,6 +48,14 @@ private:
     void rangeDone(int first, int end, bool delivered, const QString &why, bool last);
     void commit(qint64 fileEnd, int lines, int rows);
     void updateWaiting();
+    void moveOn();
+    bool isOpenFile(const QString &path) const;
+    quint64 lineCount(const RotatedLogs::File &file);
+    void keepUnderCap();
+    void countQueueDrops();
+    void setAside(const QByteArray &lines, int count, const QString &why);
+    void sendLosses();
+    void lossReplyFinished();
     void checkFinished();
     void releaseFinish();
 
@@ -57,6 +71,14 @@ private:
     UploadBatch m_current, m_next;
     int m_currentDoneLines = 0; // lines of m_current already past the cursor
     QElapsedTimer m_unsentSince;
+    int m_batchAge; // the first batch's is random, so desktops started together do not send together
+    quint64 m_rotatedWaiting = 0; // lines of the numbered files not open
+    QHash<QString, QPair<qint64, quint64>> m_lineCounts; // numbered file: size and lines, as last counted
+    bool m_warnedCap = false;
+    UploadLosses m_losses;
+    QNetworkReply *m_lossReply = nullptr;
+    QElapsedTimer m_lossFailedAt;
+    int m_lossFailures = 0;
     QSemaphore *m_finishDone = nullptr;
 };
 

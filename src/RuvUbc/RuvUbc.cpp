@@ -109,6 +109,8 @@ int RuvUbc::queuedRecords() const { return d->queued(); }
 quint64 RuvUbc::droppedRecords() const { return d->dropped(); }
 bool RuvUbc::flush() { return d->flush(); }
 void RuvUbc::setMaxQueuedBytes(qint64 bytes) { d->setMaxQueuedBytes(bytes); }
+void RuvUbc::setMaxLogFileBytes(qint64 bytes) { d->setMaxFileBytes(bytes); }
+qint64 RuvUbc::maxLogFileBytes() const { return d->maxFileBytes(); }
 qint64 RuvUbc::maxQueuedBytes() const { return d->maxQueuedBytes(); }
 
 int RuvUbc::addListener(Listener listener) { return d->addListener(std::move(listener)); }

@@ -1,6 +1,7 @@
 #include "RuvUbcPrivate.h"
 
 #include "JsonLineWriter.h"
+#include "RotatedLogs.h"
 #include "platform/PlatformTime.h"
 #include "platform/ThreadSlot.h"
 
@@ -142,17 +143,22 @@ bool RuvUbcPrivate::eraseFiles()
 {
     QMutexLocker lock(&m_mutex);
     bool gone = true;
-    const auto erase = [&gone, this](std::unique_ptr<LogSink> &sink, const QString &path) {
-        sink = makeSink(path); // the old sink closes its descriptor
+    const auto remove = [&gone](const QString &path) {
         if (!QFile::remove(path) && QFileInfo::exists(path)) {
             gone = false;
             qCWarning(lcRuvUbc, "RuvUbc: could not erase %s", qUtf8Printable(path));
         }
     };
+    // Each old sink closes its descriptor as a new one takes its place.
     const QString primary = m_primary ? m_primary->path() : configuredPrimaryPath();
-    erase(m_primary, primary);
-    for (auto &mirror : m_mirrors)
-        erase(mirror, mirror->path());
+    m_primary = makePrimarySink(primary);
+    remove(primary);
+    for (const RotatedLogs::File &file : RotatedLogs::list(primary))
+        remove(file.path);
+    for (auto &mirror : m_mirrors) {
+        mirror = makeSink(mirror->path());
+        remove(mirror->path());
+    }
     return gone;
 }
 
@@ -161,10 +167,17 @@ std::unique_ptr<LogSink> RuvUbcPrivate::makeSink(const QString &path) const
     return std::make_unique<LogSink>(path, RuvUbc::MaxQueuedRecords, m_maxQueuedBytes);
 }
 
+std::unique_ptr<LogSink> RuvUbcPrivate::makePrimarySink(const QString &path) const
+{
+    auto sink = makeSink(path);
+    sink->setMaxFileBytes(m_maxFileBytes);
+    return sink;
+}
+
 LogSink *RuvUbcPrivate::primarySink()
 {
     if (!m_primary)
-        m_primary = makeSink(configuredPrimaryPath());
+        m_primary = makePrimarySink(configuredPrimaryPath());
     return m_primary.get();
 }
 
@@ -267,7 +280,7 @@ void RuvUbcPrivate::setPrimaryPath(const QString &path)
     const QString target = configuredPrimaryPath();
     if (target == m_primary->path())
         return;
-    auto sink = makeSink(target);
+    auto sink = makePrimarySink(target);
     sink->adoptQueue(*m_primary);
     m_primary = std::move(sink);
 }
@@ -342,6 +355,20 @@ qint64 RuvUbcPrivate::maxQueuedBytes() const
 {
     QMutexLocker lock(&m_mutex);
     return m_maxQueuedBytes;
+}
+
+void RuvUbcPrivate::setMaxFileBytes(qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_maxFileBytes = qMax<qint64>(0, bytes);
+    if (m_primary)
+        m_primary->setMaxFileBytes(m_maxFileBytes);
+}
+
+qint64 RuvUbcPrivate::maxFileBytes() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_maxFileBytes;
 }
 
 void RuvUbcPrivate::flushAtExit()

@@ -33,6 +33,8 @@ public:
     bool flush();
     void setMaxQueuedBytes(qint64 bytes);
     qint64 maxQueuedBytes() const;
+    void setMaxFileBytes(qint64 bytes);
+    qint64 maxFileBytes() const;
     // One more try of every queue that waits, whatever the retry gap, then
     // one warning counting what still cannot be written;
     // at application quit and at the library's teardown.
@@ -65,6 +67,7 @@ public:
 private:
     LogSink *primarySink();
     std::unique_ptr<LogSink> makeSink(const QString &path) const;
+    std::unique_ptr<LogSink> makePrimarySink(const QString &path) const;
     // The primary file's path as set, or the default; m_mutex held.
     QString configuredPrimaryPath() const;
     // The primary, if made, then the mirrors; m_mutex held.
@@ -88,6 +91,7 @@ private:
     std::unique_ptr<LogSink> m_primary;
     std::vector<std::unique_ptr<LogSink>> m_mirrors;
     qint64 m_maxQueuedBytes = RuvUbc::DefaultMaxQueuedBytes;
+    qint64 m_maxFileBytes = RuvUbc::DefaultMaxLogFileBytes; // the primary's only
     int m_reportedAtExit = 0; // records the exit warning counted
 
     // Copied on change, so a call can run the list without holding the lock.

@@ -1,5 +1,7 @@
 #include "LogSink.h"
 
+#include "RotatedLogs.h"
+
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QLoggingCategory>
@@ -85,8 +87,9 @@ bool LogSink::ensureOpen()
     // Whoever cut the last line short (a full disk here, or a process
     // killed mid-write, this one in an earlier run or another), the next
     // line must not be glued to it.
-    m_torn = st.size > 0 && !endsWithNewline(st.size);
     m_id = st.id;
+    m_torn = st.size > 0 && !endsWithNewline(st.size);
+    m_size = st.size;
     m_sinceCheck = 0;
     return true;
 }
@@ -103,7 +106,12 @@ bool LogSink::endsWithNewline(qint64 size) const
     // The log handle is write-only; a file that cannot be read is taken
     // to be whole.
     PlatformFile reader;
+    PlatformFile::Status st;
     if (!reader.openRead(m_nativePath))
+        return true;
+    // The path may name another file by now (rotated meanwhile): its last
+    // byte says nothing about this one.
+    if (!reader.status(&st) || !(st.id == m_id))
         return true;
     char last = '\n';
     const bool got = reader.readAt(&last, 1, size - 1) == 1;
@@ -125,6 +133,7 @@ bool LogSink::writeLine(const char *line, int size)
     if (m_file.write(line, size)) {
         m_torn = false;
         ++m_sinceCheck;
+        m_size += size;
         return true;
     }
     // A short write on a file means no space left. Writing the rest later
@@ -203,8 +212,10 @@ void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
 {
     m_nextCheckMs = nowMs + kIntervalMs;
     FileId atPath;
-    if (PlatformFile::pathId(m_nativePath, &atPath) && atPath == m_id) {
+    qint64 size = 0;
+    if (PlatformFile::pathId(m_nativePath, &atPath, PlatformFile::RefuseLinks, &size) && atPath == m_id) {
         m_sinceCheck = 0;
+        m_size = qMax(m_size, size); // other writers' lines count too
         return;
     }
     // Moved, removed or replaced: the next line opens the path anew. Lines
@@ -232,11 +243,53 @@ bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, Si
             return false;
         }
     }
-    if (writeOrFail(line, size, nowMs, notes))
+    if (writeOrFail(line, size, nowMs, notes)) {
+        if (m_maxFileBytes > 0 && m_size >= m_maxFileBytes && nowMs >= m_nextRotateMs)
+            rotate(nowMs, notes);
         return true;
+    }
     if (keepLine)
         keep(line, size, notes);
     return false;
+}
+
+void LogSink::rotate(qint64 nowMs, SinkNotes &notes)
+{
+    PlatformFile lock;
+    if (!lock.openLock(PlatformFile::nativePath(m_path + QStringLiteral(".lock"))) || !lock.tryLock()) {
+        // Another writer is rotating (for the moment it takes): the next
+        // line tries again and then finds the path renamed. A lock file that
+        // cannot be made at all is tried again in a second.
+        if (!lock.isOpen())
+            m_nextRotateMs = nowMs + kIntervalMs;
+        return;
+    }
+    FileId atPath;
+    qint64 size = 0;
+    if (!PlatformFile::pathId(m_nativePath, &atPath, PlatformFile::RefuseLinks, &size) || !(atPath == m_id)) {
+        // Rotated by another writer (or moved away): the next line goes to
+        // the new file at the path.
+        m_sinceCheck = 0;
+        closeFile();
+        return;
+    }
+    if (size < m_maxFileBytes) {
+        m_size = size;
+        return;
+    }
+    QString why;
+    const QString target = RotatedLogs::nextPath(m_path);
+    if (!PlatformFile::renameNew(m_nativePath, PlatformFile::nativePath(target), &why)) {
+        if (!m_rotateFailing)
+            notes.append({QtWarningMsg, QStringLiteral("cannot rotate %1 to %2 (%3); it grows until it can")
+                                            .arg(m_path, target, why)});
+        m_rotateFailing = true;
+        m_nextRotateMs = nowMs + kIntervalMs;
+        return;
+    }
+    m_rotateFailing = false;
+    m_sinceCheck = 0;
+    closeFile();
 }
 
 bool LogSink::sync()

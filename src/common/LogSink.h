@@ -39,6 +39,14 @@ public:
     // before the once-a-second check noticed.
     quint64 dropped() const { return m_dropped; }
     void setMaxQueuedBytes(qint64 bytes);
+    // Rotation: once the file holds at least bytes, it is renamed to the
+    // next numbered file (RotatedLogs) and a new one started at the path; 0
+    // never. The size is known from this sink's own writes and the path's
+    // once-a-second check, so appending costs no extra call. Writers in
+    // other processes serialize the rename on a lock file beside the log
+    // (path + ".lock"); a writer that finds the path naming another file
+    // than its own reopens it.
+    void setMaxFileBytes(qint64 bytes) { m_maxFileBytes = bytes; }
 
     // Appends one line (newline included; several lines go as one) with one
     // write. When the file fails and keep is set, the line waits for a later
@@ -83,6 +91,7 @@ private:
     void trimQueue();
     void revalidate(qint64 nowMs, SinkNotes &notes);
     void closeFile();
+    void rotate(qint64 nowMs, SinkNotes &notes);
 
     const QString m_path;
     const QByteArray m_nativePath;
@@ -94,6 +103,10 @@ private:
     qint64 m_queuedBytes = 0;
     quint64 m_dropped = 0;
     quint64 m_sinceCheck = 0; // lines written since the path was last seen to hold the file
+    qint64 m_maxFileBytes = 0;
+    qint64 m_size = 0;         // of the open file, at least
+    qint64 m_nextRotateMs = 0; // after a failed rotation
+    bool m_rotateFailing = false; // warned; until a rotation succeeds
     QString m_lastError;
     const char *m_refusal = nullptr; // why an opened file was not taken, if it was not
     qint64 m_nextRetryMs = 0;

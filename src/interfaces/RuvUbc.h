@@ -71,6 +71,11 @@ class RuvUbcPrivate;
 // path; records written into a removed file in that second are counted in
 // droppedRecords() and warned about. A mirror that is the primary file or an
 // earlier mirror (same device and inode, by whatever path) is not written twice.
+// The primary file is rotated by size: once it holds maxLogFileBytes() it is
+// renamed to the next numbered file beside it (path.1, path.2, ...: a higher
+// number is newer) and a new file is started; other processes writing the
+// same file rename it under a lock file (path + ".lock") and reopen the path
+// within a second. The uploader reads and removes the numbered files.
 // Warnings and notes use the logging category "kelubc.ruvubc".
 class RUVUBC_EXPORT RuvUbc
 {
@@ -110,7 +115,7 @@ public:
     void setAttributeOverride(const QString &key, const QString &value);
     void clearAttributeOverride();
 
-    // Removes the primary file and every mirror, and forgets the records that
+    // Removes the primary file, its numbered files and every mirror, and forgets the records that
     // wait for them. Records logged at the same time, from any thread, land
     // either before the removal or in the new files. True when no file is left.
     bool eraseLogFiles();
@@ -136,6 +141,10 @@ public:
     static constexpr qint64 DefaultMaxQueuedBytes = qint64(4) << 20;
     void setMaxQueuedBytes(qint64 bytes);
     qint64 maxQueuedBytes() const;
+    // The primary file's size at which it is rotated; 0 never rotates.
+    static constexpr qint64 DefaultMaxLogFileBytes = qint64(16) << 20;
+    void setMaxLogFileBytes(qint64 bytes);
+    qint64 maxLogFileBytes() const;
     // Tries the waiting records again now and reopens files that were moved or
     // removed; true when nothing waits any more.
     bool flush();

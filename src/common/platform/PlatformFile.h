@@ -46,6 +46,9 @@ public:
     // fails instead of blocking.
     bool openAppend(const QByteArray &native);
     bool openRead(const QByteArray &native, Links links = RefuseLinks);
+    // A lock file beside a log: created for this user alone if missing,
+    // opened for reading and writing, never through a link.
+    bool openLock(const QByteArray &native);
     bool isOpen() const { return m_handle != Invalid; }
     void close();
 
@@ -57,13 +60,21 @@ public:
     qint64 readAt(char *data, qint64 size, qint64 offset);
     // What was written reaches the disk.
     bool sync();
+    // An exclusive lock on the whole open file, between processes; false at
+    // once when another holds it. Released by unlock() or close().
+    bool tryLock();
+    void unlock();
 
     // Why the last call failed.
     Failure failure() const { return m_failure; }
     QString errorString() const;
 
-    // The file at the path itself, or where a link there leads.
-    static bool pathId(const QByteArray &native, FileId *id, Links links = RefuseLinks);
+    // The file at the path itself, or where a link there leads; its size
+    // too when asked (the same call).
+    static bool pathId(const QByteArray &native, FileId *id, Links links = RefuseLinks, qint64 *size = nullptr);
+    // Renames a file, open or not, to a name that must not exist yet; the
+    // reason on failure.
+    static bool renameNew(const QByteArray &from, const QByteArray &to, QString *why);
     // Writes a new file of this user alone beside path, syncs it and renames
     // it over path (a link there is replaced, not followed): path holds the
     // old contents or the new, never a part. The reason on failure.

@@ -3,9 +3,11 @@
 #include <QtCore/QFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +71,30 @@ bool PlatformFile::openRead(const QByteArray &native, Links links)
     return true;
 }
 
+bool PlatformFile::openLock(const QByteArray &native)
+{
+    close();
+    const int fd = openNoFollow(native.constData(), O_RDWR | O_CREAT);
+    if (fd < 0)
+        return fail();
+    m_handle = fd;
+    return true;
+}
+
+bool PlatformFile::tryLock()
+{
+    int done;
+    do {
+        done = ::flock(int(m_handle), LOCK_EX | LOCK_NB);
+    } while (done != 0 && errno == EINTR);
+    return done == 0 || fail();
+}
+
+void PlatformFile::unlock()
+{
+    ::flock(int(m_handle), LOCK_UN);
+}
+
 void PlatformFile::close()
 {
     if (m_handle != Invalid) {
@@ -130,13 +156,39 @@ QString PlatformFile::errorString() const
     return QString::fromLocal8Bit(std::strerror(m_error));
 }
 
-bool PlatformFile::pathId(const QByteArray &native, FileId *id, Links links)
+bool PlatformFile::pathId(const QByteArray &native, FileId *id, Links links, qint64 *size)
 {
     struct stat st;
     if ((links == FollowLinks ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st)) != 0)
         return false;
     *id = {quint64(st.st_dev), quint64(st.st_ino)};
+    if (size)
+        *size = st.st_size;
     return true;
+}
+
+bool PlatformFile::renameNew(const QByteArray &from, const QByteArray &to, QString *why)
+{
+    int done = -1;
+#ifdef RENAME_NOREPLACE
+    done = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+    if (done != 0 && errno != EINVAL && errno != ENOSYS) {
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+#endif
+    if (done != 0) {
+        // No such call here, or not on this file system: the caller's lock
+        // keeps other writers from the name meanwhile.
+        struct stat st;
+        if (::lstat(to.constData(), &st) == 0)
+            errno = EEXIST;
+        else
+            done = ::rename(from.constData(), to.constData());
+    }
+    if (done != 0)
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+    return done == 0;
 }
 
 bool PlatformFile::replaceContents(const QString &path, const QByteArray &data, QString *why)

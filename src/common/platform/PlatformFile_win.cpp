@@ -173,6 +173,24 @@ bool PlatformFile::openRead(const QByteArray &native, Links links)
     return openHandle(native, GENERIC_READ | READ_CONTROL, OPEN_EXISTING, false, links);
 }
 
+bool PlatformFile::openLock(const QByteArray &native)
+{
+    return openHandle(native, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, true, RefuseLinks);
+}
+
+bool PlatformFile::tryLock()
+{
+    OVERLAPPED at = {};
+    return LockFileEx(toHandle(m_handle), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &at)
+           || fail();
+}
+
+void PlatformFile::unlock()
+{
+    OVERLAPPED at = {};
+    UnlockFileEx(toHandle(m_handle), 0, MAXDWORD, MAXDWORD, &at);
+}
+
 void PlatformFile::close()
 {
     if (m_handle != Invalid) {
@@ -247,7 +265,7 @@ QString PlatformFile::errorString() const
     return qt_error_string(m_error);
 }
 
-bool PlatformFile::pathId(const QByteArray &native, FileId *id, Links links)
+bool PlatformFile::pathId(const QByteArray &native, FileId *id, Links links, qint64 *size)
 {
     // FILE_FLAG_BACKUP_SEMANTICS lets a folder be opened too, as lstat would.
     HANDLE h = CreateFileW(wide(native), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
@@ -265,7 +283,19 @@ bool PlatformFile::pathId(const QByteArray &native, FileId *id, Links links)
     CloseHandle(h);
     if (ok)
         *id = {info.dwVolumeSerialNumber, (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    if (ok && size)
+        *size = qint64((quint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     return ok;
+}
+
+bool PlatformFile::renameNew(const QByteArray &from, const QByteArray &to, QString *why)
+{
+    // Without MOVEFILE_REPLACE_EXISTING: fails when the new name exists. Open
+    // handles share deletion, so the log moves while writers hold it.
+    if (MoveFileExW(wide(from), wide(to), MOVEFILE_WRITE_THROUGH))
+        return true;
+    *why = qt_error_string(int(GetLastError()));
+    return false;
 }
 
 bool PlatformFile::replaceContents(const QString &path, const QByteArray &data, QString *why)
