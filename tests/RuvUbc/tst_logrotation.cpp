@@ -114,10 +114,11 @@ private slots:
         // other's line is half in place starts on a line of its own.
         QCOMPARE(lines.size() - lines.count(QByteArray()), 2 * count);
         // A file renamed while the other writer waited for the lock (its
-        // holder descheduled) may hold more; most are about the size.
+        // holder descheduled), or before the other noticed the rename (up to
+        // a second on a busy machine), may hold more; most stay near the size.
         QVERIFY(sizes.size() > 10);
         std::sort(sizes.begin(), sizes.end());
-        QVERIFY2(sizes.at(sizes.size() / 2) < 2 * maxBytes, qPrintable(QString::number(sizes.at(sizes.size() / 2))));
+        QVERIFY2(sizes.at(sizes.size() / 2) < 3 * maxBytes, qPrintable(QString::number(sizes.at(sizes.size() / 2))));
     }
 };
 
