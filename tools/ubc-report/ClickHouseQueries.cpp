@@ -150,11 +150,14 @@ QString ClickHouseQueries::from(const std::vector<Column> &columns, const QStrin
 ClickHouseQueries::Query ClickHouseQueries::sessions() const
 {
     const QString closeApp = is(RecordCodes::CloseApp);
+    const QString numbered = QStringLiteral("seq < ") + QString::number(RecordIdentity::DerivedBit);
     return {"sessions",
             QStringLiteral("SELECT sessionid, min(hardwareid) AS machine, min(ver) AS version, min(t) AS firstSec, max(t) AS lastSec,"
                            " uniqExact(seq) AS records, maxIf(toInt64OrZero(duration), ") + closeApp
-                + QStringLiteral(") AS closeSeconds, max(") + closeApp + QStringLiteral(") AS closed, count() AS rows"
-                                 " FROM (SELECT sessionid, seq, hardwareid, ver, toUInt32(time) AS t, fncode, duration FROM ")
+                + QStringLiteral(") AS closeSeconds, max(") + closeApp + QStringLiteral(") AS closed, count() AS rows,"
+                                 " maxIf(seq, ") + numbered + QStringLiteral(") AS lastSeq, uniqExactIf(seq, ") + numbered
+                + QStringLiteral(") AS numbered, min(day) AS firstDay FROM (SELECT sessionid, seq, hardwareid, ver, toUInt32(time) AS t,"
+                                 " fncode, duration, substring(trigertime, 1, 10) AS day FROM ")
                 + m_table + where() + QStringLiteral(") GROUP BY sessionid")};
 }
 
@@ -231,4 +234,32 @@ ClickHouseQueries::Query ClickHouseQueries::timeline(const std::string &session,
                        chosen)
                 + QStringLiteral(" ORDER BY seq >= ") + derived + QStringLiteral(", if(seq >= ") + derived
                 + QStringLiteral(", trigertime, ''), seq LIMIT ") + QString::number(limit)};
+}
+
+// The losses table lies beside the records, in the same database.
+QString ClickHouseQueries::uploadLossesTable() const
+{
+    return m_table.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".upload_losses");
+}
+
+ClickHouseQueries::Query ClickHouseQueries::hasUploadLosses() const
+{
+    return {"hasUploadLosses",
+            QStringLiteral("SELECT count() AS tables FROM system.tables WHERE database = ")
+                + sqlString(m_table.section(QLatin1Char('.'), 0, 0)) + QStringLiteral(" AND name = 'upload_losses'")};
+}
+
+// Each loss once however often its uploader reported it (lossid); the period
+// by the day it was reported.
+ClickHouseQueries::Query ClickHouseQueries::uploadLosses() const
+{
+    QStringList terms;
+    if (!m_filter.since.empty())
+        terms << QStringLiteral("toDate(reported) >= toDate(") + sqlString(m_filter.since) + QLatin1Char(')');
+    if (!m_filter.until.empty())
+        terms << QStringLiteral("toDate(reported) <= toDate(") + sqlString(m_filter.until) + QLatin1Char(')');
+    return {"uploadLosses",
+            QStringLiteral("SELECT kind, sum(records) AS records FROM ") + uploadLossesTable() + QStringLiteral(" FINAL")
+                + (terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QLatin1String(" AND ")))
+                + QStringLiteral(" GROUP BY kind")};
 }

@@ -36,7 +36,8 @@ public:
     void setDeduplicate(bool on) { m_deduplicate = on; }
 
     // Per session: machine, ver, firstSec, lastSec, records (distinct seq),
-    // closeSeconds, closed, rows (copies included).
+    // closeSeconds, closed, rows (copies included), lastSeq and numbered (the
+    // highest seq and the distinct seq, of records that have one), firstDay.
     Query sessions() const;
     // Per fncode, kind and label: firstName, firstGroup, records.
     Query commands() const;
@@ -51,6 +52,11 @@ public:
     // The session's records by seq, at most limit: seq, trigertime, fncode, fnname, kind, label.
     Query timeline(const std::string &session, size_t limit) const;
 
+    // tables: 1 when the uploaders' losses table exists beside the records.
+    Query hasUploadLosses() const;
+    // Per kind: records lost by the uploaders, each reported loss once.
+    Query uploadLosses() const;
+
 private:
     struct Column
     {
@@ -58,6 +64,7 @@ private:
     };
 
     QString where(const QString &condition = QString()) const;
+    QString uploadLossesTable() const;
     QString from(const std::vector<Column> &columns, const QString &condition = QString()) const;
 
     QString m_table;

@@ -4,6 +4,7 @@
 #include "ClickHouseQueries.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 
 using namespace UbcReport;
@@ -28,6 +29,7 @@ public:
     static void readProjects(ClickHouseResult &r, Aggregates &a);
     static void readDays(ClickHouseResult &r, Aggregates &a);
     static void readTimeline(ClickHouseResult &r, Aggregates &a);
+    static void readUploadLosses(ClickHouseResult &r, Aggregates &a);
 };
 
 bool ClickHouseSourcePrivate::run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results)
@@ -52,7 +54,8 @@ void ClickHouseSourcePrivate::readSessions(ClickHouseResult &r, Aggregates &a)
 {
     const int id = r.column("sessionid"), machine = r.column("machine"), version = r.column("version"),
               first = r.column("firstSec"), last = r.column("lastSec"), records = r.column("records"),
-              closeSeconds = r.column("closeSeconds"), closed = r.column("closed");
+              closeSeconds = r.column("closeSeconds"), closed = r.column("closed"), lastSeq = r.column("lastSeq"),
+              numbered = r.column("numbered"), firstDay = r.column("firstDay");
     for (int i = 0; i < r.rowCount(); ++i) {
         SessionAgg &s = a.sessions[r.text(i, id)];
         s.machine = r.text(i, machine);
@@ -61,6 +64,9 @@ void ClickHouseSourcePrivate::readSessions(ClickHouseResult &r, Aggregates &a)
         s.lastSec = r.number(i, last);
         s.records = r.number(i, records);
         s.closeSeconds = r.number(i, closed) > 0 ? r.number(i, closeSeconds) : -1;
+        s.lastSeq = r.unsignedNumber(i, lastSeq);
+        s.numbered = r.number(i, numbered);
+        s.firstDay = r.text(i, firstDay);
     }
 }
 
@@ -161,6 +167,14 @@ void ClickHouseSourcePrivate::readTimeline(ClickHouseResult &r, Aggregates &a)
     }
 }
 
+void ClickHouseSourcePrivate::readUploadLosses(ClickHouseResult &r, Aggregates &a)
+{
+    const int kind = r.column("kind"), records = r.column("records");
+    a.uploadLosses.emplace();
+    for (int i = 0; i < r.rowCount(); ++i)
+        (*a.uploadLosses)[r.text(i, kind)] = r.number(i, records);
+}
+
 ClickHouseSource::ClickHouseSource(const Server &server, const ReportFilter &filter)
     : d(new ClickHouseSourcePrivate(server, filter))
 {
@@ -188,6 +202,8 @@ bool ClickHouseSource::read(Aggregates *out)
     std::vector<ClickHouseQueries::Query> batch{q.sessions(), q.machines()};
     for (const ClickHouseQueries::Query &query : counting())
         batch.push_back(query);
+    const size_t lossesFound = batch.size();
+    batch.push_back(q.hasUploadLosses());
     std::vector<ClickHouseResult> results;
     if (!d->run(batch, &results))
         return false;
@@ -209,14 +225,24 @@ bool ClickHouseSource::read(Aggregates *out)
     const auto chosen = std::max_element(a.sessions.begin(), a.sessions.end(), [](const auto &x, const auto &y) {
         return x.second.records < y.second.records;
     });
+    // The timeline and the uploaders' losses (when their table exists) in one more round.
+    ClickHouseResult &found = results[lossesFound];
+    const bool losses = found.rowCount() > 0 && found.number(0, found.column("tables")) > 0;
+    std::vector<ClickHouseQueries::Query> last;
     if (chosen != a.sessions.end()) {
         a.timelineSession = chosen->first;
-        std::vector<ClickHouseResult> timeline;
-        if (!d->run({q.timeline(chosen->first, TimelineLimit)}, &timeline))
-            return false;
-        ClickHouseSourcePrivate::readTimeline(timeline[0], a);
-        results.push_back(std::move(timeline[0]));
+        last.push_back(q.timeline(chosen->first, TimelineLimit));
     }
+    if (losses)
+        last.push_back(q.uploadLosses());
+    std::vector<ClickHouseResult> lastResults;
+    if (!last.empty() && !d->run(last, &lastResults))
+        return false;
+    if (chosen != a.sessions.end())
+        ClickHouseSourcePrivate::readTimeline(lastResults.front(), a);
+    if (losses)
+        ClickHouseSourcePrivate::readUploadLosses(lastResults.back(), a);
+    std::move(lastResults.begin(), lastResults.end(), std::back_inserter(results));
     for (ClickHouseResult &r : results) {
         if (!r.missing().isEmpty()) {
             d->error = QStringLiteral("ClickHouse's answer lacks the columns %1").arg(r.missing().join(QLatin1String(", ")));
