@@ -16,12 +16,18 @@ QString number(int64_t n)
     return QString::number(n);
 }
 
-QString list(std::initializer_list<const char *> texts)
+template<typename Texts>
+QString list(const Texts &texts)
 {
     QStringList quoted;
-    for (const char *t : texts)
+    for (const auto &t : texts)
         quoted << sqlString(std::string(t));
     return QLatin1Char('(') + quoted.join(QLatin1String(", ")) + QLatin1Char(')');
+}
+
+QString list(std::initializer_list<const char *> texts)
+{
+    return list<std::initializer_list<const char *>>(texts);
 }
 
 QString is(const RecordCodes::Lifecycle &record)
@@ -79,6 +85,17 @@ QString isShortcut(const QString &column)
 const size_t MaxNamedSession = 1024;
 
 } // namespace
+
+QString ClickHouseQueries::kindExpression() { return kind(); }
+QString ClickHouseQueries::labelExpression() { return Label; }
+QString ClickHouseQueries::isActionExpression() { return isAction(); }
+QString ClickHouseQueries::isShortcutLabel(const QString &column) { return isShortcut(column); }
+QString ClickHouseQueries::firstKeyExpression()
+{
+    return QStringLiteral("if(") + kind() + QStringLiteral(" = ") + number(PropertyEdit) + QStringLiteral(", attrs.key[1], '')");
+}
+QString ClickHouseQueries::isCloseAppExpression() { return is(RecordCodes::CloseApp); }
+QString ClickHouseQueries::isNumberedExpression() { return QStringLiteral("seq < ") + QString::number(RecordIdentity::DerivedBit); }
 
 QString sqlString(const QString &text)
 {
@@ -139,18 +156,22 @@ QString ClickHouseQueries::from(const std::vector<Column> &columns, const QStrin
     if (!m_deduplicate)
         return QLatin1Char('(') + direct + where(condition) + QLatin1Char(')');
     const QString andCondition = condition.isEmpty() ? QString() : condition + QStringLiteral(" AND ");
-    const QString duplicated = QStringLiteral(" IN (SELECT sessionid FROM ") + m_table + where()
-                               + QStringLiteral(" GROUP BY sessionid HAVING count() > uniqExact(seq))");
-    return QStringLiteral("(") + direct + where(andCondition + QStringLiteral("sessionid NOT") + duplicated)
-           + QStringLiteral(" UNION ALL SELECT ") + outer.join(QLatin1String(", ")) + QStringLiteral(" FROM (SELECT ")
-           + inner.join(QLatin1String(", ")) + QStringLiteral(", sessionid AS dedupSession, seq AS dedupSeq FROM ") + m_table
-           + where(andCondition + QStringLiteral("sessionid") + duplicated) + QStringLiteral(") GROUP BY dedupSession, dedupSeq)");
+    // Named by the caller, or found here: more rows than distinct seq.
+    const QString duplicated = !m_copied.empty() ? QStringLiteral(" IN ") + list(m_copied)
+        : QStringLiteral(" IN (SELECT sessionid FROM ") + m_table + where() + QStringLiteral(" GROUP BY sessionid HAVING count() > uniqExact(seq))");
+    const QString folded = QStringLiteral("SELECT ") + outer.join(QLatin1String(", ")) + QStringLiteral(" FROM (SELECT ")
+                           + inner.join(QLatin1String(", ")) + QStringLiteral(", sessionid AS dedupSession, seq AS dedupSeq FROM ") + m_table
+                           + where(andCondition + QStringLiteral("sessionid") + duplicated) + QStringLiteral(") GROUP BY dedupSession, dedupSeq");
+    if (m_onlyCopied)
+        return QLatin1Char('(') + folded + QLatin1Char(')');
+    return QLatin1Char('(') + direct + where(andCondition + QStringLiteral("sessionid NOT") + duplicated) + QStringLiteral(" UNION ALL ")
+           + folded + QLatin1Char(')');
 }
 
 ClickHouseQueries::Query ClickHouseQueries::sessions() const
 {
     const QString closeApp = is(RecordCodes::CloseApp);
-    const QString numbered = QStringLiteral("seq < ") + QString::number(RecordIdentity::DerivedBit);
+    const QString numbered = isNumberedExpression();
     return {"sessions",
             QStringLiteral("SELECT sessionid, min(hardwareid) AS machine, min(ver) AS version, min(t) AS firstSec, max(t) AS lastSec,"
                            " uniqExact(seq) AS records, maxIf(toInt64OrZero(duration), ") + closeApp
@@ -242,11 +263,14 @@ QString ClickHouseQueries::uploadLossesTable() const
     return m_table.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".upload_losses");
 }
 
-ClickHouseQueries::Query ClickHouseQueries::hasUploadLosses() const
+ClickHouseQueries::Query ClickHouseQueries::existingTables(const QStringList &tables) const
 {
-    return {"hasUploadLosses",
-            QStringLiteral("SELECT count() AS tables FROM system.tables WHERE database = ")
-                + sqlString(m_table.section(QLatin1Char('.'), 0, 0)) + QStringLiteral(" AND name = 'upload_losses'")};
+    QStringList names;
+    for (const QString &t : tables)
+        names << sqlString(t.section(QLatin1Char('.'), 1));
+    return {"existingTables",
+            QStringLiteral("SELECT name FROM system.tables WHERE database = ") + sqlString(m_table.section(QLatin1Char('.'), 0, 0))
+                + QStringLiteral(" AND name IN (") + names.join(QLatin1String(", ")) + QLatin1Char(')')};
 }
 
 // Each loss once however often its uploader reported it (lossid); the period
@@ -262,4 +286,22 @@ ClickHouseQueries::Query ClickHouseQueries::uploadLosses() const
             QStringLiteral("SELECT kind, sum(records) AS records FROM ") + uploadLossesTable() + QStringLiteral(" FINAL")
                 + (terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QLatin1String(" AND ")))
                 + QStringLiteral(" GROUP BY kind")};
+}
+
+ClickHouseQueries::Query ClickHouseQueries::commandCounts() const
+{
+    return {"commandCounts",
+            QStringLiteral("SELECT fncode, kind, label, firstKey, count() AS records FROM ")
+                + from({{QStringLiteral("fncode"), {}}, {kind(), QStringLiteral("kind")}, {Label, QStringLiteral("label")},
+                        {firstKeyExpression(), QStringLiteral("firstKey")}})
+                + QStringLiteral(" GROUP BY fncode, kind, label, firstKey")};
+}
+
+// Copies do not change a smallest name: no deduplication.
+ClickHouseQueries::Query ClickHouseQueries::names() const
+{
+    return {"names",
+            QStringLiteral("SELECT fncode, minIf(fnname, kind != ") + number(PropertyEdit)
+                + QStringLiteral(") AS firstName, minIf(fngroup, fngroup NOT IN ('', 'null')) AS firstGroup FROM (SELECT fncode, fnname, fngroup, ")
+                + kind() + QStringLiteral(" AS kind FROM ") + m_table + where() + QStringLiteral(") GROUP BY fncode")};
 }

@@ -52,8 +52,33 @@ public:
     // The session's records by seq, at most limit: seq, trigertime, fncode, fnname, kind, label.
     Query timeline(const std::string &session, size_t limit) const;
 
-    // tables: 1 when the uploaders' losses table exists beside the records.
-    Query hasUploadLosses() const;
+    // The classification the file source makes (classify(), locationOf()) as
+    // expressions on a row of the records table, shared with the roll-ups.
+    static QString kindExpression();            // a RecordKind
+    static QString labelExpression();           // the "location" attribute
+    static QString isActionExpression();
+    static QString firstKeyExpression();        // a property edit's property, else empty
+    static QString isShortcutLabel(const QString &column);
+    static QString isCloseAppExpression();
+    static QString isNumberedExpression();      // the seq was written, not derived
+
+    // The sessions that hold copies, named by the caller (who knows them from
+    // the roll-ups) rather than found by a scan of every record; with
+    // onlyCopied, the deduplicated queries read those sessions alone.
+    void setCopiedSessions(const std::vector<std::string> &sessions, bool onlyCopied)
+    {
+        m_copied = sessions;
+        m_onlyCopied = onlyCopied;
+    }
+    // Per fncode, kind, label and firstKey (the edited property): records, each
+    // (sessionid, seq) once.
+    Query commandCounts() const;
+    // Per fncode: firstName (of records other than property edits) and firstGroup.
+    Query names() const;
+
+    // name: those of tables ("database.table", in the records' database) that exist.
+    Query existingTables(const QStringList &tables) const;
+    QString uploadLossesTable() const;
     // Per kind: records lost by the uploaders, each reported loss once.
     Query uploadLosses() const;
 
@@ -64,12 +89,13 @@ private:
     };
 
     QString where(const QString &condition = QString()) const;
-    QString uploadLossesTable() const;
     QString from(const std::vector<Column> &columns, const QString &condition = QString()) const;
 
     QString m_table;
     ReportFilter m_filter;
     bool m_deduplicate = false;
+    std::vector<std::string> m_copied;
+    bool m_onlyCopied = false;
 };
 
 #endif // CLICKHOUSEQUERIES_H

@@ -2,6 +2,7 @@
 
 #include "ClickHouseClient.h"
 #include "ClickHouseQueries.h"
+#include "ClickHouseRollups.h"
 
 #include <algorithm>
 #include <iterator>
@@ -9,15 +10,31 @@
 
 using namespace UbcReport;
 
+namespace {
+
+// ClickHouse refuses queries over 256 KiB by default.
+const size_t MaxCopiedBytes = 100000;
+
+} // namespace
+
 class ClickHouseSourcePrivate
 {
 public:
     ClickHouseSourcePrivate(const ClickHouseSource::Server &server, const ReportFilter &filter)
-        : client(server.url, server.user, server.password), queries(server.table, filter) {}
+        : client(server.url, server.user, server.password), queries(server.table, filter), rollups(server.table, filter),
+          table(server.table), useRollups(server.rollups) {}
 
     ClickHouseClient client;
     ClickHouseQueries queries;
-    QString error;
+    ClickHouseRollups rollups;
+    QString table, error;
+    bool useRollups;
+
+    // The sessions and counts from the records alone, or from the roll-ups;
+    // the last round (the timeline and the rest) added to *last.
+    bool readRecords(Aggregates &a, std::vector<ClickHouseResult> *results);
+    bool readRollups(Aggregates &a, std::vector<ClickHouseResult> *results, std::vector<ClickHouseQueries::Query> *last,
+                     std::vector<int> *signs);
 
     bool run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results);
     // Each reads one query's rows into the aggregates.
@@ -30,6 +47,9 @@ public:
     static void readDays(ClickHouseResult &r, Aggregates &a);
     static void readTimeline(ClickHouseResult &r, Aggregates &a);
     static void readUploadLosses(ClickHouseResult &r, Aggregates &a);
+    static void readSessionDays(ClickHouseResult &r, Aggregates &a, std::map<std::string, int64_t> *copies);
+    static void readCommandCounts(ClickHouseResult &r, Aggregates &a, int sign);
+    static void readNames(ClickHouseResult &r, Aggregates &a);
 };
 
 bool ClickHouseSourcePrivate::run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results)
@@ -175,6 +195,160 @@ void ClickHouseSourcePrivate::readUploadLosses(ClickHouseResult &r, Aggregates &
         (*a.uploadLosses)[r.text(i, kind)] = r.number(i, records);
 }
 
+// A row per session and day: the day's figures, and the session's folded over its days.
+void ClickHouseSourcePrivate::readSessionDays(ClickHouseResult &r, Aggregates &a, std::map<std::string, int64_t> *copies)
+{
+    const int rows = r.column("rows");
+    const int id = r.column("sessionid"), dayColumn = r.column("day"), machine = r.column("machine"), version = r.column("version"),
+              first = r.column("firstSec"), last = r.column("lastSec"), records = r.column("records"),
+              closeSeconds = r.column("closeSeconds"), closed = r.column("closed"), lastSeq = r.column("lastSeq"),
+              numbered = r.column("numbered"), actions = r.column("actions"), shortcuts = r.column("shortcuts");
+    for (int i = 0; i < r.rowCount(); ++i) {
+        const std::string day = r.text(i, dayColumn), m = r.text(i, machine), v = r.text(i, version);
+        const bool seen = a.sessions.count(r.text(i, id)) > 0;
+        SessionAgg &s = a.sessions[r.text(i, id)];
+        if (!seen || m < s.machine)
+            s.machine = m;
+        if (!seen || v < s.ver)
+            s.ver = v;
+        if (!seen || day < s.firstDay)
+            s.firstDay = day;
+        s.firstSec = std::min(s.firstSec, r.number(i, first));
+        s.lastSec = std::max(s.lastSec, r.number(i, last));
+        s.records += r.number(i, records);
+        if (r.number(i, closed) > 0)
+            s.closeSeconds = std::max(s.closeSeconds < 0 ? INT64_MIN : s.closeSeconds, r.number(i, closeSeconds));
+        s.lastSeq = std::max(s.lastSeq, r.unsignedNumber(i, lastSeq));
+        s.numbered += r.number(i, numbered);
+        s.actions += r.number(i, actions);
+        s.shortcuts += r.number(i, shortcuts);
+        (*copies)[r.text(i, id)] += r.number(i, rows) - r.number(i, records);
+        DayAgg &d = a.days[day];
+        d.records += r.number(i, records);
+        d.actions += r.number(i, actions);
+        ++d.sessions;
+    }
+}
+
+// Counts per fncode, kind, label and property, added (sign 1) or taken back (-1).
+void ClickHouseSourcePrivate::readCommandCounts(ClickHouseResult &r, Aggregates &a, int sign)
+{
+    const int fncode = r.column("fncode"), kindColumn = r.column("kind"), labelColumn = r.column("label"),
+              firstKey = r.column("firstKey"), records = r.column("records");
+    for (int i = 0; i < r.rowCount(); ++i) {
+        CodeAgg &c = a.codes[r.text(i, fncode)];
+        const int64_t n = sign * r.number(i, records);
+        switch (RecordKind(r.number(i, kindColumn))) {
+        case Lifecycle: c.lifecycle += n; break;
+        case Action: {
+            const std::string label = r.text(i, labelColumn);
+            c.actions += n;
+            c.byLocation[locationOf(label)] += n;
+            a.labels[label] += n;
+            break;
+        }
+        case PropertyEdit:
+            c.edits += n;
+            a.properties[r.text(i, firstKey)] += n;
+            break;
+        case NamedEvent: c.events += n; break;
+        }
+    }
+}
+
+void ClickHouseSourcePrivate::readNames(ClickHouseResult &r, Aggregates &a)
+{
+    const int fncode = r.column("fncode"), firstName = r.column("firstName"), firstGroup = r.column("firstGroup");
+    for (int i = 0; i < r.rowCount(); ++i) {
+        CodeAgg &c = a.codes[r.text(i, fncode)];
+        c.name = r.text(i, firstName);
+        c.group = r.text(i, firstGroup);
+    }
+}
+
+bool ClickHouseSourcePrivate::readRecords(Aggregates &a, std::vector<ClickHouseResult> *results)
+{
+    using Reader = void (*)(ClickHouseResult &, Aggregates &);
+    ClickHouseQueries &q = queries;
+    q.setDeduplicate(false);
+    // The queries that count copies apart from the rows run beside the sessions'
+    // as if no session had any, and run again, reading those sessions apart, if some have.
+    auto counting = [&] {
+        return std::vector<ClickHouseQueries::Query>{q.commands(), q.properties(), q.projects(), q.days()};
+    };
+    const Reader countingReaders[] = {readCommands, readProperties, readProjects, readDays};
+    std::vector<ClickHouseQueries::Query> batch{q.sessions(), q.machines()};
+    for (const ClickHouseQueries::Query &query : counting())
+        batch.push_back(query);
+    if (!run(batch, results))
+        return false;
+    if (hasCopies((*results)[0])) {
+        q.setDeduplicate(true);
+        std::vector<ClickHouseResult> again;
+        if (!run(counting(), &again))
+            return false;
+        std::move(again.begin(), again.end(), results->begin() + 2);
+    }
+    readSessions((*results)[0], a);
+    readMachines((*results)[1], a);
+    for (size_t i = 0; i < std::size(countingReaders); ++i)
+        countingReaders[i]((*results)[2 + i], a);
+    return true;
+}
+
+// The roll-ups answer for the sessions, days, commands and machines; the
+// records for the projects (few records), and for the sessions that hold
+// copies: the roll-ups count their copies, so those sessions' counts are taken
+// back and counted again from their records, each (sessionid, seq) once.
+bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseResult> *results,
+                                          std::vector<ClickHouseQueries::Query> *last, std::vector<int> *signs)
+{
+    const bool machines = rollups.answersMachines();
+    std::vector<ClickHouseQueries::Query> batch{rollups.sessionDays(), rollups.commandCounts()};
+    if (machines) {
+        batch.push_back(rollups.machines());
+    } else {
+        batch.push_back(queries.machines());
+        batch.push_back(queries.names());
+    }
+    if (!run(batch, results))
+        return false;
+    std::map<std::string, int64_t> copies;
+    readSessionDays((*results)[0], a, &copies);
+    readCommandCounts((*results)[1], a, 1);
+    readMachines((*results)[2], a);
+    readNames((*results)[machines ? 2 : 3], a);
+
+    std::vector<std::string> copied;
+    size_t bytes = 0;
+    for (const auto &it : copies) {
+        if (it.second > 0) {
+            copied.push_back(it.first);
+            bytes += it.first.size() + 4;
+        }
+    }
+    // The sessions are named in the queries, which have a size limit: past it,
+    // the records alone answer.
+    if (bytes > MaxCopiedBytes) {
+        a = Aggregates();
+        results->clear();
+        return readRecords(a, results);
+    }
+    queries.setDeduplicate(!copied.empty());
+    queries.setCopiedSessions(copied, false);
+    last->push_back(queries.projects());
+    signs->push_back(0);
+    if (!copied.empty()) {
+        last->push_back(rollups.commandCountsOf(copied));
+        signs->push_back(-1);
+        ClickHouseQueries only = queries;
+        only.setCopiedSessions(copied, true);
+        last->push_back(only.commandCounts());
+        signs->push_back(1);
+    }
+    return true;
+}
+
 ClickHouseSource::ClickHouseSource(const Server &server, const ReportFilter &filter)
     : d(new ClickHouseSourcePrivate(server, filter))
 {
@@ -189,59 +363,51 @@ QString ClickHouseSource::errorString() const
 
 bool ClickHouseSource::read(Aggregates *out)
 {
-    using Reader = void (*)(ClickHouseResult &, Aggregates &);
     ClickHouseQueries &q = d->queries;
-    q.setDeduplicate(false);
-    // The queries that count copies apart from the rows run beside the sessions'
-    // as if no session had any, and run again, reading those sessions apart, if some have.
-    auto counting = [&] {
-        return std::vector<ClickHouseQueries::Query>{q.commands(), q.properties(), q.projects(), q.days()};
-    };
-    const Reader countingReaders[] = {ClickHouseSourcePrivate::readCommands, ClickHouseSourcePrivate::readProperties,
-                                      ClickHouseSourcePrivate::readProjects, ClickHouseSourcePrivate::readDays};
-    std::vector<ClickHouseQueries::Query> batch{q.sessions(), q.machines()};
-    for (const ClickHouseQueries::Query &query : counting())
-        batch.push_back(query);
-    const size_t lossesFound = batch.size();
-    batch.push_back(q.hasUploadLosses());
-    std::vector<ClickHouseResult> results;
-    if (!d->run(batch, &results))
+    const QString losses = q.uploadLossesTable();
+    const QStringList rollupTables = ClickHouseRollups::tables(d->table);
+    std::vector<ClickHouseResult> found, results;
+    if (!d->run({q.existingTables(rollupTables + QStringList{losses})}, &found))
         return false;
-    if (ClickHouseSourcePrivate::hasCopies(results[0])) {
-        q.setDeduplicate(true);
-        std::vector<ClickHouseResult> again;
-        if (!d->run(counting(), &again))
-            return false;
-        std::move(again.begin(), again.end(), results.begin() + 2);
-    }
+    QStringList existing;
+    const int name = found[0].column("name");
+    for (int i = 0; i < found[0].rowCount(); ++i)
+        existing << QString::fromStdString(found[0].text(i, name));
+    auto exists = [&](const QString &table) { return existing.contains(table.section(QLatin1Char('.'), 1)); };
 
     Aggregates a;
-    ClickHouseSourcePrivate::readSessions(results[0], a);
-    ClickHouseSourcePrivate::readMachines(results[1], a);
-    for (size_t i = 0; i < std::size(countingReaders); ++i)
-        countingReaders[i](results[2 + i], a);
+    std::vector<ClickHouseQueries::Query> last;
+    std::vector<int> signs;     // of the counts in last after the timeline and the losses
+    const bool rollups = d->useRollups && std::all_of(rollupTables.begin(), rollupTables.end(), exists);
+    if (rollups ? !d->readRollups(a, &results, &last, &signs) : !d->readRecords(a, &results))
+        return false;
+    results.insert(results.end(), found.begin(), found.end());
 
     // The session with the most records (the smallest id among equals) is shown as a timeline.
     const auto chosen = std::max_element(a.sessions.begin(), a.sessions.end(), [](const auto &x, const auto &y) {
         return x.second.records < y.second.records;
     });
-    // The timeline and the uploaders' losses (when their table exists) in one more round.
-    ClickHouseResult &found = results[lossesFound];
-    const bool losses = found.rowCount() > 0 && found.number(0, found.column("tables")) > 0;
-    std::vector<ClickHouseQueries::Query> last;
-    if (chosen != a.sessions.end()) {
+    const bool timeline = chosen != a.sessions.end(), lost = exists(losses);
+    if (timeline) {
         a.timelineSession = chosen->first;
-        last.push_back(q.timeline(chosen->first, TimelineLimit));
+        last.insert(last.begin(), q.timeline(chosen->first, TimelineLimit));
     }
-    if (losses)
-        last.push_back(q.uploadLosses());
+    if (lost)
+        last.insert(last.begin() + timeline, q.uploadLosses());
     std::vector<ClickHouseResult> lastResults;
     if (!last.empty() && !d->run(last, &lastResults))
         return false;
-    if (chosen != a.sessions.end())
-        ClickHouseSourcePrivate::readTimeline(lastResults.front(), a);
-    if (losses)
-        ClickHouseSourcePrivate::readUploadLosses(lastResults.back(), a);
+    if (timeline)
+        ClickHouseSourcePrivate::readTimeline(lastResults[0], a);
+    if (lost)
+        ClickHouseSourcePrivate::readUploadLosses(lastResults[timeline], a);
+    for (size_t i = 0; i < signs.size(); ++i) {
+        ClickHouseResult &r = lastResults[timeline + lost + i];
+        if (signs[i])
+            ClickHouseSourcePrivate::readCommandCounts(r, a, signs[i]);
+        else
+            ClickHouseSourcePrivate::readProjects(r, a);
+    }
     std::move(lastResults.begin(), lastResults.end(), std::back_inserter(results));
     for (ClickHouseResult &r : results) {
         if (!r.missing().isEmpty()) {

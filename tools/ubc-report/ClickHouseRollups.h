@@ -1,0 +1,64 @@
+#ifndef CLICKHOUSEROLLUPS_H
+#define CLICKHOUSEROLLUPS_H
+
+#include "ClickHouseQueries.h"
+#include "ReportFilter.h"
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <string>
+#include <vector>
+
+// Daily roll-ups of the records table, kept by materialized views as records
+// arrive, and the report's queries on them. Next to table T:
+//   T_by_session_day     per session, day and block of 256 seq: the seq
+//                        present as bit masks (a copy sets a bit already
+//                        set, so counts from them are exact), rows with
+//                        copies, and the session's smallest and largest values
+//   T_by_command_day     rows per day and command, kind, label and property
+//   T_by_command_session the same per session: what to take back for the
+//                        sessions that hold copies, or for an erased machine
+//   T_by_command_machine per machine and command: ran it, used its shortcut,
+//                        smallest name and group (the whole period only)
+// Every one has gid and is partitioned by toYYYYMM(time), as the records:
+// erasing a machine and dropping a month reach them the same way.
+class ClickHouseRollups
+{
+public:
+    using Query = ClickHouseQueries::Query;
+
+    // table: "database.table" of the records the report reads.
+    ClickHouseRollups(const QString &table, const ReportFilter &filter);
+
+    // The names of the four tables next to table.
+    static QStringList tables(const QString &table);
+    // The statements that make the tables and their views on one server,
+    // reading table. With cluster, on each server of that cluster: the tables
+    // and views on localTable, and Distributed tables named after table.
+    static QString schema(const QString &table, const QString &localTable = QString(), const QString &cluster = QString());
+    // Fills the tables from the records stored before their views.
+    static QString backfill(const QString &table);
+
+    // The machines' figures and the commands' names come from here only for
+    // the whole period: a day filter needs the records.
+    bool answersMachines() const { return m_filter.since.empty() && m_filter.until.empty(); }
+
+    // Per session and day: machine, version, firstSec, lastSec, records,
+    // closeSeconds, closed, rows (copies included), lastSeq, numbered,
+    // actions, shortcuts.
+    Query sessionDays() const;
+    // Per fncode, kind, label and firstKey: records, copies included.
+    Query commandCounts() const;
+    // The same for the named sessions alone.
+    Query commandCountsOf(const std::vector<std::string> &sessions) const;
+    // Per fncode: machines, menuOnlyMachines, firstName, firstGroup.
+    Query machines() const;
+
+private:
+    QString where(const QString &condition = QString()) const;
+    QString m_table;
+    ReportFilter m_filter;
+};
+
+#endif // CLICKHOUSEROLLUPS_H
