@@ -137,11 +137,35 @@ CREATE TABLE IF NOT EXISTS ubc.records_local_by_command_machine
 (
     pcode String,
     fncode String,
-    hardwareid String,
+    machine UInt64,
     gid String,
     month UInt32,
-    ranAction AggregateFunction(max, UInt8),
-    usedShortcut AggregateFunction(max, UInt8),
+    usedShortcut UInt8
+)
+ENGINE = ReplacingMergeTree(usedShortcut)
+PARTITION BY month
+ORDER BY (pcode, fncode, machine, gid);
+
+CREATE MATERIALIZED VIEW IF NOT EXISTS ubc.records_local_by_command_machine_view TO ubc.records_local_by_command_machine AS
+SELECT pcode,
+       fncode,
+       cityHash64(hardwareid) AS machine,
+       gid,
+       toYYYYMM(time) AS month,
+       max(toUInt8(attrs.value[indexOf(attrs.key, 'location')] IN ('快捷键', 'Shortcut key'))) AS usedShortcut
+FROM ubc.records_local
+WHERE NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location')
+GROUP BY pcode, fncode, machine, gid, month;
+
+CREATE TABLE IF NOT EXISTS ubc.records_by_command_machine AS ubc.records_local_by_command_machine
+ENGINE = Distributed(ubc_cluster, ubc, records_local_by_command_machine);
+
+CREATE TABLE IF NOT EXISTS ubc.records_local_by_command_name
+(
+    pcode String,
+    day String,
+    fncode String,
+    month UInt32,
     firstName AggregateFunction(minIf, String, UInt8),
     named AggregateFunction(max, UInt8),
     firstGroup AggregateFunction(minIf, String, UInt8),
@@ -149,23 +173,58 @@ CREATE TABLE IF NOT EXISTS ubc.records_local_by_command_machine
 )
 ENGINE = AggregatingMergeTree
 PARTITION BY month
-ORDER BY (pcode, fncode, hardwareid, gid);
+ORDER BY (pcode, day, fncode);
 
-CREATE MATERIALIZED VIEW IF NOT EXISTS ubc.records_local_by_command_machine_view TO ubc.records_local_by_command_machine AS
+CREATE MATERIALIZED VIEW IF NOT EXISTS ubc.records_local_by_command_name_view TO ubc.records_local_by_command_name AS
 SELECT pcode,
+       substring(trigertime, 1, 10) AS day,
        fncode,
-       hardwareid,
-       gid,
        toYYYYMM(time) AS month,
-       maxState(toUInt8(NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location'))) AS ranAction,
-       maxState(toUInt8(NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location') AND attrs.value[indexOf(attrs.key, 'location')] IN ('快捷键', 'Shortcut key'))) AS usedShortcut,
        minIfState(fnname, multiIf(fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007'), 0, has(attrs.key, 'location'), 1, length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1])) OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3) != 2) AS firstName,
        maxState(toUInt8(multiIf(fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007'), 0, has(attrs.key, 'location'), 1, length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1])) OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3) != 2)) AS named,
        minIfState(fngroup, fngroup NOT IN ('', 'null')) AS firstGroup,
        maxState(toUInt8(fngroup NOT IN ('', 'null'))) AS grouped
 FROM ubc.records_local
-GROUP BY pcode, fncode, hardwareid, gid, month;
+GROUP BY pcode, day, fncode, month;
 
-CREATE TABLE IF NOT EXISTS ubc.records_by_command_machine AS ubc.records_local_by_command_machine
-ENGINE = Distributed(ubc_cluster, ubc, records_local_by_command_machine);
+CREATE TABLE IF NOT EXISTS ubc.records_by_command_name AS ubc.records_local_by_command_name
+ENGINE = Distributed(ubc_cluster, ubc, records_local_by_command_name);
+
+CREATE TABLE IF NOT EXISTS ubc.records_local_project_records
+(
+    sessionid String,
+    seq UInt64,
+    pcode String,
+    trigertime String,
+    gid String,
+    fncode String,
+    projectid String,
+    prjfullpath String,
+    prjedocnt String,
+    prjsize String,
+    duration String,
+    time DateTime
+)
+ENGINE = ReplacingMergeTree
+PARTITION BY toYYYYMM(time)
+ORDER BY (sessionid, seq);
+
+CREATE MATERIALIZED VIEW IF NOT EXISTS ubc.records_local_project_records_view TO ubc.records_local_project_records AS
+SELECT sessionid,
+       seq,
+       pcode,
+       trigertime,
+       gid,
+       fncode,
+       projectid,
+       prjfullpath,
+       prjedocnt,
+       prjsize,
+       duration,
+       time
+FROM ubc.records_local
+WHERE fncode IN ('990003', '990004', '990005', '990006');
+
+CREATE TABLE IF NOT EXISTS ubc.records_project_records AS ubc.records_local_project_records
+ENGINE = Distributed(ubc_cluster, ubc, records_local_project_records);
 

@@ -61,15 +61,39 @@ GROUP BY sessionid, pcode, day, fncode, kind, label, firstKey, gid, month;
 INSERT INTO ubc.records_by_command_machine
 SELECT pcode,
        fncode,
-       hardwareid,
+       cityHash64(hardwareid) AS machine,
        gid,
        toYYYYMM(time) AS month,
-       maxState(toUInt8(NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location'))) AS ranAction,
-       maxState(toUInt8(NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location') AND attrs.value[indexOf(attrs.key, 'location')] IN ('快捷键', 'Shortcut key'))) AS usedShortcut,
+       max(toUInt8(attrs.value[indexOf(attrs.key, 'location')] IN ('快捷键', 'Shortcut key'))) AS usedShortcut
+FROM ubc.records
+WHERE NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location')
+GROUP BY pcode, fncode, machine, gid, month;
+
+INSERT INTO ubc.records_by_command_name
+SELECT pcode,
+       substring(trigertime, 1, 10) AS day,
+       fncode,
+       toYYYYMM(time) AS month,
        minIfState(fnname, multiIf(fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007'), 0, has(attrs.key, 'location'), 1, length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1])) OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3) != 2) AS firstName,
        maxState(toUInt8(multiIf(fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007'), 0, has(attrs.key, 'location'), 1, length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1])) OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3) != 2)) AS named,
        minIfState(fngroup, fngroup NOT IN ('', 'null')) AS firstGroup,
        maxState(toUInt8(fngroup NOT IN ('', 'null'))) AS grouped
 FROM ubc.records
-GROUP BY pcode, fncode, hardwareid, gid, month;
+GROUP BY pcode, day, fncode, month;
+
+INSERT INTO ubc.records_project_records
+SELECT sessionid,
+       seq,
+       pcode,
+       trigertime,
+       gid,
+       fncode,
+       projectid,
+       prjfullpath,
+       prjedocnt,
+       prjsize,
+       duration,
+       time
+FROM ubc.records
+WHERE fncode IN ('990003', '990004', '990005', '990006');
 

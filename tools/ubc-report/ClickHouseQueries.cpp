@@ -156,15 +156,18 @@ QString ClickHouseQueries::from(const std::vector<Column> &columns, const QStrin
     if (!m_deduplicate)
         return QLatin1Char('(') + direct + where(condition) + QLatin1Char(')');
     const QString andCondition = condition.isEmpty() ? QString() : condition + QStringLiteral(" AND ");
-    // Named by the caller, or found here: more rows than distinct seq.
-    const QString duplicated = !m_copied.empty() ? QStringLiteral(" IN ") + list(m_copied)
-        : QStringLiteral(" IN (SELECT sessionid FROM ") + m_table + where() + QStringLiteral(" GROUP BY sessionid HAVING count() > uniqExact(seq))");
+    // Named by the caller, or found here: more rows than distinct seq. GLOBAL:
+    // on a Distributed table the set is found once and sent to every shard.
+    const QString set = !m_copied.empty() ? list(m_copied)
+        : QStringLiteral("(SELECT sessionid FROM ") + m_table + where() + QStringLiteral(" GROUP BY sessionid HAVING count() > uniqExact(seq))");
+    const QString global = m_copied.empty() ? QStringLiteral(" GLOBAL") : QString();
+    const QString duplicated = global + QStringLiteral(" IN ") + set, notDuplicated = global + QStringLiteral(" NOT IN ") + set;
     const QString folded = QStringLiteral("SELECT ") + outer.join(QLatin1String(", ")) + QStringLiteral(" FROM (SELECT ")
                            + inner.join(QLatin1String(", ")) + QStringLiteral(", sessionid AS dedupSession, seq AS dedupSeq FROM ") + m_table
                            + where(andCondition + QStringLiteral("sessionid") + duplicated) + QStringLiteral(") GROUP BY dedupSession, dedupSeq");
     if (m_onlyCopied)
         return QLatin1Char('(') + folded + QLatin1Char(')');
-    return QLatin1Char('(') + direct + where(andCondition + QStringLiteral("sessionid NOT") + duplicated) + QStringLiteral(" UNION ALL ")
+    return QLatin1Char('(') + direct + where(andCondition + QStringLiteral("sessionid") + notDuplicated) + QStringLiteral(" UNION ALL ")
            + folded + QLatin1Char(')');
 }
 
@@ -244,7 +247,7 @@ ClickHouseQueries::Query ClickHouseQueries::timeline(const std::string &session,
     // long, so the server picks the session again by the same rule.
     const QString chosen = session.size() <= MaxNamedSession
         ? QStringLiteral("sessionid = ") + sqlString(session)
-        : QStringLiteral("sessionid IN (SELECT sessionid FROM (SELECT sessionid, seq FROM ") + m_table + where()
+        : QStringLiteral("sessionid GLOBAL IN (SELECT sessionid FROM (SELECT sessionid, seq FROM ") + m_table + where()
               + QStringLiteral(") GROUP BY sessionid ORDER BY uniqExact(seq) DESC, sessionid LIMIT 1)");
     // In timelineBefore()'s order.
     const QString derived = QString::number(RecordIdentity::DerivedBit);

@@ -2,6 +2,7 @@
 
 #include "ReportData.h"
 
+#include <RecordFormat/RecordCodes.h>
 #include <RecordFormat/RecordIdentity.h>
 
 using namespace UbcReport;
@@ -22,6 +23,8 @@ struct Rollup
     const char *suffix;
     QString engine;
     std::vector<Column> keys, values;
+    QString where;                      // of the records rolled up
+    bool grouped = true;                // false: the records themselves, by (sessionid, seq)
 };
 
 QString popcount(const QString &mask)
@@ -61,7 +64,8 @@ std::vector<Rollup> rollups()
                      {QStringLiteral("closed"), QStringLiteral("AggregateFunction(max, UInt8)"), QStringLiteral("maxState(toUInt8(") + close + QStringLiteral("))")},
                      {QStringLiteral("lastSeq"), QStringLiteral("AggregateFunction(maxIf, UInt64, UInt8)"),
                       QStringLiteral("maxIfState(seq, ") + ClickHouseQueries::isNumberedExpression() + QLatin1Char(')')},
-                     {QStringLiteral("rows"), QStringLiteral("AggregateFunction(count)"), QStringLiteral("countState()")}}};
+                     {QStringLiteral("rows"), QStringLiteral("AggregateFunction(count)"), QStringLiteral("countState()")}},
+                    QString(), true};
     const struct { const char *name; QString condition; } masks[] = {
         {"present", QStringLiteral("1")},
         {"actions", action},
@@ -72,27 +76,46 @@ std::vector<Rollup> rollups()
                                        QStringLiteral("groupBitOrState(if(intDiv(seq % 256, 64) = %1 AND (%2),"
                                                       " bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0)))").arg(k).arg(m.condition)});
 
-    Rollup days{"_by_command_day", QStringLiteral("SummingMergeTree(rows)"), command, {month, rows}};
+    Rollup days{"_by_command_day", QStringLiteral("SummingMergeTree(rows)"), command, {month, rows}, QString(), true};
     std::vector<Column> perSession{{QStringLiteral("sessionid"), QStringLiteral("String"), QStringLiteral("sessionid")}};
     perSession.insert(perSession.end(), command.begin(), command.end());
     perSession.push_back(gid);
-    Rollup bySession{"_by_command_session", QStringLiteral("SummingMergeTree(rows)"), perSession, {month, rows}};
+    Rollup bySession{"_by_command_session", QStringLiteral("SummingMergeTree(rows)"), perSession, {month, rows}, QString(), true};
     const QString named = kind + QStringLiteral(" != ") + QString::number(PropertyEdit);
     const QString grouped = QStringLiteral("fngroup NOT IN ('', 'null')");
-    Rollup machines{"_by_command_machine", QStringLiteral("AggregatingMergeTree"),
+    // Whether a machine ever used a command's shortcut does not depend on
+    // copies. Machines by a 64-bit hash of hardwareid, which groups fast; a
+    // merge keeps the row that used the shortcut.
+    Rollup machines{"_by_command_machine", QStringLiteral("ReplacingMergeTree(usedShortcut)"),
                     {pcode, {QStringLiteral("fncode"), QStringLiteral("String"), QStringLiteral("fncode")},
-                     {QStringLiteral("hardwareid"), QStringLiteral("String"), QStringLiteral("hardwareid")}, gid},
-                    {month,
-                     {QStringLiteral("ranAction"), QStringLiteral("AggregateFunction(max, UInt8)"), QStringLiteral("maxState(toUInt8(") + action + QStringLiteral("))")},
-                     {QStringLiteral("usedShortcut"), QStringLiteral("AggregateFunction(max, UInt8)"),
-                      QStringLiteral("maxState(toUInt8(") + action + QStringLiteral(" AND ") + ClickHouseQueries::isShortcutLabel(label) + QStringLiteral("))")},
-                     {QStringLiteral("firstName"), QStringLiteral("AggregateFunction(minIf, String, UInt8)"),
-                      QStringLiteral("minIfState(fnname, ") + named + QLatin1Char(')')},
-                     {QStringLiteral("named"), QStringLiteral("AggregateFunction(max, UInt8)"), QStringLiteral("maxState(toUInt8(") + named + QStringLiteral("))")},
-                     {QStringLiteral("firstGroup"), QStringLiteral("AggregateFunction(minIf, String, UInt8)"),
-                      QStringLiteral("minIfState(fngroup, ") + grouped + QLatin1Char(')')},
-                     {QStringLiteral("grouped"), QStringLiteral("AggregateFunction(max, UInt8)"), QStringLiteral("maxState(toUInt8(") + grouped + QStringLiteral("))")}}};
-    return {sessions, days, bySession, machines};
+                     {QStringLiteral("machine"), QStringLiteral("UInt64"), QStringLiteral("cityHash64(hardwareid)")}, gid},
+                    {month, {QStringLiteral("usedShortcut"), QStringLiteral("UInt8"),
+                             QStringLiteral("max(toUInt8(") + ClickHouseQueries::isShortcutLabel(label) + QStringLiteral("))")}},
+                    action, true};
+    // Nor do the smallest name and group of a command.
+    Rollup names{"_by_command_name", QStringLiteral("AggregatingMergeTree"),
+                 {pcode, {QStringLiteral("day"), QStringLiteral("String"), day}, {QStringLiteral("fncode"), QStringLiteral("String"), QStringLiteral("fncode")}},
+                 {month,
+                  {QStringLiteral("firstName"), QStringLiteral("AggregateFunction(minIf, String, UInt8)"),
+                   QStringLiteral("minIfState(fnname, ") + named + QLatin1Char(')')},
+                  {QStringLiteral("named"), QStringLiteral("AggregateFunction(max, UInt8)"), QStringLiteral("maxState(toUInt8(") + named + QStringLiteral("))")},
+                  {QStringLiteral("firstGroup"), QStringLiteral("AggregateFunction(minIf, String, UInt8)"),
+                   QStringLiteral("minIfState(fngroup, ") + grouped + QLatin1Char(')')},
+                  {QStringLiteral("grouped"), QStringLiteral("AggregateFunction(max, UInt8)"), QStringLiteral("maxState(toUInt8(") + grouped + QStringLiteral("))")}},
+                 QString(), true};
+    // The few project records, as they are: read like the records, copies folded by the query.
+    QStringList projectCodes;
+    for (const RecordCodes::Lifecycle &l : {RecordCodes::NewProject, RecordCodes::OpenProject, RecordCodes::SaveProject,
+                                            RecordCodes::CloseProject})
+        projectCodes << sqlString(std::string(l.code));
+    Rollup projects{"_project_records", QStringLiteral("ReplacingMergeTree"),
+                    {{QStringLiteral("sessionid"), QStringLiteral("String"), QStringLiteral("sessionid")},
+                     {QStringLiteral("seq"), QStringLiteral("UInt64"), QStringLiteral("seq")}},
+                    {}, QStringLiteral("fncode IN (") + projectCodes.join(QLatin1String(", ")) + QLatin1Char(')'), false};
+    for (const char *c : {"pcode", "trigertime", "gid", "fncode", "projectid", "prjfullpath", "prjedocnt", "prjsize", "duration"})
+        projects.values.push_back({QLatin1String(c), QStringLiteral("String"), QLatin1String(c)});
+    projects.values.push_back({QStringLiteral("time"), QStringLiteral("DateTime"), QStringLiteral("time")});
+    return {sessions, days, bySession, machines, names, projects};
 }
 
 // The view's query: one row per key and month of the records inserted.
@@ -105,9 +128,10 @@ QString select(const Rollup &r, const QString &records)
     }
     groups << QStringLiteral("month");
     for (const Column &c : r.values)
-        columns << c.expression + QStringLiteral(" AS ") + c.name;
+        columns << (c.expression == c.name ? c.name : c.expression + QStringLiteral(" AS ") + c.name);
     return QStringLiteral("SELECT ") + columns.join(QLatin1String(",\n       ")) + QStringLiteral("\nFROM ") + records
-           + QStringLiteral("\nGROUP BY ") + groups.join(QLatin1String(", "));
+           + (r.where.isEmpty() ? QString() : QStringLiteral("\nWHERE ") + r.where)
+           + (r.grouped ? QStringLiteral("\nGROUP BY ") + groups.join(QLatin1String(", ")) : QString());
 }
 
 QString tableName(const QString &qualified)
@@ -144,7 +168,8 @@ QString ClickHouseRollups::schema(const QString &table, const QString &localTabl
         for (const Column &c : r.values)
             columns << c.name + QLatin1Char(' ') + c.type;
         sql += QStringLiteral("CREATE TABLE IF NOT EXISTS ") + name + QStringLiteral("\n(\n    ") + columns.join(QLatin1String(",\n    "))
-               + QStringLiteral("\n)\nENGINE = ") + r.engine + QStringLiteral("\nPARTITION BY month\nORDER BY (") + keys.join(QLatin1String(", "))
+               + QStringLiteral("\n)\nENGINE = ") + r.engine + QStringLiteral("\nPARTITION BY ")
+               + (r.grouped ? QStringLiteral("month") : QStringLiteral("toYYYYMM(time)")) + QStringLiteral("\nORDER BY (") + keys.join(QLatin1String(", "))
                + QStringLiteral(");\n\nCREATE MATERIALIZED VIEW IF NOT EXISTS ") + name + QStringLiteral("_view TO ") + name
                + QStringLiteral(" AS\n") + select(r, records) + QStringLiteral(";\n\n");
         if (!cluster.isEmpty())
@@ -214,9 +239,19 @@ ClickHouseRollups::Query ClickHouseRollups::commandCountsOf(const std::vector<st
 ClickHouseRollups::Query ClickHouseRollups::machines() const
 {
     return {"machines",
-            QStringLiteral("SELECT fncode, countIf(ran = 1) AS machines, countIf(ran = 1 AND sc = 0) AS menuOnlyMachines,"
-                           " minIf(n, nd = 1) AS firstName, minIf(g, gd = 1) AS firstGroup FROM (SELECT fncode, hardwareid,"
-                           " maxMerge(ranAction) AS ran, maxMerge(usedShortcut) AS sc, minIfMerge(firstName) AS n, maxMerge(named) AS nd,"
-                           " minIfMerge(firstGroup) AS g, maxMerge(grouped) AS gd FROM ")
-                + m_table + QStringLiteral("_by_command_machine") + where() + QStringLiteral(" GROUP BY fncode, hardwareid) GROUP BY fncode")};
+            QStringLiteral("SELECT fncode, uniqExact(machine) AS machines, machines - uniqExactIf(machine, usedShortcut = 1) AS menuOnlyMachines FROM ")
+                + m_table + QStringLiteral("_by_command_machine") + where() + QStringLiteral(" GROUP BY fncode")};
+}
+
+ClickHouseRollups::Query ClickHouseRollups::names() const
+{
+    return {"names",
+            QStringLiteral("SELECT fncode, minIf(n, nd = 1) AS firstName, minIf(g, gd = 1) AS firstGroup FROM (SELECT fncode, day,"
+                           " minIfMerge(firstName) AS n, maxMerge(named) AS nd, minIfMerge(firstGroup) AS g, maxMerge(grouped) AS gd FROM ")
+                + m_table + QStringLiteral("_by_command_name") + where() + QStringLiteral(" GROUP BY fncode, day) GROUP BY fncode")};
+}
+
+QString ClickHouseRollups::projectRecords() const
+{
+    return m_table + QStringLiteral("_project_records");
 }

@@ -19,10 +19,13 @@
 //   T_by_command_day     rows per day and command, kind, label and property
 //   T_by_command_session the same per session: what to take back for the
 //                        sessions that hold copies, or for an erased machine
-//   T_by_command_machine per machine and command: ran it, used its shortcut,
-//                        smallest name and group (the whole period only)
-// Every one has gid and is partitioned by toYYYYMM(time), as the records:
-// erasing a machine and dropping a month reach them the same way.
+//   T_by_command_machine per machine and command run as an action: whether
+//                        by its shortcut (the whole period only)
+//   T_by_command_name    per day and command: the smallest name and group
+//   T_project_records    the project records themselves, few, keyed like T
+// All are partitioned by toYYYYMM(time), as the records, so dropping a month
+// reaches them the same way; all but the names have gid, so erasing a
+// machine does too (the names are the product's, not the person's).
 class ClickHouseRollups
 {
 public:
@@ -31,7 +34,7 @@ public:
     // table: "database.table" of the records the report reads.
     ClickHouseRollups(const QString &table, const ReportFilter &filter);
 
-    // The names of the four tables next to table.
+    // The names of the tables next to table.
     static QStringList tables(const QString &table);
     // The statements that make the tables and their views on one server,
     // reading table. With cluster, on each server of that cluster: the tables
@@ -40,8 +43,8 @@ public:
     // Fills the tables from the records stored before their views.
     static QString backfill(const QString &table);
 
-    // The machines' figures and the commands' names come from here only for
-    // the whole period: a day filter needs the records.
+    // The machines' figures come from here only for the whole period: a day
+    // filter needs the records.
     bool answersMachines() const { return m_filter.since.empty() && m_filter.until.empty(); }
 
     // Per session and day: machine, version, firstSec, lastSec, records,
@@ -52,8 +55,12 @@ public:
     Query commandCounts() const;
     // The same for the named sessions alone.
     Query commandCountsOf(const std::vector<std::string> &sessions) const;
-    // Per fncode: machines, menuOnlyMachines, firstName, firstGroup.
+    // Per fncode: machines, menuOnlyMachines.
     Query machines() const;
+    // Per fncode: firstName, firstGroup.
+    Query names() const;
+    // The table of project records, read as the records are.
+    QString projectRecords() const;
 
 private:
     QString where(const QString &condition = QString()) const;

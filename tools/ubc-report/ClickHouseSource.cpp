@@ -22,11 +22,12 @@ class ClickHouseSourcePrivate
 public:
     ClickHouseSourcePrivate(const ClickHouseSource::Server &server, const ReportFilter &filter)
         : client(server.url, server.user, server.password), queries(server.table, filter), rollups(server.table, filter),
-          table(server.table), useRollups(server.rollups) {}
+          filter(filter), table(server.table), useRollups(server.rollups) {}
 
     ClickHouseClient client;
     ClickHouseQueries queries;
     ClickHouseRollups rollups;
+    ReportFilter filter;
     QString table, error;
     bool useRollups;
 
@@ -304,20 +305,15 @@ bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseR
                                           std::vector<ClickHouseQueries::Query> *last, std::vector<int> *signs)
 {
     const bool machines = rollups.answersMachines();
-    std::vector<ClickHouseQueries::Query> batch{rollups.sessionDays(), rollups.commandCounts()};
-    if (machines) {
-        batch.push_back(rollups.machines());
-    } else {
-        batch.push_back(queries.machines());
-        batch.push_back(queries.names());
-    }
+    std::vector<ClickHouseQueries::Query> batch{rollups.sessionDays(), rollups.commandCounts(), rollups.names(),
+                                                machines ? rollups.machines() : queries.machines()};
     if (!run(batch, results))
         return false;
     std::map<std::string, int64_t> copies;
     readSessionDays((*results)[0], a, &copies);
     readCommandCounts((*results)[1], a, 1);
-    readMachines((*results)[2], a);
-    readNames((*results)[machines ? 2 : 3], a);
+    readNames((*results)[2], a);
+    readMachines((*results)[3], a);
 
     std::vector<std::string> copied;
     size_t bytes = 0;
@@ -336,7 +332,10 @@ bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseR
     }
     queries.setDeduplicate(!copied.empty());
     queries.setCopiedSessions(copied, false);
-    last->push_back(queries.projects());
+    ClickHouseQueries projects(rollups.projectRecords(), filter);
+    projects.setDeduplicate(!copied.empty());
+    projects.setCopiedSessions(copied, false);
+    last->push_back(projects.projects());
     signs->push_back(0);
     if (!copied.empty()) {
         last->push_back(rollups.commandCountsOf(copied));
