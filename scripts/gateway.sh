@@ -78,7 +78,7 @@ start() {
     "$root/scripts/setup-debian.sh" nginx-light openssl >&2
     stop
     mkdir -p "$dir/conf" "$dir/logs" "$dir/tmp" "$dir/tls"
-    cp "$root/server/gateway/nginx.conf" "$root/server/gateway/records.conf" "$dir/conf/"
+    cp "$root"/server/gateway/*.conf "$dir/conf/"
     [ -s "$dir/conf/tokens.conf" ] || add_token
     if [ ! -s "$dir/tls/cert.pem" ]; then
         (umask 077; openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=127.0.0.1" \

@@ -35,6 +35,9 @@ public:
     // Forgets the batch, aborting a request that is out.
     void drop();
 
+    // Whether an answer came from the store or the fleet's gateway, by their headers.
+    static bool isStoreAnswer(const QNetworkReply *reply);
+
 Q_SIGNALS:
     // Rows [first, end) delivered, or one row refused by the store (why
     // says how); last: nothing of the batch is left.
