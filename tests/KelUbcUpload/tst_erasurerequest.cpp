@@ -1,6 +1,8 @@
 // An erasure request from the host kit, through the real gateway to a real
 // clickhouse-server on loopback, then applied by the operator's script: the
-// requesting machine's records are gone, the others' all kept.
+// requesting machine's records are gone, the others' all kept, and the
+// report's daily roll-ups say the same as the records; so after old months
+// are dropped.
 #include <KelUbcUploader.h>
 
 #include <QtCore>
@@ -38,6 +40,40 @@ class TestErasureRequest : public QObject
     {
         return QString::fromUtf8(run(script("scripts/clickhouse-server.sh"), {QStringLiteral("query"), m_server, sql})).trimmed();
     }
+    QStringList operatorArgs()
+    {
+        QFile port(m_server + QStringLiteral("/tcp_port"));
+        return {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                port.open(QIODevice::ReadOnly) ? QString::fromUtf8(port.readAll()).trimmed() : QString(),
+                QStringLiteral("--config-file"), m_server + QStringLiteral("/client.xml")};
+    }
+    // The report's summary from the roll-ups and from the records alone, as the read-only user.
+    QPair<QJsonObject, QJsonObject> reports()
+    {
+        QJsonObject summaries[2];
+        for (int raw = 0; raw < 2; ++raw) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("UBC_REPORT_PASSWORD"), QStringLiteral("ubc-report-secret")); // server/clickhouse/users.xml
+            p.setProcessEnvironment(env);
+            const QString json = m_dir.filePath(QStringLiteral("report.json"));
+            QStringList args{QStringLiteral("--clickhouse"), QStringLiteral("http://127.0.0.1:") + httpPort(), QStringLiteral("--user"),
+                             QStringLiteral("ubc_report"), QStringLiteral("--quiet"), QStringLiteral("--json"), json};
+            if (raw)
+                args << QStringLiteral("--raw");
+            p.start(QStringLiteral(UBC_REPORT_EXE), args);
+            QFile f(json);
+            if (p.waitForFinished(60000) && p.exitCode() == 0 && f.open(QIODevice::ReadOnly))
+                summaries[raw] = QJsonDocument::fromJson(f.readAll()).object();
+            summaries[raw].remove(QStringLiteral("input"));
+        }
+        return {summaries[0], summaries[1]};
+    }
+    QString httpPort()
+    {
+        QFile port(m_server + QStringLiteral("/http_port"));
+        return port.open(QIODevice::ReadOnly) ? QString::fromUtf8(port.readAll()).trimmed() : QString();
+    }
     // The uploader's answer to one request, or why it never came.
     QVariantList request(KelUbcUploader &uploader, const QString &gid)
     {
@@ -56,9 +92,10 @@ private slots:
         int code = 0;
         run(script("scripts/clickhouse-server.sh"), {QStringLiteral("start"), m_server, QStringLiteral("--schema")}, &code);
         QCOMPARE(code, 0);
-        run(script("scripts/clickhouse-server.sh"), {QStringLiteral("query"), m_server}, &code,
-            script("server/clickhouse/erasure-requests.sql"));
-        QCOMPARE(code, 0);
+        for (const char *sql : {"server/clickhouse/erasure-requests.sql", "server/clickhouse/rollups.sql"}) {
+            run(script("scripts/clickhouse-server.sh"), {QStringLiteral("query"), m_server}, &code, script(sql));
+            QCOMPARE(code, 0);
+        }
         m_url = QString::fromUtf8(run(script("scripts/gateway.sh"), {QStringLiteral("start"), m_gateway, QStringLiteral("--clickhouse"), m_server},
                                       &code)).trimmed();
         QVERIFY2(code == 0 && m_url.startsWith(QLatin1String("http")), qPrintable(m_url));
@@ -89,15 +126,24 @@ private slots:
         QCOMPARE(query(QStringLiteral("SELECT gid, requested > now() - 600 FROM ubc.erasure_requests")), MachineA + QStringLiteral("\t1"));
 
         int code = 0;
-        const QString client = m_server + QStringLiteral("/client.xml");
-        QFile portFile(m_server + QStringLiteral("/tcp_port"));
-        QVERIFY(portFile.open(QIODevice::ReadOnly));
-        const QString port = QString::fromUtf8(portFile.readAll()).trimmed();
-        run(script("server/clickhouse/erase-machine.sh"), {QStringLiteral("--host"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                                                           port, QStringLiteral("--config-file"), client, QStringLiteral("--timeout"),
-                                                           QStringLiteral("60"), QStringLiteral("--requests")}, &code);
+        run(script("server/clickhouse/erase-machine.sh"), operatorArgs() + QStringList{QStringLiteral("--timeout"), QStringLiteral("60"),
+                                                                                      QStringLiteral("--requests")}, &code);
         QCOMPARE(code, 0);
         QCOMPARE(query(QStringLiteral("SELECT gid, count() FROM ubc.records GROUP BY gid")), MachineB + QStringLiteral("\t500"));
+        QCOMPARE(query(QStringLiteral("SELECT count() FROM ubc.records_by_session_day WHERE gid = '%1'").arg(MachineA)), QStringLiteral("0"));
+        const auto afterErasure = reports();
+        QCOMPARE(afterErasure.first.value(QStringLiteral("totals")).toObject().value(QStringLiteral("records")).toInt(), 500);
+        QCOMPARE(afterErasure.first, afterErasure.second);
+
+        // Old months go from the roll-ups with the records.
+        query(QStringLiteral("INSERT INTO ubc.records (gid, sessionid, seq, trigertime, time) SELECT '%1', 'old', number + 1,"
+                             " '2020-01-02T10:00:00.000+08:00', toDateTime('2020-01-02 02:00:00') FROM numbers(7)").arg(MachineB));
+        QCOMPARE(reports().first.value(QStringLiteral("totals")).toObject().value(QStringLiteral("records")).toInt(), 507);
+        run(script("server/clickhouse/drop-old-months.sh"), operatorArgs() + QStringList{QStringLiteral("2")}, &code);
+        QCOMPARE(code, 0);
+        const auto afterRetention = reports();
+        QCOMPARE(afterRetention.first.value(QStringLiteral("totals")).toObject().value(QStringLiteral("records")).toInt(), 500);
+        QCOMPARE(afterRetention.first, afterRetention.second);
     }
 
     void cleanupTestCase()
