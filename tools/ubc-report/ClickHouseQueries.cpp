@@ -165,8 +165,6 @@ QString ClickHouseQueries::from(const std::vector<Column> &columns, const QStrin
     const QString folded = QStringLiteral("SELECT ") + outer.join(QLatin1String(", ")) + QStringLiteral(" FROM (SELECT ")
                            + inner.join(QLatin1String(", ")) + QStringLiteral(", sessionid AS dedupSession, seq AS dedupSeq FROM ") + m_table
                            + where(andCondition + QStringLiteral("sessionid") + duplicated) + QStringLiteral(") GROUP BY dedupSession, dedupSeq");
-    if (m_onlyCopied)
-        return QLatin1Char('(') + folded + QLatin1Char(')');
     return QLatin1Char('(') + direct + where(andCondition + QStringLiteral("sessionid") + notDuplicated) + QStringLiteral(" UNION ALL ")
            + folded + QLatin1Char(')');
 }
@@ -291,20 +289,3 @@ ClickHouseQueries::Query ClickHouseQueries::uploadLosses() const
                 + QStringLiteral(" GROUP BY kind")};
 }
 
-ClickHouseQueries::Query ClickHouseQueries::commandCounts() const
-{
-    return {"commandCounts",
-            QStringLiteral("SELECT fncode, kind, label, firstKey, count() AS records FROM ")
-                + from({{QStringLiteral("fncode"), {}}, {kind(), QStringLiteral("kind")}, {Label, QStringLiteral("label")},
-                        {firstKeyExpression(), QStringLiteral("firstKey")}})
-                + QStringLiteral(" GROUP BY fncode, kind, label, firstKey")};
-}
-
-// Copies do not change a smallest name: no deduplication.
-ClickHouseQueries::Query ClickHouseQueries::names() const
-{
-    return {"names",
-            QStringLiteral("SELECT fncode, minIf(fnname, kind != ") + number(PropertyEdit)
-                + QStringLiteral(") AS firstName, minIf(fngroup, fngroup NOT IN ('', 'null')) AS firstGroup FROM (SELECT fncode, fnname, fngroup, ")
-                + kind() + QStringLiteral(" AS kind FROM ") + m_table + where() + QStringLiteral(") GROUP BY fncode")};
-}

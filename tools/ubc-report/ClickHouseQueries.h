@@ -63,18 +63,8 @@ public:
     static QString isNumberedExpression();      // the seq was written, not derived
 
     // The sessions that hold copies, named by the caller (who knows them from
-    // the roll-ups) rather than found by a scan of every record; with
-    // onlyCopied, the deduplicated queries read those sessions alone.
-    void setCopiedSessions(const std::vector<std::string> &sessions, bool onlyCopied)
-    {
-        m_copied = sessions;
-        m_onlyCopied = onlyCopied;
-    }
-    // Per fncode, kind, label and firstKey (the edited property): records, each
-    // (sessionid, seq) once.
-    Query commandCounts() const;
-    // Per fncode: firstName (of records other than property edits) and firstGroup.
-    Query names() const;
+    // the roll-ups) rather than found by a scan of every record.
+    void setCopiedSessions(const std::vector<std::string> &sessions) { m_copied = sessions; }
 
     // name: those of tables ("database.table", in the records' database) that exist.
     Query existingTables(const QStringList &tables) const;
@@ -95,7 +85,6 @@ private:
     ReportFilter m_filter;
     bool m_deduplicate = false;
     std::vector<std::string> m_copied;
-    bool m_onlyCopied = false;
 };
 
 #endif // CLICKHOUSEQUERIES_H

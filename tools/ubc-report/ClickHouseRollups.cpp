@@ -27,12 +27,31 @@ struct Rollup
     bool grouped = true;                // false: the records themselves, by (sessionid, seq)
 };
 
+// The bits set in a 64-bit value, in arithmetic (bitmaskToArray would make an
+// array per row); the server computes a repeated expression once.
+QString bitCount(const QString &x)
+{
+    auto pairs = [](const QString &v, int shift, const char *mask) {
+        return QStringLiteral("(bitAnd(%1, %3) + bitAnd(bitShiftRight(%1, %2), %3))").arg(v).arg(shift).arg(QLatin1String(mask));
+    };
+    const QString bytes = pairs(pairs(pairs(x, 1, "6148914691236517205"), 2, "3689348814741910323"), 4, "1085102592571150095");
+    return QStringLiteral("bitShiftRight(") + bytes + QStringLiteral(" * 72340172838076673, 56)");
+}
+
 QString popcount(const QString &mask)
 {
     QStringList bits;
     for (int k = 0; k < MaskCount; ++k)
-        bits << QStringLiteral("length(bitmaskToArray(groupBitOrMerge(%1%2)))").arg(mask).arg(k);
+        bits << bitCount(QStringLiteral("groupBitOrMerge(%1%2)").arg(mask).arg(k));
     return bits.join(QLatin1String(" + "));
+}
+
+// Bit seq % 64 of the k-th mask of a block, for the records that meet condition.
+Column maskColumn(const QString &name, int k, const QString &condition)
+{
+    return {name + QString::number(k), QStringLiteral("AggregateFunction(groupBitOr, UInt64)"),
+            QStringLiteral("groupBitOrState(if(intDiv(seq % 256, 64) = %1 AND (%2), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0)))")
+                .arg(k).arg(condition)};
 }
 
 std::vector<Rollup> rollups()
@@ -72,15 +91,18 @@ std::vector<Rollup> rollups()
         {"shortcuts", action + QStringLiteral(" AND ") + ClickHouseQueries::isShortcutLabel(label)}};
     for (const auto &m : masks)
         for (int k = 0; k < MaskCount; ++k)
-            sessions.values.push_back({QLatin1String(m.name) + QString::number(k), QStringLiteral("AggregateFunction(groupBitOr, UInt64)"),
-                                       QStringLiteral("groupBitOrState(if(intDiv(seq % 256, 64) = %1 AND (%2),"
-                                                      " bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0)))").arg(k).arg(m.condition)});
+            sessions.values.push_back(maskColumn(QLatin1String(m.name), k, m.condition));
 
     Rollup days{"_by_command_day", QStringLiteral("SummingMergeTree(rows)"), command, {month, rows}, QString(), true};
+    // Per session also the seq present, as in sessions: a session's counts
+    // without its copies, when it has some.
     std::vector<Column> perSession{{QStringLiteral("sessionid"), QStringLiteral("String"), QStringLiteral("sessionid")}};
     perSession.insert(perSession.end(), command.begin(), command.end());
+    perSession.push_back({QStringLiteral("block"), QStringLiteral("UInt64"), Block});
     perSession.push_back(gid);
     Rollup bySession{"_by_command_session", QStringLiteral("SummingMergeTree(rows)"), perSession, {month, rows}, QString(), true};
+    for (int k = 0; k < MaskCount; ++k)
+        bySession.values.push_back(maskColumn(QStringLiteral("present"), k, QStringLiteral("1")));
     const QString named = kind + QStringLiteral(" != ") + QString::number(PropertyEdit);
     const QString grouped = QStringLiteral("fngroup NOT IN ('', 'null')");
     // Whether a machine ever used a command's shortcut does not depend on
@@ -231,9 +253,10 @@ ClickHouseRollups::Query ClickHouseRollups::commandCountsOf(const std::vector<st
     for (const std::string &id : sessions)
         ids << sqlString(id);
     return {"commandCountsOf",
-            QStringLiteral("SELECT fncode, kind, label, firstKey, sum(rows) AS records FROM ") + m_table + QStringLiteral("_by_command_session")
-                + where(QStringLiteral("sessionid IN (") + ids.join(QLatin1String(", ")) + QLatin1Char(')'))
-                + QStringLiteral(" GROUP BY fncode, kind, label, firstKey HAVING records != 0")};
+            QStringLiteral("SELECT fncode, kind, label, firstKey, sum(r) AS records, sum(p) AS present FROM (SELECT fncode, kind, label,"
+                           " firstKey, sum(rows) AS r, ") + popcount(QStringLiteral("present")) + QStringLiteral(" AS p FROM ")
+                + m_table + QStringLiteral("_by_command_session") + where(QStringLiteral("sessionid IN (") + ids.join(QLatin1String(", ")) + QLatin1Char(')'))
+                + QStringLiteral(" GROUP BY fncode, kind, label, firstKey, sessionid, block) GROUP BY fncode, kind, label, firstKey")};
 }
 
 ClickHouseRollups::Query ClickHouseRollups::machines() const

@@ -17,8 +17,9 @@
 //                        set, so counts from them are exact), rows with
 //                        copies, and the session's smallest and largest values
 //   T_by_command_day     rows per day and command, kind, label and property
-//   T_by_command_session the same per session: what to take back for the
-//                        sessions that hold copies, or for an erased machine
+//   T_by_command_session the same per session and block of seq, with the seq
+//                        present: the sessions that hold copies are counted
+//                        again from it, an erased machine taken back
 //   T_by_command_machine per machine and command run as an action: whether
 //                        by its shortcut (the whole period only)
 //   T_by_command_name    per day and command: the smallest name and group
@@ -53,7 +54,7 @@ public:
     Query sessionDays() const;
     // Per fncode, kind, label and firstKey: records, copies included.
     Query commandCounts() const;
-    // The same for the named sessions alone.
+    // The same for the named sessions alone, and present: without copies.
     Query commandCountsOf(const std::vector<std::string> &sessions) const;
     // Per fncode: machines, menuOnlyMachines.
     Query machines() const;

@@ -35,7 +35,7 @@ public:
     // the last round (the timeline and the rest) added to *last.
     bool readRecords(Aggregates &a, std::vector<ClickHouseResult> *results);
     bool readRollups(Aggregates &a, std::vector<ClickHouseResult> *results, std::vector<ClickHouseQueries::Query> *last,
-                     std::vector<int> *signs);
+                     bool *recount);
 
     bool run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results);
     // Each reads one query's rows into the aggregates.
@@ -49,7 +49,7 @@ public:
     static void readTimeline(ClickHouseResult &r, Aggregates &a);
     static void readUploadLosses(ClickHouseResult &r, Aggregates &a);
     static void readSessionDays(ClickHouseResult &r, Aggregates &a, std::map<std::string, int64_t> *copies);
-    static void readCommandCounts(ClickHouseResult &r, Aggregates &a, int sign);
+    static void readCommandCounts(ClickHouseResult &r, Aggregates &a, const char *column, int sign);
     static void readNames(ClickHouseResult &r, Aggregates &a);
 };
 
@@ -232,10 +232,10 @@ void ClickHouseSourcePrivate::readSessionDays(ClickHouseResult &r, Aggregates &a
 }
 
 // Counts per fncode, kind, label and property, added (sign 1) or taken back (-1).
-void ClickHouseSourcePrivate::readCommandCounts(ClickHouseResult &r, Aggregates &a, int sign)
+void ClickHouseSourcePrivate::readCommandCounts(ClickHouseResult &r, Aggregates &a, const char *column, int sign)
 {
     const int fncode = r.column("fncode"), kindColumn = r.column("kind"), labelColumn = r.column("label"),
-              firstKey = r.column("firstKey"), records = r.column("records");
+              firstKey = r.column("firstKey"), records = r.column(column);
     for (int i = 0; i < r.rowCount(); ++i) {
         CodeAgg &c = a.codes[r.text(i, fncode)];
         const int64_t n = sign * r.number(i, records);
@@ -297,23 +297,26 @@ bool ClickHouseSourcePrivate::readRecords(Aggregates &a, std::vector<ClickHouseR
     return true;
 }
 
-// The roll-ups answer for the sessions, days, commands and machines; the
-// records for the projects (few records), and for the sessions that hold
-// copies: the roll-ups count their copies, so those sessions' counts are taken
-// back and counted again from their records, each (sessionid, seq) once.
+// The roll-ups answer for the sessions, days, commands, machines and projects.
+// The per-day command counts include copies: for the sessions that hold some,
+// the counts with copies are taken back and those of the seq present put in.
 bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseResult> *results,
-                                          std::vector<ClickHouseQueries::Query> *last, std::vector<int> *signs)
+                                          std::vector<ClickHouseQueries::Query> *last, bool *recount)
 {
     const bool machines = rollups.answersMachines();
+    // The project records are few: their copies are found by the server.
+    ClickHouseQueries projects(rollups.projectRecords(), filter);
+    projects.setDeduplicate(true);
     std::vector<ClickHouseQueries::Query> batch{rollups.sessionDays(), rollups.commandCounts(), rollups.names(),
-                                                machines ? rollups.machines() : queries.machines()};
+                                                machines ? rollups.machines() : queries.machines(), projects.projects()};
     if (!run(batch, results))
         return false;
     std::map<std::string, int64_t> copies;
     readSessionDays((*results)[0], a, &copies);
-    readCommandCounts((*results)[1], a, 1);
+    readCommandCounts((*results)[1], a, "records", 1);
     readNames((*results)[2], a);
     readMachines((*results)[3], a);
+    readProjects((*results)[4], a);
 
     std::vector<std::string> copied;
     size_t bytes = 0;
@@ -331,20 +334,10 @@ bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseR
         return readRecords(a, results);
     }
     queries.setDeduplicate(!copied.empty());
-    queries.setCopiedSessions(copied, false);
-    ClickHouseQueries projects(rollups.projectRecords(), filter);
-    projects.setDeduplicate(!copied.empty());
-    projects.setCopiedSessions(copied, false);
-    last->push_back(projects.projects());
-    signs->push_back(0);
-    if (!copied.empty()) {
+    queries.setCopiedSessions(copied);
+    if (!copied.empty())
         last->push_back(rollups.commandCountsOf(copied));
-        signs->push_back(-1);
-        ClickHouseQueries only = queries;
-        only.setCopiedSessions(copied, true);
-        last->push_back(only.commandCounts());
-        signs->push_back(1);
-    }
+    *recount = !copied.empty();
     return true;
 }
 
@@ -376,9 +369,9 @@ bool ClickHouseSource::read(Aggregates *out)
 
     Aggregates a;
     std::vector<ClickHouseQueries::Query> last;
-    std::vector<int> signs;     // of the counts in last after the timeline and the losses
+    bool recount = false;       // last ends with the command counts of the sessions that hold copies
     const bool rollups = d->useRollups && std::all_of(rollupTables.begin(), rollupTables.end(), exists);
-    if (rollups ? !d->readRollups(a, &results, &last, &signs) : !d->readRecords(a, &results))
+    if (rollups ? !d->readRollups(a, &results, &last, &recount) : !d->readRecords(a, &results))
         return false;
     results.insert(results.end(), found.begin(), found.end());
 
@@ -400,12 +393,10 @@ bool ClickHouseSource::read(Aggregates *out)
         ClickHouseSourcePrivate::readTimeline(lastResults[0], a);
     if (lost)
         ClickHouseSourcePrivate::readUploadLosses(lastResults[timeline], a);
-    for (size_t i = 0; i < signs.size(); ++i) {
-        ClickHouseResult &r = lastResults[timeline + lost + i];
-        if (signs[i])
-            ClickHouseSourcePrivate::readCommandCounts(r, a, signs[i]);
-        else
-            ClickHouseSourcePrivate::readProjects(r, a);
+    if (recount) {
+        // Their counts with copies out, without copies in.
+        ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "records", -1);
+        ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "present", 1);
     }
     std::move(lastResults.begin(), lastResults.end(), std::back_inserter(results));
     for (ClickHouseResult &r : results) {
