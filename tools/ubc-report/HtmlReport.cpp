@@ -265,7 +265,8 @@ void completeness(QXmlStreamWriter &xml, const Summary &s, const Words &w)
                            w("Missing", "缺失"), w("Present %", "完整率"), w("With gaps", "有缺口的会话")};
     auto row = [](const QString &key, const Summary::Completeness &x) {
         return QStringList{key, QString::number(x.sessions), QString::number(x.expected), QString::number(x.present),
-                           QString::number(x.expected - x.present), percent(x.share), QString::number(x.gapSessions)};
+                           QString::number(x.expected - x.present), number(x.share * 100.0, 1) + QLatin1Char('%'),
+                           QString::number(x.gapSessions)};
     };
     QString note = w("Records each session numbered (its highest seq) against the records here",
                      "每个会话编号的记录数（最大 seq）与实际收到的记录数");
