@@ -125,13 +125,18 @@ ClickHouseQueries::ClickHouseQueries(const QString &table, const ReportFilter &f
 
 QString ClickHouseQueries::where(const QString &condition) const
 {
+    return filterWhere(m_filter, QStringLiteral("substring(trigertime, 1, 10)"), condition);
+}
+
+QString ClickHouseQueries::filterWhere(const ReportFilter &filter, const QString &day, const QString &condition)
+{
     QStringList terms;
-    if (m_filter.byProduct)
-        terms << QStringLiteral("pcode = ") + sqlString(m_filter.product);
-    if (!m_filter.since.empty())
-        terms << QStringLiteral("substring(trigertime, 1, 10) >= ") + sqlString(m_filter.since);
-    if (!m_filter.until.empty())
-        terms << QStringLiteral("substring(trigertime, 1, 10) <= ") + sqlString(m_filter.until);
+    if (filter.byProduct)
+        terms << QStringLiteral("pcode = ") + sqlString(filter.product);
+    if (!filter.since.empty())
+        terms << day + QStringLiteral(" >= ") + sqlString(filter.since);
+    if (!filter.until.empty())
+        terms << day + QStringLiteral(" <= ") + sqlString(filter.until);
     if (!condition.isEmpty())
         terms << condition;
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QLatin1String(" AND "));

@@ -61,6 +61,8 @@ public:
     static QString isShortcutLabel(const QString &column);
     static QString isCloseAppExpression();
     static QString isNumberedExpression();      // the seq was written, not derived
+    // " WHERE ..." for the filter, the local date in the column or expression day, and condition.
+    static QString filterWhere(const ReportFilter &filter, const QString &day, const QString &condition);
 
     // The sessions that hold copies, named by the caller (who knows them from
     // the roll-ups) rather than found by a scan of every record.

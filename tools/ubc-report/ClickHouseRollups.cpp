@@ -212,16 +212,7 @@ QString ClickHouseRollups::backfill(const QString &table)
 
 QString ClickHouseRollups::where(const QString &condition) const
 {
-    QStringList terms;
-    if (m_filter.byProduct)
-        terms << QStringLiteral("pcode = ") + sqlString(m_filter.product);
-    if (!m_filter.since.empty())
-        terms << QStringLiteral("day >= ") + sqlString(m_filter.since);
-    if (!m_filter.until.empty())
-        terms << QStringLiteral("day <= ") + sqlString(m_filter.until);
-    if (!condition.isEmpty())
-        terms << condition;
-    return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QLatin1String(" AND "));
+    return ClickHouseQueries::filterWhere(m_filter, QStringLiteral("day"), condition);
 }
 
 ClickHouseRollups::Query ClickHouseRollups::sessionDays() const
