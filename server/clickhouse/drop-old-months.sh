@@ -32,8 +32,11 @@ echo "months before $cutoff, per server:"
 list_old
 if [ $dry_run = 1 ]; then echo "dry run: nothing removed"; exit 0; fi
 [ -n "$months" ] || { echo "no month to drop"; exit 0; }
+# The report's daily roll-ups are partitioned by the same months.
+rollup_tables
 for m in $months; do
     [[ "$m" =~ ^[0-9]{6}$ ]] || { echo "unexpected partition '$m'" >&2; exit 1; }
+    for r in "${ROLLUPS[@]}"; do fleet_change "ALTER TABLE ${LOCAL_TABLE}$r DROP PARTITION $m"; done
     fleet_change "ALTER TABLE $LOCAL_TABLE DROP PARTITION $m"
 done
 # Replicas drop their copy from their replication queue.

@@ -7,7 +7,9 @@
 #                    [--timeout S] (GID... | --requests)
 #
 # --requests erases the machines listed in ubc.erasure_requests (on any
-# server) that still have records. --dry-run prints how many records each
+# server) that still have records. The report's daily roll-ups lose them too;
+# run one erasure at a time (two at once would take a machine's command
+# counts back twice). --dry-run prints how many records each
 # server holds of those machines and removes nothing. Waits at most S seconds
 # (default 600) until no server holds any of them. Exit 0 when erased (or
 # nothing to erase), 1 when a server fails or the wait runs out, 2 on usage.
@@ -52,10 +54,17 @@ else
 fi
 where="gid IN ($list)"
 
-# Counts per server; prints them and leaves the sum in $total.
+# The report's daily roll-ups, where they exist, lose the machine too: its
+# rows go from those that keep gid; the per-day command counts, which mix
+# machines, are given the negated counts of its sessions first.
+rollup_tables
+counted="(SELECT count() FROM $LOCAL_TABLE WHERE $where)"
+has_rollup _by_command_session && counted+=" + (SELECT count() FROM ${LOCAL_TABLE}_by_command_session WHERE $where)"
+
+# Counts per server (records, and roll-up rows still to go); prints them and leaves the sum in $total.
 count_all() {
     local out
-    out=$(fleet_each "SELECT count() FROM $LOCAL_TABLE WHERE $where") || return 1
+    out=$(fleet_each "SELECT $counted") || return 1
     [ "${1:-}" = quiet ] || echo "$out" | awk -F'\t' '{ printf "  %s: %s records\n", $1, $2 }'
     total=$(echo "$out" | awk -F'\t' '{ s += $2 } END { print s + 0 }')
 }
@@ -64,6 +73,14 @@ echo "records of the machine(s) to erase, per server:"
 count_all
 if [ $dry_run = 1 ]; then echo "dry run: nothing removed"; exit 0; fi
 [ "$total" -gt 0 ] || { echo "nothing to erase"; exit 0; }
+if has_rollup _by_command_day && has_rollup _by_command_session; then
+    fleet_change "INSERT INTO ${LOCAL_TABLE}_by_command_day SELECT pcode, day, fncode, kind, label, firstKey, month, -sum(rows) AS negated
+                  FROM ${LOCAL_TABLE}_by_command_session WHERE $where
+                  GROUP BY pcode, day, fncode, kind, label, firstKey, month HAVING negated != 0"
+fi
+for r in _by_session_day _by_command_session _by_command_machine _project_records; do
+    has_rollup $r && fleet_change "ALTER TABLE ${LOCAL_TABLE}$r DELETE WHERE $where"
+done
 fleet_change "ALTER TABLE $LOCAL_TABLE DELETE WHERE $where"
 for _ in $(seq 1 "$timeout"); do
     count_all quiet

@@ -62,6 +62,17 @@ fleet_discover() {
     case "$first" in Replicated*) REPLICATED=1 ;; esac
 }
 
+# rollup_tables: fills ROLLUPS with the daily roll-ups of LOCAL_TABLE that
+# exist (ubc-report --rollup-sql), by their names without the table's.
+rollup_tables() {
+    local h p
+    read -r _ _ h p <<< "${SERVERS[0]}"
+    mapfile -t ROLLUPS < <(on "$h" "$p" "SELECT substring(name, length('${LOCAL_TABLE#ubc.}') + 1) FROM system.tables
+                                        WHERE database = 'ubc' AND startsWith(name, '${LOCAL_TABLE#ubc.}_')
+                                          AND name NOT LIKE '%_view' AND engine != 'MaterializedView'")
+}
+has_rollup() { printf '%s\n' "${ROLLUPS[@]}" | grep -qx -- "$1"; }
+
 # fleet_each SQL: runs SQL on every server and prints each line of its result
 # as "shard S replica R (HOST:PORT)<TAB>line". An unreachable server is
 # reported on stderr and skipped when the table is replicated (its peer

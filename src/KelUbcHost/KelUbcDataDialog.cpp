@@ -137,6 +137,28 @@ KelUbcDataDialog::KelUbcDataDialog(KelUbcConsent *consent, KelUbcUploader *uploa
         eraseAll();
         QMessageBox::information(this, tr(KelUbcHostTexts::Data::Title), tr(KelUbcHostTexts::Data::Erased));
     });
+    if (uploader) {
+        QPushButton *eraseServer = buttons->addButton(tr(KelUbcHostTexts::Data::EraseServer), QDialogButtonBox::DestructiveRole);
+        eraseServer->setObjectName(QStringLiteral("eraseServer"));
+        eraseServer->setAutoDefault(false);
+        connect(eraseServer, &QPushButton::clicked, this, [this] {
+            if (QMessageBox::question(this, tr(KelUbcHostTexts::Data::Title), tr(KelUbcHostTexts::Data::EraseServerQuestion),
+                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                != QMessageBox::Yes)
+                return;
+            if (!requestServerErasure())
+                QMessageBox::information(this, tr(KelUbcHostTexts::Data::Title), tr(KelUbcHostTexts::Data::EraseServerUnknown));
+        });
+        // The answer comes later; the dialog may be gone by then.
+        connect(uploader, &KelUbcUploader::erasureRequestFinished, this, [this](const QString &, bool accepted, const QString &error) {
+            QMessageBox *box = new QMessageBox(QMessageBox::Information, tr(KelUbcHostTexts::Data::Title),
+                                               accepted ? tr(KelUbcHostTexts::Data::EraseServerSent)
+                                                        : tr(KelUbcHostTexts::Data::EraseServerFailed).arg(error),
+                                               QMessageBox::Ok, this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        });
+    }
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     // Enter closes; it never erases.
     exportButton->setAutoDefault(false);
@@ -200,6 +222,22 @@ bool KelUbcDataDialog::exportTo(const QString &path)
         }
     }
     return out.commit();
+}
+
+bool KelUbcDataDialog::requestServerErasure()
+{
+    if (!d->uploader)
+        return false;
+    QStringList digests;
+    for (const QByteArray &line : lastLines(d->logPath(), ShownRecords)) {
+        const QString gid = QJsonDocument::fromJson(line).object().value(QLatin1String("gid")).toString();
+        if (!gid.isEmpty() && !digests.contains(gid))
+            digests << gid;
+    }
+    bool sent = false;
+    for (const QString &gid : qAsConst(digests))
+        sent = d->uploader->requestErasure(gid) || sent;
+    return sent;
 }
 
 bool KelUbcDataDialog::eraseAll()

@@ -21,7 +21,9 @@ class KelUbcDataDialogPrivate;
 // Erasing removes the record log and its mirrors (RuvUbc::eraseLogFiles), the
 // journal of the published RuvUbcHelper, and the uploader's cursor and
 // dead-letter files beside the log. Records logged meanwhile are kept in new
-// files; the library goes on working.
+// files; the library goes on working. With an uploader, a second button asks
+// the server to erase what was sent (KelUbcUploader::requestErasure), naming
+// the machine by the digest its records carry.
 class KELUBCHOSTWIDGETS_EXPORT KelUbcDataDialog : public QDialog
 {
     Q_OBJECT
@@ -37,6 +39,9 @@ public Q_SLOTS:
     bool exportTo(const QString &path);
     // Without asking; true when no file is left.
     bool eraseAll();
+    // Without asking: one erasure request per machine digest in the latest
+    // records; false when there is no uploader or no digest to name.
+    bool requestServerErasure();
 
 private:
     Q_DISABLE_COPY(KelUbcDataDialog)

@@ -37,6 +37,11 @@ const Text dataTexts[] = {
     {Data::EraseQuestion, u"删除本机保存的全部使用数据？"},
     {Data::Erased, u"使用数据已删除。"},
     {Data::Close, u"关闭"},
+    {Data::EraseServer, u"删除服务器上我的数据"},
+    {Data::EraseServerQuestion, u"请求产品团队的服务器删除从本机发送的全部记录？请求中只包含本机的摘要。"},
+    {Data::EraseServerSent, u"请求已收到。服务器管理员将删除这些记录。"},
+    {Data::EraseServerFailed, u"请求未能发送：%1"},
+    {Data::EraseServerUnknown, u"本机保存的记录中还没有本机的摘要：无法提出请求。"},
 };
 
 template <size_t N>

@@ -48,6 +48,13 @@ constexpr char Erase[] = "Erase";
 constexpr char EraseQuestion[] = "Erase all usage data kept on this computer?";
 constexpr char Erased[] = "Usage data erased.";
 constexpr char Close[] = "Close";
+constexpr char EraseServer[] = "Erase my data on the server";
+constexpr char EraseServerQuestion[] =
+        "Ask the product team's server to erase every record sent from this computer? "
+        "The request carries only this computer's digest.";
+constexpr char EraseServerSent[] = "The request was received. The server's operator erases the records.";
+constexpr char EraseServerFailed[] = "The request could not be sent: %1";
+constexpr char EraseServerUnknown[] = "No record kept on this computer names it yet: there is nothing to ask for.";
 } // namespace Data
 
 // The Chinese of one of these source texts in its context; null for any other.

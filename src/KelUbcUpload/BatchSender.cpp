@@ -19,20 +19,6 @@ namespace {
 
 constexpr int kRequestTimeout = 30000;
 
-// ClickHouse marks its answers with headers of its own (18.16 sends
-// X-ClickHouse-Server-Display-Name, later ones more), the fleet's gateway
-// with X-KelUbc-Gateway. A captive portal, a wrong address or a proxy's
-// error page has neither, whatever its status.
-bool fromStore(const QNetworkReply *reply)
-{
-    for (const QByteArray &name : reply->rawHeaderList()) {
-        if (qstricmp(name.constData(), "X-KelUbc-Gateway") == 0
-            || qstrnicmp(name.constData(), "X-ClickHouse-", 13) == 0)
-            return true;
-    }
-    return false;
-}
-
 // ClickHouse's refusal of the rows themselves: "Code: 26, e.displayText() =
 // DB::Exception: Cannot parse ..." (later versions "Code: 26. DB::..."),
 // with a code of its parse family. A query it cannot run (syntax, rights, a
@@ -164,7 +150,7 @@ QNetworkReply *BatchSender::post(const QString &table, const QString &route, QBy
 bool BatchSender::isStored(QNetworkReply *reply)
 {
     return reply->error() == QNetworkReply::NoError
-           && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200 && fromStore(reply);
+           && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200 && isStoreAnswer(reply);
 }
 
 void BatchSender::replyFinished()
@@ -176,7 +162,7 @@ void BatchSender::replyFinished()
     reply->deleteLater();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray body = reply->readAll();
-    const bool store = fromStore(reply);
+    const bool store = isStoreAnswer(reply);
     const bool delivered = reply->error() == QNetworkReply::NoError && status == 200 && store;
     const bool refused = status == 400 && store && isParseError(body);
     if (!delivered && !refused) {
@@ -220,4 +206,18 @@ void BatchSender::retryLater(const QString &error)
     const qint64 half = delay / 2;
     m_retryTimer->start(int(half + QRandomGenerator::global()->bounded(double(half + 1))));
     emit failed();
+}
+
+// ClickHouse marks its answers with headers of its own (18.16 sends
+// X-ClickHouse-Server-Display-Name, later ones more), the fleet's gateway
+// with X-KelUbc-Gateway. A captive portal, a wrong address or a proxy's
+// error page has neither, whatever its status.
+bool BatchSender::isStoreAnswer(const QNetworkReply *reply)
+{
+    for (const QByteArray &name : reply->rawHeaderList()) {
+        if (qstricmp(name.constData(), "X-KelUbc-Gateway") == 0
+            || qstrnicmp(name.constData(), "X-ClickHouse-", 13) == 0)
+            return true;
+    }
+    return false;
 }

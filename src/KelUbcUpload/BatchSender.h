@@ -41,6 +41,8 @@ public:
     QNetworkReply *post(const QString &table, const QString &route, QByteArray body);
     // The store's own answer that it has the rows.
     static bool isStored(QNetworkReply *reply);
+    // Whether an answer came from the store or the fleet's gateway, by their headers.
+    static bool isStoreAnswer(const QNetworkReply *reply);
 
 Q_SIGNALS:
     // Rows [first, end) delivered, or one row refused by the store (why

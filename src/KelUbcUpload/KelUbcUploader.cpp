@@ -1,5 +1,6 @@
 #include "KelUbcUploader.h"
 
+#include "ErasureRequest.h"
 #include "PathDigester.h"
 #include "UploadSettings.h"
 #include "UploadWorker.h"
@@ -214,6 +215,15 @@ void KelUbcUploader::start()
     // application is still whole.
     if (QCoreApplication *app = QCoreApplication::instance())
         d->quitConnection = connect(app, &QCoreApplication::aboutToQuit, this, [this] { finish(); });
+}
+
+bool KelUbcUploader::requestErasure(const QString &gid)
+{
+    if (!ErasureRequest::isDigest(gid) || !d->settings.url.isValid())
+        return false;
+    auto *request = new ErasureRequest(d->settings, gid, this);
+    connect(request, &ErasureRequest::finished, this, &KelUbcUploader::erasureRequestFinished);
+    return true;
 }
 
 bool KelUbcUploader::isRunning() const

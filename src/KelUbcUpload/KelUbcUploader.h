@@ -114,9 +114,22 @@ public:
     QString cursorFilePath() const;
     QString deadLetterFilePath() const;
 
+    // Asks the server to erase every record of this machine: posts gid (the
+    // machine's digest, as the records carry it) and the time, nothing else,
+    // to the gateway's /v1/erasure-requests beside the records' address (a
+    // bare ClickHouse server: into ubc.erasure_requests), with the same
+    // token or credentials. The operator applies the requests
+    // (erase-machine.sh --requests). Sent whatever the consent: a person who
+    // withdrew it may still want what was sent gone. Returns at once; false,
+    // with nothing sent, when gid is not a hex digest or no address is set.
+    bool requestErasure(const QString &gid);
+
 Q_SIGNALS:
     // Emitted in the uploader's thread whenever a figure changes.
     void statusChanged(quint64 confirmed, quint64 waiting, const QString &lastError);
+    // Emitted in the thread that called requestErasure(): accepted when the
+    // store or the gateway answered 200, else why not.
+    void erasureRequestFinished(const QString &gid, bool accepted, const QString &error);
 
 private:
     Q_DISABLE_COPY(KelUbcUploader)

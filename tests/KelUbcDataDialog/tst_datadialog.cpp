@@ -9,7 +9,11 @@
 #include <RuvUbcHelper.h>
 
 #include <QtTest/QtTest>
+#include <KelUbcUploader.h>
+
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMessageBox>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QTableWidget>
 
 #include <atomic>
@@ -90,6 +94,39 @@ private slots:
         const QList<QJsonObject> exported = readLines(out);
         QCOMPARE(exported, readLines(log) + readLines(journal));
         QCOMPARE(exported.last().value(QLatin1String("code")).toString(), QStringLiteral("580101004"));
+    }
+
+    // With an uploader, a button asks the server to erase: one request per
+    // machine digest in the latest records; without one, no button.
+    void serverErasure()
+    {
+        KelUbcDataDialog alone(nullptr, nullptr);
+        QVERIFY(!alone.findChild<QPushButton *>(QStringLiteral("eraseServer")));
+        QVERIFY(!alone.requestServerErasure());
+
+        const QString kept = dir.filePath(QStringLiteral("other.jsonl"));
+        QFile file(kept);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("{\"gid\":\"" + QByteArray(64, 'a') + "\",\"fncode\":\"1\"}\n{\"gid\":\"" + QByteArray(64, 'b')
+                   + "\",\"fncode\":\"1\"}\n{\"gid\":\"" + QByteArray(64, 'a') + "\",\"fncode\":\"2\"}\n");
+        file.close();
+        KelUbcUploader uploader;
+        uploader.setLogFilePath(kept);
+        uploader.setUrl(QUrl(QStringLiteral("http://127.0.0.1:1/v1/records"))); // nothing listens
+        KelUbcDataDialog dialog(nullptr, &uploader);
+        QVERIFY(dialog.findChild<QPushButton *>(QStringLiteral("eraseServer")));
+        QSignalSpy answers(&uploader, &KelUbcUploader::erasureRequestFinished);
+        QVERIFY(dialog.requestServerErasure());
+        QTRY_COMPARE(answers.size(), 2);
+        QTest::qWait(200);
+        QCOMPARE(answers.size(), 2); // one per machine, not per record
+        QStringList asked{answers[0][0].toString(), answers[1][0].toString()};
+        asked.sort();
+        QCOMPARE(asked, (QStringList{QString(64, QLatin1Char('a')), QString(64, QLatin1Char('b'))}));
+        QVERIFY(!answers[0][1].toBool());
+        for (QWidget *w : QApplication::topLevelWidgets()) // the failure's message boxes
+            if (qobject_cast<QMessageBox *>(w))
+                w->close();
     }
 
     // Erase while another thread logs: no line torn or lost into a removed

@@ -92,6 +92,18 @@ QByteArray knownLog()
     return lines.join();
 }
 
+// The known log without records a4, a7 and b2: gaps the sessions' seq make visible.
+QByteArray gappedLog()
+{
+    QByteArray out;
+    for (const QByteArray &line : knownLog().split('\n')) {
+        const bool a = line.contains("\"session-a\""), b = line.contains("\"session-b\"");
+        if (!((a && (line.contains("\"seq\":4,") || line.contains("\"seq\":7,"))) || (b && line.contains("\"seq\":2,"))))
+            out += line + '\n';
+    }
+    return out.chopped(1);
+}
+
 const QByteArray CodedJournal =
     "{\"time\":\"2026-12-01T00:00:10.000Z\",\"code\":\"210101\",\"attrs\":{\"layer\":\"A\",\"tjsc\":\"5\"}}\n"
     "{\"time\":\"2026-12-01T00:00:40.000Z\",\"code\":\"210101\",\"attrs\":{\"tjsc\":\"7\"}}\n"
@@ -266,6 +278,23 @@ private slots:
         }
     }
 
+    void completenessCountsPlantedGaps()
+    {
+        const QString log = m_dir.filePath(QStringLiteral("gapped.jsonl")), json = m_dir.filePath(QStringLiteral("gapped.json"));
+        writeFile(log, gappedLog());
+        const Run r = report({log, QStringLiteral("--json"), json});
+        QCOMPARE(r.code, 0);
+        // a: 8 of 10 (the record without seq counts in neither), b: 6 of 7, c: 1 of 1.
+        expect(readJson(json), {
+            {"completeness.total", parse(R"({"expected":18,"gapSessions":2,"present":15,"sessions":3,"share":0.8333})")},
+            {"completeness.byVersion[key=1.0.0]", parse(R"({"expected":10,"gapSessions":1,"key":"1.0.0","present":8,"sessions":1,"share":0.8})")},
+            {"completeness.byVersion[key=2.0.0].present", 7}, {"completeness.byVersion[key=2.0.0].expected", 8},
+            {"completeness.byDay[key=2026-12-02].gapSessions", 1}, {"completeness.byDay[key=2026-12-03].share", 1},
+            {"completeness.gaps[]", 2}, {"completeness.gaps[0].session", "session-a"}, {"completeness.gaps[1].present", 6},
+            {"completeness.uploadLosses", QJsonValue()}});
+        QVERIFY2(r.out.contains("gap: session-a (m1, ver 1.0.0, 2026-12-01): 2 of 10 missing"), r.out.constData());
+    }
+
     void htmlIsWellFormedWithItsCharts()
     {
         for (const QString &lang : {QStringLiteral("zh"), QStringLiteral("en")}) {
@@ -314,6 +343,7 @@ private slots:
         product.replace("\"pcode\":\"KEL\"", "\"pcode\":\"$label\"");
         longId.replace("session-a", QByteArray(300000, 'L')); // with the most records: the timeline's
         QTest::newRow("known log") << known << QStringList() << false;
+        QTest::newRow("planted gaps, sent twice") << gappedLog() << QStringList() << true;
         QTest::newRow("product and day") << known << QStringList{QStringLiteral("--product"), QStringLiteral("KEL"),
                                                                  QStringLiteral("--until"), QStringLiteral("2026-12-01")} << false;
         QTest::newRow("session id with %1") << percent << QStringList() << false;
@@ -329,8 +359,9 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(bool, twice);
         QVERIFY2(startServer(), "clickhouse-server did not start");
-        QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path(), QStringLiteral("DROP TABLE IF EXISTS ubc.records")}).isNull());
+        QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path(), QStringLiteral("DROP DATABASE IF EXISTS ubc")}).isNull());
         QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path()}, QStringLiteral(SCHEMA_SQL)).isNull());
+        QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path()}, QStringLiteral(ROLLUPS_DIR "/rollups.sql")).isNull());
         // Two inserts, so that the copies lie in a part of their own, not merged yet.
         // The broken line is set aside by the uploader, as the file's reader skips it.
         static int n = 0;
@@ -341,16 +372,68 @@ private slots:
 
         const QString fromFile = m_dir.filePath(QStringLiteral("file.json")), fromServer = m_dir.filePath(QStringLiteral("server.json"));
         QCOMPARE(report(QStringList{file, QStringLiteral("--quiet"), QStringLiteral("--json"), fromFile} + options).code, 0);
-        const Run r = reportAs(QStringList{QStringLiteral("--clickhouse"), m_url, QStringLiteral("--quiet"), QStringLiteral("--json"), fromServer} + options);
-        QVERIFY2(r.code == 0, qPrintable(r.err.left(400)));
-        QJsonObject a = readJson(fromFile), b = readJson(fromServer);
+        QJsonObject a = readJson(fromFile);
         QVERIFY(at(a, "totals.records").toInt() > 0);
         a.remove(QStringLiteral("input"));
-        b.remove(QStringLiteral("input"));
-        for (const QString &key : a.keys())
-            QVERIFY2(a.value(key) == b.value(key), qPrintable(key + QStringLiteral(": ")
-                + QString::fromUtf8(QJsonDocument(QJsonObject{{key, b.value(key)}}).toJson(QJsonDocument::Compact)).left(400)));
-        QCOMPARE(a, b);
+        // From the roll-ups, and from the records alone.
+        for (const QStringList &how : {QStringList(), QStringList{QStringLiteral("--raw")}}) {
+            const Run r = reportAs(QStringList{QStringLiteral("--clickhouse"), m_url, QStringLiteral("--quiet"), QStringLiteral("--json"), fromServer}
+                                   + how + options);
+            QVERIFY2(r.code == 0, qPrintable(r.err.left(400)));
+            QJsonObject b = readJson(fromServer);
+            b.remove(QStringLiteral("input"));
+            for (const QString &key : a.keys())
+                QVERIFY2(a.value(key) == b.value(key), qPrintable(how.join(QLatin1Char(' ')) + QLatin1Char(' ') + key + QStringLiteral(": ")
+                    + QString::fromUtf8(QJsonDocument(QJsonObject{{key, b.value(key)}}).toJson(QJsonDocument::Compact)).left(400)));
+            QCOMPARE(a, b);
+        }
+    }
+
+    // The uploaders' losses, each (gid, lossid) once however often it was reported.
+    void uploadLossesAreReadOnceEach()
+    {
+        QVERIFY2(startServer(), "clickhouse-server did not start");
+        const QString json = m_dir.filePath(QStringLiteral("losses.json"));
+        const QStringList args{QStringLiteral("--clickhouse"), m_url, QStringLiteral("--quiet"), QStringLiteral("--json"), json};
+        const char *const sql[] = {
+            "DROP TABLE IF EXISTS ubc.upload_losses",
+            "CREATE TABLE ubc.upload_losses (gid String, lossid UInt64, reported DateTime, kind String, records UInt64)"
+            " ENGINE = ReplacingMergeTree ORDER BY (gid, lossid)",
+            "INSERT INTO ubc.upload_losses VALUES ('g1', 1, '2026-12-01 10:00:00', 'queue_dropped', 5),"
+            " ('g1', 2, '2026-12-01 11:00:00', 'set_aside', 2), ('g2', 1, '2026-12-02 10:00:00', 'queue_dropped', 3)",
+            "INSERT INTO ubc.upload_losses VALUES ('g1', 1, '2026-12-01 10:00:00', 'queue_dropped', 5)"};
+        for (const char *q : sql) {
+            QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path(), QString::fromUtf8(q)}).isNull());
+            if (q == sql[0]) {  // no table: no figures
+                QVERIFY(reportAs(args).code == 0);
+                expect(readJson(json), {{"completeness.uploadLosses", QJsonValue()}});
+            }
+        }
+        const Run r = reportAs(args);
+        QVERIFY2(r.code == 0, qPrintable(r.err.left(400)));
+        expect(readJson(json), {{"completeness.uploadLosses", parse(R"([{"kind":"queue_dropped","records":8},
+            {"kind":"set_aside","records":2},{"kind":"rotated_unsent","records":0}])")}});
+        QVERIFY(reportAs(args + QStringList{QStringLiteral("--since"), QStringLiteral("2026-12-02")}).code == 0);
+        expect(readJson(json), {{"completeness.uploadLosses[kind=queue_dropped].records", 3}});
+        QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path(), QString::fromUtf8(sql[0])}).isNull());
+    }
+
+    // The shipped roll-ups are what the report reads: made from the same classification.
+    void rollupSqlIsTheReportsOwn()
+    {
+        for (const char *kind : {"server", "cluster", "backfill"}) {
+            const Run r = report({QStringLiteral("--rollup-sql"), QLatin1String(kind)});
+            QCOMPARE(r.code, 0);
+            QFile f(QStringLiteral(ROLLUPS_DIR "/%1.sql").arg(kind == QLatin1String("server") ? QStringLiteral("rollups")
+                                                               : kind == QLatin1String("cluster") ? QStringLiteral("cluster-rollups")
+                                                                                                  : QStringLiteral("rollups-backfill")));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QByteArray shipped;
+            for (const QByteArray &line : f.readAll().split('\n'))
+                if (!line.startsWith("--"))
+                    shipped += line + '\n';
+            QCOMPARE(QString::fromUtf8(shipped.chopped(1)), QString::fromUtf8(r.out));
+        }
     }
 
     void credentialsStayOutOfUrlsAndErrors()

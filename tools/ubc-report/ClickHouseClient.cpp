@@ -25,7 +25,7 @@ QNetworkReply *ClickHouseClientPrivate::post(const ClickHouseQueries::Query &que
 {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/plain; charset=utf-8"));
-    request.setTransferTimeout(60000);
+    request.setTransferTimeout(600000); // the report profile's max_execution_time
     if (!authorization.isEmpty())
         request.setRawHeader("Authorization", authorization);
     QNetworkReply *reply = network.post(request, (query.sql + QStringLiteral(" FORMAT JSONCompact")).toUtf8());

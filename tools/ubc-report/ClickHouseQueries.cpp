@@ -16,12 +16,18 @@ QString number(int64_t n)
     return QString::number(n);
 }
 
-QString list(std::initializer_list<const char *> texts)
+template<typename Texts>
+QString list(const Texts &texts)
 {
     QStringList quoted;
-    for (const char *t : texts)
+    for (const auto &t : texts)
         quoted << sqlString(std::string(t));
     return QLatin1Char('(') + quoted.join(QLatin1String(", ")) + QLatin1Char(')');
+}
+
+QString list(std::initializer_list<const char *> texts)
+{
+    return list<std::initializer_list<const char *>>(texts);
 }
 
 QString is(const RecordCodes::Lifecycle &record)
@@ -80,6 +86,17 @@ const size_t MaxNamedSession = 1024;
 
 } // namespace
 
+QString ClickHouseQueries::kindExpression() { return kind(); }
+QString ClickHouseQueries::labelExpression() { return Label; }
+QString ClickHouseQueries::isActionExpression() { return isAction(); }
+QString ClickHouseQueries::isShortcutLabel(const QString &column) { return isShortcut(column); }
+QString ClickHouseQueries::firstKeyExpression()
+{
+    return QStringLiteral("if(") + kind() + QStringLiteral(" = ") + number(PropertyEdit) + QStringLiteral(", attrs.key[1], '')");
+}
+QString ClickHouseQueries::isCloseAppExpression() { return is(RecordCodes::CloseApp); }
+QString ClickHouseQueries::isNumberedExpression() { return QStringLiteral("seq < ") + QString::number(RecordIdentity::DerivedBit); }
+
 QString sqlString(const QString &text)
 {
     QString s;
@@ -108,13 +125,18 @@ ClickHouseQueries::ClickHouseQueries(const QString &table, const ReportFilter &f
 
 QString ClickHouseQueries::where(const QString &condition) const
 {
+    return filterWhere(m_filter, QStringLiteral("substring(trigertime, 1, 10)"), condition);
+}
+
+QString ClickHouseQueries::filterWhere(const ReportFilter &filter, const QString &day, const QString &condition)
+{
     QStringList terms;
-    if (m_filter.byProduct)
-        terms << QStringLiteral("pcode = ") + sqlString(m_filter.product);
-    if (!m_filter.since.empty())
-        terms << QStringLiteral("substring(trigertime, 1, 10) >= ") + sqlString(m_filter.since);
-    if (!m_filter.until.empty())
-        terms << QStringLiteral("substring(trigertime, 1, 10) <= ") + sqlString(m_filter.until);
+    if (filter.byProduct)
+        terms << QStringLiteral("pcode = ") + sqlString(filter.product);
+    if (!filter.since.empty())
+        terms << day + QStringLiteral(" >= ") + sqlString(filter.since);
+    if (!filter.until.empty())
+        terms << day + QStringLiteral(" <= ") + sqlString(filter.until);
     if (!condition.isEmpty())
         terms << condition;
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QLatin1String(" AND "));
@@ -139,22 +161,30 @@ QString ClickHouseQueries::from(const std::vector<Column> &columns, const QStrin
     if (!m_deduplicate)
         return QLatin1Char('(') + direct + where(condition) + QLatin1Char(')');
     const QString andCondition = condition.isEmpty() ? QString() : condition + QStringLiteral(" AND ");
-    const QString duplicated = QStringLiteral(" IN (SELECT sessionid FROM ") + m_table + where()
-                               + QStringLiteral(" GROUP BY sessionid HAVING count() > uniqExact(seq))");
-    return QStringLiteral("(") + direct + where(andCondition + QStringLiteral("sessionid NOT") + duplicated)
-           + QStringLiteral(" UNION ALL SELECT ") + outer.join(QLatin1String(", ")) + QStringLiteral(" FROM (SELECT ")
-           + inner.join(QLatin1String(", ")) + QStringLiteral(", sessionid AS dedupSession, seq AS dedupSeq FROM ") + m_table
-           + where(andCondition + QStringLiteral("sessionid") + duplicated) + QStringLiteral(") GROUP BY dedupSession, dedupSeq)");
+    // Named by the caller, or found here: more rows than distinct seq. GLOBAL:
+    // on a Distributed table the set is found once and sent to every shard.
+    const QString set = !m_copied.empty() ? list(m_copied)
+        : QStringLiteral("(SELECT sessionid FROM ") + m_table + where() + QStringLiteral(" GROUP BY sessionid HAVING count() > uniqExact(seq))");
+    const QString global = m_copied.empty() ? QStringLiteral(" GLOBAL") : QString();
+    const QString duplicated = global + QStringLiteral(" IN ") + set, notDuplicated = global + QStringLiteral(" NOT IN ") + set;
+    const QString folded = QStringLiteral("SELECT ") + outer.join(QLatin1String(", ")) + QStringLiteral(" FROM (SELECT ")
+                           + inner.join(QLatin1String(", ")) + QStringLiteral(", sessionid AS dedupSession, seq AS dedupSeq FROM ") + m_table
+                           + where(andCondition + QStringLiteral("sessionid") + duplicated) + QStringLiteral(") GROUP BY dedupSession, dedupSeq");
+    return QLatin1Char('(') + direct + where(andCondition + QStringLiteral("sessionid") + notDuplicated) + QStringLiteral(" UNION ALL ")
+           + folded + QLatin1Char(')');
 }
 
 ClickHouseQueries::Query ClickHouseQueries::sessions() const
 {
     const QString closeApp = is(RecordCodes::CloseApp);
+    const QString numbered = isNumberedExpression();
     return {"sessions",
             QStringLiteral("SELECT sessionid, min(hardwareid) AS machine, min(ver) AS version, min(t) AS firstSec, max(t) AS lastSec,"
                            " uniqExact(seq) AS records, maxIf(toInt64OrZero(duration), ") + closeApp
-                + QStringLiteral(") AS closeSeconds, max(") + closeApp + QStringLiteral(") AS closed, count() AS rows"
-                                 " FROM (SELECT sessionid, seq, hardwareid, ver, toUInt32(time) AS t, fncode, duration FROM ")
+                + QStringLiteral(") AS closeSeconds, max(") + closeApp + QStringLiteral(") AS closed, count() AS rows,"
+                                 " maxIf(seq, ") + numbered + QStringLiteral(") AS lastSeq, uniqExactIf(seq, ") + numbered
+                + QStringLiteral(") AS numbered, min(day) AS firstDay FROM (SELECT sessionid, seq, hardwareid, ver, toUInt32(time) AS t,"
+                                 " fncode, duration, substring(trigertime, 1, 10) AS day FROM ")
                 + m_table + where() + QStringLiteral(") GROUP BY sessionid")};
 }
 
@@ -220,7 +250,7 @@ ClickHouseQueries::Query ClickHouseQueries::timeline(const std::string &session,
     // long, so the server picks the session again by the same rule.
     const QString chosen = session.size() <= MaxNamedSession
         ? QStringLiteral("sessionid = ") + sqlString(session)
-        : QStringLiteral("sessionid IN (SELECT sessionid FROM (SELECT sessionid, seq FROM ") + m_table + where()
+        : QStringLiteral("sessionid GLOBAL IN (SELECT sessionid FROM (SELECT sessionid, seq FROM ") + m_table + where()
               + QStringLiteral(") GROUP BY sessionid ORDER BY uniqExact(seq) DESC, sessionid LIMIT 1)");
     // In timelineBefore()'s order.
     const QString derived = QString::number(RecordIdentity::DerivedBit);
@@ -232,3 +262,35 @@ ClickHouseQueries::Query ClickHouseQueries::timeline(const std::string &session,
                 + QStringLiteral(" ORDER BY seq >= ") + derived + QStringLiteral(", if(seq >= ") + derived
                 + QStringLiteral(", trigertime, ''), seq LIMIT ") + QString::number(limit)};
 }
+
+// The losses table lies beside the records, in the same database.
+QString ClickHouseQueries::uploadLossesTable() const
+{
+    return m_table.section(QLatin1Char('.'), 0, 0) + QStringLiteral(".upload_losses");
+}
+
+ClickHouseQueries::Query ClickHouseQueries::existingTables(const QStringList &tables) const
+{
+    QStringList names;
+    for (const QString &t : tables)
+        names << sqlString(t.section(QLatin1Char('.'), 1));
+    return {"existingTables",
+            QStringLiteral("SELECT name FROM system.tables WHERE database = ") + sqlString(m_table.section(QLatin1Char('.'), 0, 0))
+                + QStringLiteral(" AND name IN (") + names.join(QLatin1String(", ")) + QLatin1Char(')')};
+}
+
+// Each loss once however often its uploader reported it (lossid); the period
+// by the day it was reported.
+ClickHouseQueries::Query ClickHouseQueries::uploadLosses() const
+{
+    QStringList terms;
+    if (!m_filter.since.empty())
+        terms << QStringLiteral("toDate(reported) >= toDate(") + sqlString(m_filter.since) + QLatin1Char(')');
+    if (!m_filter.until.empty())
+        terms << QStringLiteral("toDate(reported) <= toDate(") + sqlString(m_filter.until) + QLatin1Char(')');
+    return {"uploadLosses",
+            QStringLiteral("SELECT kind, sum(records) AS records FROM ") + uploadLossesTable() + QStringLiteral(" FINAL")
+                + (terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QLatin1String(" AND ")))
+                + QStringLiteral(" GROUP BY kind")};
+}
+

@@ -36,7 +36,8 @@ public:
     void setDeduplicate(bool on) { m_deduplicate = on; }
 
     // Per session: machine, ver, firstSec, lastSec, records (distinct seq),
-    // closeSeconds, closed, rows (copies included).
+    // closeSeconds, closed, rows (copies included), lastSeq and numbered (the
+    // highest seq and the distinct seq, of records that have one), firstDay.
     Query sessions() const;
     // Per fncode, kind and label: firstName, firstGroup, records.
     Query commands() const;
@@ -51,6 +52,28 @@ public:
     // The session's records by seq, at most limit: seq, trigertime, fncode, fnname, kind, label.
     Query timeline(const std::string &session, size_t limit) const;
 
+    // The classification the file source makes (classify(), locationOf()) as
+    // expressions on a row of the records table, shared with the roll-ups.
+    static QString kindExpression();            // a RecordKind
+    static QString labelExpression();           // the "location" attribute
+    static QString isActionExpression();
+    static QString firstKeyExpression();        // a property edit's property, else empty
+    static QString isShortcutLabel(const QString &column);
+    static QString isCloseAppExpression();
+    static QString isNumberedExpression();      // the seq was written, not derived
+    // " WHERE ..." for the filter, the local date in the column or expression day, and condition.
+    static QString filterWhere(const ReportFilter &filter, const QString &day, const QString &condition);
+
+    // The sessions that hold copies, named by the caller (who knows them from
+    // the roll-ups) rather than found by a scan of every record.
+    void setCopiedSessions(const std::vector<std::string> &sessions) { m_copied = sessions; }
+
+    // name: those of tables ("database.table", in the records' database) that exist.
+    Query existingTables(const QStringList &tables) const;
+    QString uploadLossesTable() const;
+    // Per kind: records lost by the uploaders, each reported loss once.
+    Query uploadLosses() const;
+
 private:
     struct Column
     {
@@ -63,6 +86,7 @@ private:
     QString m_table;
     ReportFilter m_filter;
     bool m_deduplicate = false;
+    std::vector<std::string> m_copied;
 };
 
 #endif // CLICKHOUSEQUERIES_H

@@ -3,22 +3,41 @@
 #include "ClickHouseClient.h"
 #include "ClickHouseCodedEvents.h"
 #include "ClickHouseQueries.h"
+#include "ClickHouseRollups.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 
 using namespace UbcReport;
+
+namespace {
+
+// ClickHouse refuses queries over 256 KiB by default.
+const size_t MaxCopiedBytes = 100000;
+
+} // namespace
 
 class ClickHouseSourcePrivate
 {
 public:
     ClickHouseSourcePrivate(const ClickHouseSource::Server &server, const ReportFilter &filter)
-        : client(server.url, server.user, server.password), queries(server.table, filter), codedEvents(server.table, filter) {}
+        : client(server.url, server.user, server.password), queries(server.table, filter), rollups(server.table, filter),
+          codedEvents(server.table, filter), filter(filter), table(server.table), useRollups(server.rollups) {}
 
     ClickHouseClient client;
     ClickHouseQueries queries;
+    ClickHouseRollups rollups;
     ClickHouseCodedEvents codedEvents;
-    QString error;
+    ReportFilter filter;
+    QString table, error;
+    bool useRollups;
+
+    // The sessions and counts from the records alone, or from the roll-ups;
+    // the last round (the timeline and the rest) added to *last.
+    bool readRecords(Aggregates &a, std::vector<ClickHouseResult> *results);
+    bool readRollups(Aggregates &a, std::vector<ClickHouseResult> *results, std::vector<ClickHouseQueries::Query> *last,
+                     bool *recount);
 
     bool run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results);
     // Each reads one query's rows into the aggregates.
@@ -30,6 +49,10 @@ public:
     static void readProjects(ClickHouseResult &r, Aggregates &a);
     static void readDays(ClickHouseResult &r, Aggregates &a);
     static void readTimeline(ClickHouseResult &r, Aggregates &a);
+    static void readUploadLosses(ClickHouseResult &r, Aggregates &a);
+    static void readSessionDays(ClickHouseResult &r, Aggregates &a, std::map<std::string, int64_t> *copies);
+    static void readCommandCounts(ClickHouseResult &r, Aggregates &a, const char *column, int sign);
+    static void readNames(ClickHouseResult &r, Aggregates &a);
 };
 
 bool ClickHouseSourcePrivate::run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results)
@@ -76,7 +99,8 @@ void ClickHouseSourcePrivate::readSessions(ClickHouseResult &r, Aggregates &a)
 {
     const int id = r.column("sessionid"), machine = r.column("machine"), version = r.column("version"),
               first = r.column("firstSec"), last = r.column("lastSec"), records = r.column("records"),
-              closeSeconds = r.column("closeSeconds"), closed = r.column("closed");
+              closeSeconds = r.column("closeSeconds"), closed = r.column("closed"), lastSeq = r.column("lastSeq"),
+              numbered = r.column("numbered"), firstDay = r.column("firstDay");
     for (int i = 0; i < r.rowCount(); ++i) {
         SessionAgg &s = a.sessions[r.text(i, id)];
         s.machine = r.text(i, machine);
@@ -85,6 +109,9 @@ void ClickHouseSourcePrivate::readSessions(ClickHouseResult &r, Aggregates &a)
         s.lastSec = r.number(i, last);
         s.records = r.number(i, records);
         s.closeSeconds = r.number(i, closed) > 0 ? r.number(i, closeSeconds) : -1;
+        s.lastSeq = r.unsignedNumber(i, lastSeq);
+        s.numbered = r.number(i, numbered);
+        s.firstDay = r.text(i, firstDay);
     }
 }
 
@@ -185,6 +212,159 @@ void ClickHouseSourcePrivate::readTimeline(ClickHouseResult &r, Aggregates &a)
     }
 }
 
+void ClickHouseSourcePrivate::readUploadLosses(ClickHouseResult &r, Aggregates &a)
+{
+    const int kind = r.column("kind"), records = r.column("records");
+    a.uploadLosses.emplace();
+    for (int i = 0; i < r.rowCount(); ++i)
+        (*a.uploadLosses)[r.text(i, kind)] = r.number(i, records);
+}
+
+// A row per session and day: the day's figures, and the session's folded over its days.
+void ClickHouseSourcePrivate::readSessionDays(ClickHouseResult &r, Aggregates &a, std::map<std::string, int64_t> *copies)
+{
+    const int rows = r.column("rows");
+    const int id = r.column("sessionid"), dayColumn = r.column("day"), machine = r.column("machine"), version = r.column("version"),
+              first = r.column("firstSec"), last = r.column("lastSec"), records = r.column("records"),
+              closeSeconds = r.column("closeSeconds"), closed = r.column("closed"), lastSeq = r.column("lastSeq"),
+              numbered = r.column("numbered"), actions = r.column("actions"), shortcuts = r.column("shortcuts");
+    for (int i = 0; i < r.rowCount(); ++i) {
+        const std::string day = r.text(i, dayColumn), m = r.text(i, machine), v = r.text(i, version);
+        const bool seen = a.sessions.count(r.text(i, id)) > 0;
+        SessionAgg &s = a.sessions[r.text(i, id)];
+        if (!seen || m < s.machine)
+            s.machine = m;
+        if (!seen || v < s.ver)
+            s.ver = v;
+        if (!seen || day < s.firstDay)
+            s.firstDay = day;
+        s.firstSec = std::min(s.firstSec, r.number(i, first));
+        s.lastSec = std::max(s.lastSec, r.number(i, last));
+        s.records += r.number(i, records);
+        if (r.number(i, closed) > 0)
+            s.closeSeconds = std::max(s.closeSeconds < 0 ? INT64_MIN : s.closeSeconds, r.number(i, closeSeconds));
+        s.lastSeq = std::max(s.lastSeq, r.unsignedNumber(i, lastSeq));
+        s.numbered += r.number(i, numbered);
+        s.actions += r.number(i, actions);
+        s.shortcuts += r.number(i, shortcuts);
+        (*copies)[r.text(i, id)] += r.number(i, rows) - r.number(i, records);
+        DayAgg &d = a.days[day];
+        d.records += r.number(i, records);
+        d.actions += r.number(i, actions);
+        ++d.sessions;
+    }
+}
+
+// Counts per fncode, kind, label and property, added (sign 1) or taken back (-1).
+void ClickHouseSourcePrivate::readCommandCounts(ClickHouseResult &r, Aggregates &a, const char *column, int sign)
+{
+    const int fncode = r.column("fncode"), kindColumn = r.column("kind"), labelColumn = r.column("label"),
+              firstKey = r.column("firstKey"), records = r.column(column);
+    for (int i = 0; i < r.rowCount(); ++i) {
+        CodeAgg &c = a.codes[r.text(i, fncode)];
+        const int64_t n = sign * r.number(i, records);
+        switch (RecordKind(r.number(i, kindColumn))) {
+        case Lifecycle: c.lifecycle += n; break;
+        case Action: {
+            const std::string label = r.text(i, labelColumn);
+            c.actions += n;
+            c.byLocation[locationOf(label)] += n;
+            a.labels[label] += n;
+            break;
+        }
+        case PropertyEdit:
+            c.edits += n;
+            a.properties[r.text(i, firstKey)] += n;
+            break;
+        case NamedEvent: c.events += n; break;
+        }
+    }
+}
+
+void ClickHouseSourcePrivate::readNames(ClickHouseResult &r, Aggregates &a)
+{
+    const int fncode = r.column("fncode"), firstName = r.column("firstName"), firstGroup = r.column("firstGroup");
+    for (int i = 0; i < r.rowCount(); ++i) {
+        CodeAgg &c = a.codes[r.text(i, fncode)];
+        c.name = r.text(i, firstName);
+        c.group = r.text(i, firstGroup);
+    }
+}
+
+bool ClickHouseSourcePrivate::readRecords(Aggregates &a, std::vector<ClickHouseResult> *results)
+{
+    using Reader = void (*)(ClickHouseResult &, Aggregates &);
+    ClickHouseQueries &q = queries;
+    q.setDeduplicate(false);
+    // The queries that count copies apart from the rows run beside the sessions'
+    // as if no session had any, and run again, reading those sessions apart, if some have.
+    auto counting = [&] {
+        return std::vector<ClickHouseQueries::Query>{q.commands(), q.properties(), q.projects(), q.days()};
+    };
+    const Reader countingReaders[] = {readCommands, readProperties, readProjects, readDays};
+    std::vector<ClickHouseQueries::Query> batch{q.sessions(), q.machines()};
+    for (const ClickHouseQueries::Query &query : counting())
+        batch.push_back(query);
+    if (!run(batch, results))
+        return false;
+    if (hasCopies((*results)[0])) {
+        q.setDeduplicate(true);
+        std::vector<ClickHouseResult> again;
+        if (!run(counting(), &again))
+            return false;
+        std::move(again.begin(), again.end(), results->begin() + 2);
+    }
+    readSessions((*results)[0], a);
+    readMachines((*results)[1], a);
+    for (size_t i = 0; i < std::size(countingReaders); ++i)
+        countingReaders[i]((*results)[2 + i], a);
+    return true;
+}
+
+// The roll-ups answer for the sessions, days, commands, machines and projects.
+// The per-day command counts include copies: for the sessions that hold some,
+// the counts with copies are taken back and those of the seq present put in.
+bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseResult> *results,
+                                          std::vector<ClickHouseQueries::Query> *last, bool *recount)
+{
+    const bool machines = rollups.answersMachines();
+    // The project records are few: their copies are found by the server.
+    ClickHouseQueries projects(rollups.projectRecords(), filter);
+    projects.setDeduplicate(true);
+    std::vector<ClickHouseQueries::Query> batch{rollups.sessionDays(), rollups.commandCounts(), rollups.names(),
+                                                machines ? rollups.machines() : queries.machines(), projects.projects()};
+    if (!run(batch, results))
+        return false;
+    std::map<std::string, int64_t> copies;
+    readSessionDays((*results)[0], a, &copies);
+    readCommandCounts((*results)[1], a, "records", 1);
+    readNames((*results)[2], a);
+    readMachines((*results)[3], a);
+    readProjects((*results)[4], a);
+
+    std::vector<std::string> copied;
+    size_t bytes = 0;
+    for (const auto &it : copies) {
+        if (it.second > 0) {
+            copied.push_back(it.first);
+            bytes += it.first.size() + 4;
+        }
+    }
+    // The sessions are named in the queries, which have a size limit: past it,
+    // the records alone answer.
+    if (bytes > MaxCopiedBytes) {
+        a = Aggregates();
+        results->clear();
+        return readRecords(a, results);
+    }
+    queries.setDeduplicate(!copied.empty());
+    queries.setCopiedSessions(copied);
+    if (!copied.empty())
+        last->push_back(rollups.commandCountsOf(copied));
+    *recount = !copied.empty();
+    return true;
+}
+
 ClickHouseSource::ClickHouseSource(const Server &server, const ReportFilter &filter)
     : d(new ClickHouseSourcePrivate(server, filter))
 {
@@ -199,48 +379,50 @@ QString ClickHouseSource::errorString() const
 
 bool ClickHouseSource::read(Aggregates *out)
 {
-    using Reader = void (*)(ClickHouseResult &, Aggregates &);
     ClickHouseQueries &q = d->queries;
-    q.setDeduplicate(false);
-    // The queries that count copies apart from the rows run beside the sessions'
-    // as if no session had any, and run again, reading those sessions apart, if some have.
-    auto counting = [&] {
-        return std::vector<ClickHouseQueries::Query>{q.commands(), q.properties(), q.projects(), q.days()};
-    };
-    const Reader countingReaders[] = {ClickHouseSourcePrivate::readCommands, ClickHouseSourcePrivate::readProperties,
-                                      ClickHouseSourcePrivate::readProjects, ClickHouseSourcePrivate::readDays};
-    std::vector<ClickHouseQueries::Query> batch{q.sessions(), q.machines()};
-    for (const ClickHouseQueries::Query &query : counting())
-        batch.push_back(query);
-    std::vector<ClickHouseResult> results;
-    if (!d->run(batch, &results))
+    const QString losses = q.uploadLossesTable();
+    const QStringList rollupTables = ClickHouseRollups::tables(d->table);
+    std::vector<ClickHouseResult> found, results;
+    if (!d->run({q.existingTables(rollupTables + QStringList{losses})}, &found))
         return false;
-    if (ClickHouseSourcePrivate::hasCopies(results[0])) {
-        q.setDeduplicate(true);
-        std::vector<ClickHouseResult> again;
-        if (!d->run(counting(), &again))
-            return false;
-        std::move(again.begin(), again.end(), results.begin() + 2);
-    }
+    QStringList existing;
+    const int name = found[0].column("name");
+    for (int i = 0; i < found[0].rowCount(); ++i)
+        existing << QString::fromStdString(found[0].text(i, name));
+    auto exists = [&](const QString &table) { return existing.contains(table.section(QLatin1Char('.'), 1)); };
 
     Aggregates a;
-    ClickHouseSourcePrivate::readSessions(results[0], a);
-    ClickHouseSourcePrivate::readMachines(results[1], a);
-    for (size_t i = 0; i < std::size(countingReaders); ++i)
-        countingReaders[i](results[2 + i], a);
+    std::vector<ClickHouseQueries::Query> last;
+    bool recount = false;       // last ends with the command counts of the sessions that hold copies
+    const bool rollups = d->useRollups && std::all_of(rollupTables.begin(), rollupTables.end(), exists);
+    if (rollups ? !d->readRollups(a, &results, &last, &recount) : !d->readRecords(a, &results))
+        return false;
+    results.insert(results.end(), found.begin(), found.end());
 
     // The session with the most records (the smallest id among equals) is shown as a timeline.
     const auto chosen = std::max_element(a.sessions.begin(), a.sessions.end(), [](const auto &x, const auto &y) {
         return x.second.records < y.second.records;
     });
-    if (chosen != a.sessions.end()) {
+    const bool timeline = chosen != a.sessions.end(), lost = exists(losses);
+    if (timeline) {
         a.timelineSession = chosen->first;
-        std::vector<ClickHouseResult> timeline;
-        if (!d->run({q.timeline(chosen->first, TimelineLimit)}, &timeline))
-            return false;
-        ClickHouseSourcePrivate::readTimeline(timeline[0], a);
-        results.push_back(std::move(timeline[0]));
+        last.insert(last.begin(), q.timeline(chosen->first, TimelineLimit));
     }
+    if (lost)
+        last.insert(last.begin() + timeline, q.uploadLosses());
+    std::vector<ClickHouseResult> lastResults;
+    if (!last.empty() && !d->run(last, &lastResults))
+        return false;
+    if (timeline)
+        ClickHouseSourcePrivate::readTimeline(lastResults[0], a);
+    if (lost)
+        ClickHouseSourcePrivate::readUploadLosses(lastResults[timeline], a);
+    if (recount) {
+        // Their counts with copies out, without copies in.
+        ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "records", -1);
+        ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "present", 1);
+    }
+    std::move(lastResults.begin(), lastResults.end(), std::back_inserter(results));
     for (ClickHouseResult &r : results) {
         if (!r.missing().isEmpty()) {
             d->error = QStringLiteral("ClickHouse's answer lacks the columns %1").arg(r.missing().join(QLatin1String(", ")));

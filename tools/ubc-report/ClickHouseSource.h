@@ -10,8 +10,11 @@
 #include <memory>
 
 // Fills Aggregates from the fleet's ClickHouse table: every count is a GROUP BY
-// in the server (ClickHouseQueries) that counts each (sessionid, seq) once
-// however many copies of it arrived; only the grouped rows travel.
+// in the server that counts each (sessionid, seq) once however many copies of
+// it arrived; only the grouped rows travel. Where the table has its daily
+// roll-ups (ClickHouseRollups), the sessions, days, commands and machines are
+// read from them, and the records of the sessions that hold copies are read
+// again to put right the counts that include copies.
 class ClickHouseSource
 {
 public:
@@ -20,6 +23,7 @@ public:
         QUrl url;               // without credentials
         QString user, password; // empty: ClickHouse's default user
         QString table;          // "database.table"
+        bool rollups = true;    // read the table's daily roll-ups where they answer
     };
 
     ClickHouseSource(const Server &server, const ReportFilter &filter);

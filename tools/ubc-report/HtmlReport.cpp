@@ -256,6 +256,55 @@ void tables(QXmlStreamWriter &xml, const Summary &s, const Words &w)
     }
 }
 
+// How many of the records the desktops numbered are here, and what the uploaders say they lost.
+void completeness(QXmlStreamWriter &xml, const Summary &s, const Words &w)
+{
+    const Summary::Coverage &c = s.completeness;
+    const QString none = w("None.", "无。");
+    const QStringList head{QString(), w("Sessions", "会话"), w("Expected", "应有"), w("Present", "已有"),
+                           w("Missing", "缺失"), w("Present %", "完整率"), w("With gaps", "有缺口的会话")};
+    auto row = [](const QString &key, const Summary::Completeness &x) {
+        return QStringList{key, QString::number(x.sessions), QString::number(x.expected), QString::number(x.present),
+                           QString::number(x.expected - x.present), number(x.share * 100.0, 1) + QLatin1Char('%'),
+                           QString::number(x.gapSessions)};
+    };
+    QString note = w("Records each session numbered (its highest seq) against the records here",
+                     "每个会话编号的记录数（最大 seq）与实际收到的记录数");
+    if (c.uploadLosses) {
+        QStringList lost;
+        for (const Summary::Loss &l : *c.uploadLosses)
+            lost << l.kind + QLatin1Char(' ') + QString::number(l.records);
+        note += w(". Lost by the uploaders: ", "。上传程序报告的丢失：") + lost.join(QLatin1String(", "));
+    }
+    std::vector<QStringList> tr{row(w("All", "全部"), c.total)};
+    for (const Summary::Completeness &x : c.byVersion)
+        tr.push_back(row(x.key, x));
+    startGrid(xml);
+    startSection(xml, "completeness", w("Completeness by version", "各版本的数据完整性"), note);
+    table(xml, QStringList{w("Version", "版本")} + head.mid(1), tr, none);
+    xml.writeEndElement();
+    tr.clear();
+    for (const Summary::Completeness &x : c.byDay)
+        tr.push_back(row(x.key, x));
+    startSection(xml, "completeness-days", w("Completeness by day", "每日的数据完整性"),
+                 w("Sessions on the day of their first record", "会话按第一条记录的日期计"));
+    table(xml, QStringList{w("Day", "日期")} + head.mid(1), tr, none);
+    xml.writeEndElement();
+    xml.writeEndElement();
+    tr.clear();
+    for (size_t i = 0; i < c.gaps.size() && i < TopRows; ++i) {
+        const Summary::Gap &g = c.gaps[i];
+        tr.push_back({fit(g.session, 24), fit(g.machine, 24), g.ver, g.day, QString::number(g.expected),
+                      QString::number(g.present)});
+    }
+    startSection(xml, "gap-sessions", w("Sessions with gaps", "有缺口的会话"),
+                 w("%1 sessions miss records, most missing first", "%1 个会话缺少记录，缺失最多的在前")
+                     .arg(QString::number(c.gaps.size())));
+    table(xml, {w("Session", "会话"), w("Machine", "电脑"), w("Version", "版本"), w("Day", "日期"), w("Expected", "应有"),
+                w("Present", "已有")}, tr, none);
+    xml.writeEndElement();
+}
+
 } // namespace
 
 QString HtmlReport::render(const Summary &s)
@@ -295,6 +344,7 @@ QString HtmlReport::render(const Summary &s)
     xml.writeEndElement();
 
     tables(xml, s, w);
+    completeness(xml, s, w);
 
     xml.writeEndElement(); // main
     writeTextElement(xml, QStringLiteral("footer"), QStringLiteral("ubc-report"));

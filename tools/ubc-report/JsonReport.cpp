@@ -39,6 +39,42 @@ QJsonArray array(const std::vector<Row> &rows, F toJson)
     return list;
 }
 
+QJsonObject completeness(const Summary::Completeness &c)
+{
+    return QJsonObject{{QStringLiteral("sessions"), qint64(c.sessions)},
+                       {QStringLiteral("gapSessions"), qint64(c.gapSessions)},
+                       {QStringLiteral("expected"), qint64(c.expected)},
+                       {QStringLiteral("present"), qint64(c.present)},
+                       {QStringLiteral("share"), c.share}};
+}
+
+QJsonObject keyedCompleteness(const Summary::Completeness &c)
+{
+    QJsonObject o = completeness(c);
+    o.insert(QStringLiteral("key"), c.key);
+    return o;
+}
+
+QJsonObject coverage(const Summary::Coverage &c)
+{
+    QJsonObject o{{QStringLiteral("total"), completeness(c.total)},
+                  {QStringLiteral("byVersion"), array(c.byVersion, keyedCompleteness)},
+                  {QStringLiteral("byDay"), array(c.byDay, keyedCompleteness)},
+                  {QStringLiteral("gaps"), array(c.gaps, [](const Summary::Gap &g) {
+                       return QJsonObject{{QStringLiteral("session"), g.session},
+                                          {QStringLiteral("machine"), g.machine},
+                                          {QStringLiteral("ver"), g.ver},
+                                          {QStringLiteral("day"), g.day},
+                                          {QStringLiteral("expected"), qint64(g.expected)},
+                                          {QStringLiteral("present"), qint64(g.present)}};
+                   })}};
+    if (c.uploadLosses)
+        o.insert(QStringLiteral("uploadLosses"), array(*c.uploadLosses, [](const Summary::Loss &l) {
+                     return QJsonObject{{QStringLiteral("kind"), l.kind}, {QStringLiteral("records"), qint64(l.records)}};
+                 }));
+    return o;
+}
+
 QJsonObject input(const Summary::Input &in)
 {
     QJsonObject o;
@@ -165,6 +201,7 @@ QByteArray JsonReport::render(const Summary &s)
         {QStringLiteral("projects"), qint64(t.projects)},
         {QStringLiteral("workSeconds"), qint64(t.workSeconds)},
         {QStringLiteral("medianSessionSeconds"), qint64(t.medianSessionSeconds)}});
+    o.insert(QStringLiteral("completeness"), coverage(s.completeness));
     o.insert(QStringLiteral("period"), QJsonObject{
         {QStringLiteral("since"), s.period.since},
         {QStringLiteral("until"), s.period.until},

@@ -1,6 +1,7 @@
 #include "RecordAggregator.h"
 
 #include <RecordFormat/RecordCodes.h>
+#include <RecordFormat/RecordIdentity.h>
 #include <RecordFormat/TrigerTime.h>
 
 #include <algorithm>
@@ -64,6 +65,10 @@ bool RecordAggregator::add(const ReportRecord &r, int file, int64_t begin, int64
     ++sa.records;
     keepMin(sa.machine, session.machineSet, r.hardwareid);
     keepMin(sa.ver, session.verSet, r.ver);
+    if (!RecordIdentity::isDerived(r.seq)) {
+        sa.lastSeq = std::max(sa.lastSeq, r.seq);
+        ++sa.numbered;
+    }
 
     const RecordKind kind = classify(r.fncode, r.fnname, r.hasLocation, r.attrCount, r.firstAttrKey);
     uint32_t c;
@@ -74,7 +79,9 @@ bool RecordAggregator::add(const ReportRecord &r, int file, int64_t begin, int64
         code.agg.group.assign(r.fngroup.data(), r.fngroup.size());
 
     uint32_t dayId;
-    DayAgg &day = stateOf(m_days, m_dayAggs, r.trigertime.substr(0, 10), &dayId);
+    const std::string_view dayText = r.trigertime.substr(0, 10);
+    keepMin(sa.firstDay, session.firstDaySet, dayText);
+    DayAgg &day = stateOf(m_days, m_dayAggs, dayText, &dayId);
     ++day.records;
     if (m_daySessions.insert(pairKey(dayId, s)).second)
         ++day.sessions;

@@ -39,7 +39,7 @@ private:
         UbcReport::SessionAgg agg;
         SeqSet seqs;
         std::vector<FileRange> ranges;
-        bool machineSet = false, verSet = false;
+        bool machineSet = false, verSet = false, firstDaySet = false;
     };
     struct Code
     {

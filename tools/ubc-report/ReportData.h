@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,11 @@ struct SessionAgg
     int64_t actions = 0;
     int64_t shortcuts = 0;
     int64_t closeSeconds = -1;      // largest close-app duration, -1 without one
+    // Completeness: the highest seq the session wrote and how many of its
+    // numbered records are here (records without seq count in neither).
+    uint64_t lastSeq = 0;
+    int64_t numbered = 0;
+    std::string firstDay;           // smallest local date of its records
 };
 
 struct CodeAgg
@@ -86,6 +92,8 @@ struct Aggregates
     std::vector<TimelineEvent> timeline;        // by seq, at most TimelineLimit
     std::map<std::string, CodedAgg> coded;      // statistics from --coded journals
     int64_t saves = 0, idleReturns = 0;
+    // The uploaders' own losses by kind (records); absent when the store keeps none.
+    std::optional<std::map<std::string, int64_t>> uploadLosses;
 };
 
 constexpr size_t TimelineLimit = 2000;

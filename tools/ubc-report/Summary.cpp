@@ -60,6 +60,7 @@ bool Summary::build(const Aggregates &a, const Options &options, Summary *summar
     s.addVersions(a);
     s.addDaily(a);
     s.addTimeline(a);
+    s.addCompleteness(a);
     s.addPeriod(a, options.filter);
     if (!options.dictionary.isEmpty() && !s.addDictionary(options.dictionary, a, error))
         return false;
@@ -227,6 +228,54 @@ void Summary::addTimeline(const Aggregates &a)
     const auto chosen = a.sessions.find(a.timelineSession);
     if (chosen != a.sessions.end())
         timeline.truncated = chosen->second.records > int64_t(a.timeline.size());
+}
+
+void Summary::addCompleteness(const Aggregates &a)
+{
+    std::map<std::string, Completeness> versions, days;
+    auto add = [](Completeness &c, const SessionAgg &s) {
+        ++c.sessions;
+        c.gapSessions += int64_t(s.lastSeq) > s.numbered;
+        c.expected += int64_t(s.lastSeq);
+        c.present += s.numbered;
+    };
+    auto finish = [](Completeness &c) { c.share = c.expected > 0 ? share(c.present, c.expected) : 1.0; };
+    Coverage &cover = completeness;
+    for (const auto &it : a.sessions) {
+        const SessionAgg &s = it.second;
+        if (s.lastSeq == 0)
+            continue;   // no numbered record: nothing to count against
+        add(cover.total, s);
+        add(versions[s.ver], s);
+        add(days[s.firstDay], s);
+        if (int64_t(s.lastSeq) > s.numbered)
+            cover.gaps.push_back({qs(it.first), qs(s.machine), qs(s.ver), qs(s.firstDay), int64_t(s.lastSeq), s.numbered});
+    }
+    finish(cover.total);
+    for (auto *rows : {&versions, &days}) {
+        std::vector<Completeness> &out = rows == &versions ? cover.byVersion : cover.byDay;
+        for (auto &it : *rows) {
+            it.second.key = qs(it.first);
+            finish(it.second);
+            out.push_back(it.second);
+        }
+    }
+    std::stable_sort(cover.gaps.begin(), cover.gaps.end(), [](const Gap &x, const Gap &y) {
+        return x.expected - x.present > y.expected - y.present;
+    });
+    if (a.uploadLosses) {
+        std::vector<Loss> losses;
+        for (const char *kind : {"queue_dropped", "set_aside", "rotated_unsent"}) {
+            const auto it = a.uploadLosses->find(kind);
+            losses.push_back({QLatin1String(kind), it == a.uploadLosses->end() ? 0 : it->second});
+        }
+        for (const auto &it : *a.uploadLosses) {
+            const QString kind = qs(it.first);
+            if (std::none_of(losses.begin(), losses.end(), [&](const Loss &l) { return l.kind == kind; }))
+                losses.push_back({kind, it.second});
+        }
+        cover.uploadLosses = std::move(losses);
+    }
 }
 
 void Summary::addTotals(const Aggregates &a)

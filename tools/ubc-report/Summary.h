@@ -108,6 +108,24 @@ public:
         int64_t projects = 0, workSeconds = 0, medianSessionSeconds = 0;
     };
 
+    // How complete the records are: a session's highest seq tells how many it
+    // wrote. Sessions count on the day of their first record.
+    struct Completeness
+    {
+        QString key;                        // the version or the day; empty for the whole
+        int64_t sessions = 0, gapSessions = 0, expected = 0, present = 0;
+        double share = 1;                   // present of expected
+    };
+    struct Gap { QString session, machine, ver, day; int64_t expected = 0, present = 0; };
+    struct Loss { QString kind; int64_t records = 0; };
+    struct Coverage
+    {
+        Completeness total;
+        std::vector<Completeness> byVersion, byDay;
+        std::vector<Gap> gaps;                      // most records missing first
+        std::optional<std::vector<Loss>> uploadLosses; // the uploaders' own count, when the store has it
+    };
+
     struct Period { QString since, until, product, firstDay, lastDay; };
 
     struct DictionaryCommand { QString code, name, group; };
@@ -136,6 +154,7 @@ public:
     std::vector<Day> daily;
     Timeline timeline;
     Totals totals;
+    Coverage completeness;
     Period period;
     std::optional<Dictionary> dictionary;
     Input input;
@@ -149,6 +168,7 @@ private:
     void addVersions(const UbcReport::Aggregates &a);
     void addDaily(const UbcReport::Aggregates &a);
     void addTimeline(const UbcReport::Aggregates &a);
+    void addCompleteness(const UbcReport::Aggregates &a);
     void addTotals(const UbcReport::Aggregates &a);
     void addPeriod(const UbcReport::Aggregates &a, const ReportFilter &filter);
     bool addDictionary(const QString &path, const UbcReport::Aggregates &a, QString *error);

@@ -24,6 +24,14 @@ QString percent(double share)
 
 const size_t TopRows = 15;
 
+QString completenessRow(const QString &key, const Summary::Completeness &c)
+{
+    return QStringLiteral("  ") + key.leftJustified(12) + QString::number(c.sessions).rightJustified(10)
+           + QString::number(c.expected).rightJustified(10) + QString::number(c.present).rightJustified(10)
+           + QString::number(c.expected - c.present).rightJustified(10) + percent(c.share).rightJustified(9)
+           + QString::number(c.gapSessions).rightJustified(14) + QLatin1Char('\n');
+}
+
 // Pads to a terminal width in which CJK characters take two columns.
 QString pad(const QString &s, int width)
 {
@@ -123,6 +131,28 @@ QString TextReport::render(const Summary &s)
             << QString::number(o.actions).rightJustified(10)
             << percent(o.shortcutShare).rightJustified(10)
             << duration(o.meanSessionSeconds).rightJustified(14) << "\n";
+
+    const Summary::Coverage &cover = s.completeness;
+    out << "\nCompleteness (records each session numbered against records here)\n";
+    out << "                sessions  expected   present   missing  present  sessions with gaps\n";
+    out << completenessRow(QStringLiteral("all"), cover.total);
+    for (const Summary::Completeness &c : cover.byVersion)
+        out << completenessRow(QStringLiteral("ver ") + c.key, c);
+    for (const Summary::Completeness &c : cover.byDay)
+        out << completenessRow(c.key, c);
+    for (size_t i = 0; i < cover.gaps.size() && i < 5; ++i) {
+        const Summary::Gap &g = cover.gaps[i];
+        out << "  gap: " << g.session.left(36) << " (" << g.machine.left(20) << ", ver " << g.ver << ", " << g.day << "): "
+            << g.expected - g.present << " of " << g.expected << " missing\n";
+    }
+    if (cover.gaps.size() > 5)
+        out << "  ... and " << cover.gaps.size() - 5 << " more sessions with gaps\n";
+    if (cover.uploadLosses) {
+        out << "  lost by the uploaders:";
+        for (const Summary::Loss &l : *cover.uploadLosses)
+            out << " " << l.kind << " " << l.records;
+        out << "\n";
+    }
 
     if (s.dictionary) {
         const Summary::Dictionary &dict = *s.dictionary;

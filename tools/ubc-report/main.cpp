@@ -5,6 +5,7 @@
 // at run time (a log, journal, dictionary or the server could not be read,
 // an output not written), 2 wrong usage.
 
+#include "ClickHouseRollups.h"
 #include "ClickHouseSource.h"
 #include "FileSource.h"
 #include "HtmlReport.h"
@@ -93,7 +94,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption table(QStringLiteral("table"), QStringLiteral("ClickHouse table (default ubc.records)."), QStringLiteral("name"), QStringLiteral("ubc.records"));
     const QCommandLineOption lang(QStringLiteral("lang"), QStringLiteral("Language of the HTML report: zh or en (default: that of the records)."), QStringLiteral("zh|en"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No text summary on standard output."));
-    parser.addOptions({html, json, since, until, product, dict, coded, clickhouse, user, passwordFile, table, lang, quiet});
+    const QCommandLineOption raw(QStringLiteral("raw"), QStringLiteral("Read the records table alone, not its daily roll-ups."));
+    const QCommandLineOption rollupSql(QStringLiteral("rollup-sql"),
+                                       QStringLiteral("Print the SQL of the roll-ups of --table and exit: for one server, for each server of"
+                                                      " the cluster ubc_cluster (on <table>_local), or to fill them from the records."),
+                                       QStringLiteral("server|cluster|backfill"));
+    parser.addOptions({html, json, since, until, product, dict, coded, clickhouse, user, passwordFile, table, lang, quiet, raw, rollupSql});
     parser.addPositionalArgument(QStringLiteral("LOG"), QStringLiteral("Record log files (JSON lines)."), QStringLiteral("[LOG...]"));
     const auto usage = [&](const QString &error) {
         printErr(QStringLiteral("ubc-report: %1\n\n").arg(error) + parser.helpText());
@@ -105,6 +111,18 @@ int main(int argc, char *argv[])
         parser.showHelp(Done);
 
     const QStringList logs = parser.positionalArguments();
+    const QString sqlKind = parser.value(rollupSql);
+    if (parser.isSet(rollupSql)) {
+        const QString t = parser.value(table);
+        if (!logs.isEmpty() || parser.isSet(clickhouse) || !QStringList{QStringLiteral("server"), QStringLiteral("cluster"),
+                                                                         QStringLiteral("backfill")}.contains(sqlKind))
+            return usage(QStringLiteral("--rollup-sql is server, cluster or backfill, alone"));
+        const QString sql = sqlKind == QLatin1String("backfill") ? ClickHouseRollups::backfill(t)
+            : sqlKind == QLatin1String("cluster") ? ClickHouseRollups::schema(t, t + QStringLiteral("_local"), QStringLiteral("ubc_cluster"))
+                                                  : ClickHouseRollups::schema(t);
+        std::fputs(sql.toUtf8().constData(), stdout);
+        return Done;
+    }
     const QRegularExpression dateRe(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
     const QRegularExpression tableRe(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*(\\.[A-Za-z_][A-Za-z0-9_]*)?$"));
     const QUrl url(parser.value(clickhouse), QUrl::StrictMode);
@@ -139,7 +157,7 @@ int main(int argc, char *argv[])
     UbcReport::Aggregates aggregates;
     Summary::Input input;
     if (parser.isSet(clickhouse)) {
-        ClickHouseSource::Server server{url, parser.value(user), QString(), parser.value(table)};
+        ClickHouseSource::Server server{url, parser.value(user), QString(), parser.value(table), !parser.isSet(raw)};
         QString error;
         if (!password(parser.value(passwordFile), &server.password, &error)) {
             printErr(QStringLiteral("ubc-report: %1\n").arg(error));
