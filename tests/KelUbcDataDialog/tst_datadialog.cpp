@@ -115,6 +115,9 @@ private slots:
         uploader.setUrl(QUrl(QStringLiteral("http://127.0.0.1:1/v1/records"))); // nothing listens
         KelUbcDataDialog dialog(nullptr, &uploader);
         QVERIFY(dialog.findChild<QPushButton *>(QStringLiteral("eraseServer")));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(dialog.grab().save(QStringLiteral("data-dialog-uploader.png")));
         QSignalSpy answers(&uploader, &KelUbcUploader::erasureRequestFinished);
         QVERIFY(dialog.requestServerErasure());
         QTRY_COMPARE(answers.size(), 2);
