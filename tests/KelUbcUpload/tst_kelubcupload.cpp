@@ -649,6 +649,8 @@ private slots:
         QVERIFY(uploader.finish(2000));
         QList<QJsonObject> events;
         for (const StandInRequest &request : server.requests) { // all answered 200
+            if (request.target.contains("upload_losses")) // the line set aside, reported
+                continue;
             const bool coded = request.target.contains("INSERT%20INTO%20ubc.coded_events%20FORMAT");
             QVERIFY2(coded || request.target.contains("INSERT%20INTO%20ubc.records%20FORMAT"), request.target);
             for (const QByteArray &row : request.body.split('\n'))
