@@ -48,7 +48,10 @@ KelUbcConsent::Level KelUbcConsentDialog::ask(KelUbcConsent *consent, QWidget *p
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     layout->addWidget(buttons);
-    dialog.resize(520, dialog.sizeHint().height());
+    // The wrapped texts need the height they take at this width, not at the
+    // width the size hint was computed for (the English ones were cut off).
+    constexpr int width = 520;
+    dialog.resize(width, qMax(dialog.sizeHint().height(), layout->totalHeightForWidth(width)));
 
     const bool answered = dialog.exec() == QDialog::Accepted;
     const auto picked = KelUbcConsent::Level(levels.checkedId());
