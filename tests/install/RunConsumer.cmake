@@ -88,16 +88,32 @@ run(${CMAKE_COMMAND} --build ${WORK_DIR}/example)
 if(NOT EXISTS ${WORK_DIR}/example/KelUbc.db)
     message(FATAL_ERROR "kelubc_add_dictionary left no KelUbc.db beside the example")
 endif()
-if(EMULATOR)
-    # Its widgets need a window, which Wine without a display cannot make.
-    message(STATUS "The example host is built; not played under ${EMULATOR}")
-    return()
-endif()
 set(home ${WORK_DIR}/home)
-run(${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen XDG_DATA_HOME=${home}/data XDG_CONFIG_HOME=${home}/config
-    QT_LOGGING_RULES=default.info=false
-    ${WORK_DIR}/example/minimal-host --scenario --lang=en)
-set(log ${home}/data/Example/minimal-host/ubc/records.jsonl)
+if(EMULATOR)
+    # Windows keeps the log under %LOCALAPPDATA% and the settings (the
+    # consent given) in the registry, both in the Wine prefix: the example's
+    # are removed first, so it starts as a new user does. Wine hands the
+    # program only the Qt settings spelt WINEQT_*.
+    run(${EMULATOR} cmd /c echo %LOCALAPPDATA%)
+    string(STRIP "${last_output}" appdata)
+    run(${EMULATOR} winepath -u "${appdata}")
+    string(STRIP "${last_output}" appdata)
+    if(NOT IS_DIRECTORY "${appdata}")
+        message(FATAL_ERROR "Wine's %LOCALAPPDATA% is not a folder here: '${appdata}'")
+    endif()
+    file(REMOVE_RECURSE ${appdata}/Example/minimal-host)
+    execute_process(COMMAND ${EMULATOR} reg delete "HKCU\\Software\\Example\\minimal-host" /f OUTPUT_QUIET ERROR_QUIET)
+    set(log ${appdata}/Example/minimal-host/ubc/records.jsonl)
+    set(qt WINEQT_)
+    # The platform plugins from the install too, as a host ships them.
+    set(ENV{WINEQT_PLUGIN_PATH} "${prefix}/bin")
+else()
+    set(log ${home}/data/Example/minimal-host/ubc/records.jsonl)
+    set(qt QT_)
+endif()
+run(${CMAKE_COMMAND} -E env ${qt}QPA_PLATFORM=offscreen XDG_DATA_HOME=${home}/data XDG_CONFIG_HOME=${home}/config
+    ${qt}LOGGING_RULES=default.info=false
+    ${EMULATOR} ${WORK_DIR}/example/minimal-host${exe} --scenario --lang=en)
 file(STRINGS ${log} lines ENCODING UTF-8)
 set(seen "")
 foreach(line IN LISTS lines)
