@@ -25,7 +25,8 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 op() { "$src/scripts/clickhouse-server.sh" query "$ch" "$1"; }
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }
-# windows OUTPUT PROGRAM ARGS...: its output in a file (Wine passes none through ctest's pipe)
+# windows OUTPUT PROGRAM ARGS...: its output in a file (Wine passes none through
+# ctest's pipe); local time is not UTC there (Wine takes the zone from TZ)
 windows() { local out=$1; shift; TZ=Asia/Shanghai timeout 90 "$wine" "$@" > "$out" 2>&1; }
 
 "$src/scripts/clickhouse-server.sh" start "$ch" --schema > /dev/null || { echo "FAIL: clickhouse-server"; exit 1; }
@@ -33,7 +34,7 @@ url=$("$src/scripts/gateway.sh" start "$gw" --clickhouse "$ch" --rate 500 --burs
 export UBC_UPLOAD_TOKEN
 UBC_UPLOAD_TOKEN=$(cat "$gw/token")
 
-# stored TABLE SESSION COLUMNS: the session's rows, ordered by seq, as TSV (a record twice shows twice)
+# stored TABLE SESSION COLUMNS: the session's rows, ordered by seq, as TSV (a record sent twice shows twice until parts merge)
 stored() { op "SELECT $3 FROM ubc.$1 WHERE sessionid = '$2' ORDER BY seq FORMAT TSV"; }
 # sessions FILE: the sessions in a log, in order of appearance
 sessions() { jq -r .sessionid "$1" | awk '!seen[$0]++'; }
