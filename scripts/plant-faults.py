@@ -24,6 +24,7 @@ FOLDERS = {
     'ubc-demo': ['tst_demo'],
     'KelUbcHost': ['tst_kelubchost'],
     'KelUbcActionTracker': ['tst_actiontracker'],
+    'KelUbcUpload': ['tst_kelubcupload', 'tst_uploadschedule'],
 }
 
 
