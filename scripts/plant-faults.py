@@ -25,6 +25,7 @@ FOLDERS = {
     'KelUbcHost': ['tst_kelubchost'],
     'KelUbcActionTracker': ['tst_actiontracker'],
     'KelUbcUpload': ['tst_kelubcupload', 'tst_uploadschedule'],
+    'KelUbcDataDialog': ['tst_datadialog'],
 }
 
 
