@@ -17,13 +17,15 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FOLDERS = {
     'KelUbc': ['tst_facade', 'tst_namedevents', 'tst_codedevents', 'tst_watcher',
                'tst_collectionswitch', 'tst_modeldata'],
-    'RuvUbc': ['tst_ruvubc'],
+    'RuvUbc': ['tst_ruvubc', 'tst_logrotation'],
     'faults': ['tst_logfaults', 'tst_dictfaults'],
     'RecordFormat': ['tst_recordformat'],
     'ubc-dict': ['tst_ubcdict'],
     'ubc-demo': ['tst_demo'],
     'KelUbcHost': ['tst_kelubchost'],
     'KelUbcActionTracker': ['tst_actiontracker'],
+    'KelUbcUpload': ['tst_kelubcupload', 'tst_uploadschedule'],
+    'KelUbcDataDialog': ['tst_datadialog'],
 }
 
 

@@ -1,6 +1,8 @@
 // The data dialog: the latest records as a table, export as JSON lines, and
 // erase while another thread writes records and journal lines.
 
+#include "TestLogs.h"
+
 #include <KelUbc.h>
 #include <KelUbcConsent.h>
 #include <KelUbcDataDialog.h>
@@ -19,22 +21,7 @@
 #include <atomic>
 #include <thread>
 
-static QList<QJsonObject> readLines(const QString &path)
-{
-    QFile file(path);
-    QList<QJsonObject> objects;
-    if (!file.open(QIODevice::ReadOnly))
-        return objects;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error;
-        objects.append(QJsonDocument::fromJson(line, &error).object());
-        if (error.error != QJsonParseError::NoError)
-            objects.append(QJsonObject()); // a torn line shows as an empty object
-    }
-    return objects;
-}
+using TestLogs::objects;
 
 class tst_DataDialog : public QObject
 {
@@ -91,8 +78,8 @@ private slots:
         // Export: every record, then the journal.
         const QString out = dir.filePath(QStringLiteral("export.jsonl"));
         QVERIFY(dialog.exportTo(out));
-        const QList<QJsonObject> exported = readLines(out);
-        QCOMPARE(exported, readLines(log) + readLines(journal));
+        const QList<QJsonObject> exported = objects(out);
+        QCOMPARE(exported, objects(log) + objects(journal));
         QCOMPARE(exported.last().value(QLatin1String("code")).toString(), QStringLiteral("580101004"));
     }
 
@@ -105,11 +92,8 @@ private slots:
         QVERIFY(!alone.requestServerErasure());
 
         const QString kept = dir.filePath(QStringLiteral("other.jsonl"));
-        QFile file(kept);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("{\"gid\":\"" + QByteArray(64, 'a') + "\",\"fncode\":\"1\"}\n{\"gid\":\"" + QByteArray(64, 'b')
-                   + "\",\"fncode\":\"1\"}\n{\"gid\":\"" + QByteArray(64, 'a') + "\",\"fncode\":\"2\"}\n");
-        file.close();
+        QVERIFY(TestLogs::writeFile(kept, "{\"gid\":\"" + QByteArray(64, 'a') + "\",\"fncode\":\"1\"}\n{\"gid\":\"" + QByteArray(64, 'b')
+                                              + "\",\"fncode\":\"1\"}\n{\"gid\":\"" + QByteArray(64, 'a') + "\",\"fncode\":\"2\"}\n"));
         KelUbcUploader uploader;
         uploader.setLogFilePath(kept);
         uploader.setUrl(QUrl(QStringLiteral("http://127.0.0.1:1/v1/records"))); // nothing listens
@@ -159,7 +143,7 @@ private slots:
         stop.store(true);
         writer.join();
         QCOMPARE(RuvUbc::instance()->droppedRecords(), droppedBefore);
-        const QList<QJsonObject> records = readLines(log), events = readLines(journal);
+        const QList<QJsonObject> records = objects(log), events = objects(journal);
         QVERIFY(!records.isEmpty() && !events.isEmpty());
         // The files hold an unbroken run up to the last number written.
         int expected = written.load();
@@ -173,7 +157,7 @@ private slots:
         QVERIFY(dialog.eraseAll());
         QVERIFY(!QFileInfo::exists(log) && !QFileInfo::exists(journal));
         action(QStringLiteral("210101"), QStringLiteral("after"));
-        QCOMPARE(readLines(log).size(), 1);
+        QCOMPARE(objects(log).size(), 1);
     }
 };
 

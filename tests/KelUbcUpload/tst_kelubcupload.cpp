@@ -3,6 +3,8 @@
 // beside the log, the gateway's address and quitting with the host.
 
 #include "HttpStandIn.h"
+#include "MessageCapture.h"
+#include "TestLogs.h"
 
 #include <KelUbcUploader.h>
 #include <RuvUbc.h>
@@ -19,6 +21,8 @@
 #endif
 
 namespace {
+
+using namespace TestLogs;
 
 UbcDataProtocol sampleRecord(const QString &session)
 {
@@ -42,11 +46,10 @@ QByteArray records(const QString &session, int first, int count)
     return text;
 }
 
-void append(const QString &path, const QByteArray &text)
+// A record the stand-in refuses when told to.
+QByteArray poisoned(const QString &session, int seq)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
-    QCOMPARE(file.write(text), qint64(text.size()));
+    return records(session, seq, 1).replace("\"fncode\":\"210101\"", "\"fncode\":\"POISON\"");
 }
 
 QList<int> seqs(const QList<QByteArray> &rows)
@@ -65,38 +68,11 @@ QList<int> range(int first, int count)
     return result;
 }
 
-// The uploader's warnings while it lives; they come from its thread.
-class Warnings
+// The uploader's warnings that contain part; they come from its thread.
+QStringList warnings(const QString &part)
 {
-public:
-    Warnings() { s_previous = qInstallMessageHandler(handler); }
-    ~Warnings()
-    {
-        qInstallMessageHandler(s_previous);
-        s_texts.clear();
-    }
-    QStringList containing(const QString &part) const
-    {
-        QMutexLocker lock(&s_mutex);
-        return s_texts.filter(part);
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        if (type == QtWarningMsg && qstrcmp(context.category, "kelubc.upload") == 0) {
-            QMutexLocker lock(&s_mutex);
-            s_texts << text;
-        }
-        s_previous(type, context, text);
-    }
-    static QtMessageHandler s_previous;
-    static QMutex s_mutex;
-    static QStringList s_texts;
-};
-QtMessageHandler Warnings::s_previous = nullptr;
-QMutex Warnings::s_mutex;
-QStringList Warnings::s_texts;
+    return MessageCapture::texts(QtWarningMsg, "kelubc.upload").filter(part);
+}
 
 // "<device> <inode> " of a file, as the cursor starts.
 QByteArray fileIdentity(const QString &path)
@@ -134,19 +110,6 @@ QByteArray cursorAtEnd(const QString &path)
 }
 #endif
 
-void writeFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(text), qint64(text.size()));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 #ifdef Q_OS_LINUX
 // The nice value of this process's thread named name, or INT_MIN.
 int threadNice(const QByteArray &name)
@@ -173,8 +136,14 @@ class tst_KelUbcUpload : public QObject
 
     QTemporaryDir dir;
     int logs = 0;
+    QScopedPointer<MessageCapture> capture;
 
-    QString newLog() { return dir.filePath(QStringLiteral("log%1.jsonl").arg(++logs)); }
+    // A log of its own for each case, holding text.
+    QString newLog(const QByteArray &text = QByteArray())
+    {
+        const QString log = dir.filePath(QStringLiteral("log%1.jsonl").arg(++logs));
+        return writeFile(log, text) ? log : QString();
+    }
 
     void configure(KelUbcUploader &uploader, const QString &log, const QString &url)
     {
@@ -189,8 +158,7 @@ class tst_KelUbcUpload : public QObject
     // Three records and the cursor that plant puts beside them: all three go.
     void uploadsWholeLog(HttpStandIn &server, const std::function<void(const QString &cursor, const QString &log)> &plant)
     {
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s10"), 1, 3));
+        const QString log = newLog(records(QStringLiteral("s10"), 1, 3));
         plant(log + QStringLiteral(".cursor"), log);
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
@@ -199,11 +167,14 @@ class tst_KelUbcUpload : public QObject
     }
 
 private slots:
+    void initTestCase() { capture.reset(new MessageCapture); }
+    void cleanupTestCase() { capture.reset(); } // before the library's last flush at exit
+    void init() { MessageCapture::clear(); }
+
     void batchesAndCursor()
     {
         HttpStandIn server;
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s2"), 1, 50) + "{\"pcode\":\"half");
+        const QString log = newLog(records(QStringLiteral("s2"), 1, 50) + "{\"pcode\":\"half");
         {
             KelUbcUploader uploader;
             configure(uploader, log, server.url());
@@ -226,21 +197,19 @@ private slots:
             }
             QTRY_VERIFY(!status.isEmpty() && status.last().at(0).toULongLong() == 50); // queued to this thread
             // The line is finished: it goes too.
-            append(log, "\",\"sessionid\":\"s2\",\"seq\":51}\n");
+            QVERIFY(appendFile(log, "\",\"sessionid\":\"s2\",\"seq\":51}\n"));
             QTRY_COMPARE(uploader.confirmedLines(), quint64(51));
             QTRY_COMPARE(uploader.waitingLines(), quint64(0));
             QVERIFY(uploader.finish(2000));
         }
-        QFile cursor(log + QStringLiteral(".cursor"));
-        QVERIFY(cursor.open(QIODevice::ReadOnly));
-        QCOMPARE(cursor.readAll().split(' ').value(2).toLongLong(), QFileInfo(log).size());
+        QCOMPARE(readFile(log + QStringLiteral(".cursor")).split(' ').value(2).toLongLong(), QFileInfo(log).size());
 
         // A new uploader starts at the cursor.
         const int sent = server.requests.size();
         KelUbcUploader again;
         configure(again, log, server.url());
         again.start();
-        append(log, records(QStringLiteral("s2"), 52, 1));
+        QVERIFY(appendFile(log, records(QStringLiteral("s2"), 52, 1)));
         QTRY_COMPARE(again.confirmedLines(), quint64(1));
         QCOMPARE(server.requests.size(), sent + 1);
         QCOMPARE(seqs(server.acceptedRows()).last(), 52);
@@ -255,9 +224,8 @@ private slots:
                 return 503;
             return request.body.contains("POISON") ? 400 : 200;
         };
-        const QString log = newLog();
-        QByteArray poison = records(QStringLiteral("s3"), 8, 1).replace("\"fncode\":\"210101\"", "\"fncode\":\"POISON\"");
-        append(log, records(QStringLiteral("s3"), 1, 7) + poison + "not json\n\n" + records(QStringLiteral("s3"), 9, 12));
+        const QByteArray poison = poisoned(QStringLiteral("s3"), 8);
+        const QString log = newLog(records(QStringLiteral("s3"), 1, 7) + poison + "not json\n\n" + records(QStringLiteral("s3"), 9, 12));
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
         uploader.setCompression(false);
@@ -273,12 +241,10 @@ private slots:
         QVERIFY(r[1].at - r[0].at >= 40);
         QVERIFY(r[3].at - r[2].at > r[1].at - r[0].at);
         // The refused lines, as written, in a file only the user reads.
-        QFile rejected(uploader.deadLetterFilePath());
-        QVERIFY(rejected.open(QIODevice::ReadOnly));
-        QCOMPARE(rejected.readAll(), QByteArray("not json\n") + poison);
+        QCOMPARE(readFile(uploader.deadLetterFilePath()), QByteArray("not json\n") + poison);
 #ifndef Q_OS_WIN // a DACL there, which tst_ruvubc checks
         struct stat st;
-        QCOMPARE(::stat(QFile::encodeName(rejected.fileName()).constData(), &st), 0);
+        QCOMPARE(::stat(QFile::encodeName(uploader.deadLetterFilePath()).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0600);
 #endif
         QTRY_COMPARE(uploader.waitingLines(), quint64(0));
@@ -287,8 +253,7 @@ private slots:
     void consentAndSwitch()
     {
         HttpStandIn server;
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s4"), 1, 3));
+        const QString log = newLog(records(QStringLiteral("s4"), 1, 3));
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
         uploader.setConsentGiven(false);
@@ -307,16 +272,15 @@ private slots:
     void rotation()
     {
         HttpStandIn server;
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s5"), 1, 5));
+        const QString log = newLog(records(QStringLiteral("s5"), 1, 5));
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
         uploader.start();
         QTRY_COMPARE(uploader.confirmedLines(), quint64(5));
         // Lines the old file got just before it was moved still go, before the new file's.
-        append(log, records(QStringLiteral("s5"), 6, 2));
+        QVERIFY(appendFile(log, records(QStringLiteral("s5"), 6, 2)));
         QVERIFY(QFile::rename(log, log + QStringLiteral(".1")));
-        append(log, records(QStringLiteral("s6"), 1, 3));
+        QVERIFY(appendFile(log, records(QStringLiteral("s6"), 1, 3)));
         QTRY_COMPARE(uploader.confirmedLines(), quint64(10));
         QCOMPARE(seqs(server.acceptedRows()), range(1, 7) + range(1, 3));
         QTest::qWait(100);
@@ -327,8 +291,7 @@ private slots:
     {
         HttpStandIn server;
         server.answer = [](const StandInRequest &) { return 0; }; // never answers
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s7"), 1, 3));
+        const QString log = newLog(records(QStringLiteral("s7"), 1, 3));
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
         uploader.setMaxBatchAge(60000); // only the last attempt sends
@@ -352,9 +315,7 @@ private slots:
         // A captive portal or a wrong address: 200 with a page of its own.
         HttpStandIn server;
         server.headers = "Content-Type: text/html\r\n";
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s8"), 1, 3));
-        Warnings warnings;
+        const QString log = newLog(records(QStringLiteral("s8"), 1, 3));
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
         uploader.setUrl(QUrl(QStringLiteral("http://desk:secret@") + server.url().mid(7)));
@@ -369,9 +330,9 @@ private slots:
         QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
         QCOMPARE(server.requests.size(), before + 1);
         // One warning for the whole outage, naming the address but not the password.
-        QCOMPARE(warnings.containing(QStringLiteral("failed")).size(), 1);
-        QVERIFY(warnings.containing(QStringLiteral("failed")).first().contains(server.url()));
-        QVERIFY(warnings.containing(QStringLiteral("secret")).isEmpty());
+        QCOMPARE(warnings(QStringLiteral("failed")).size(), 1);
+        QVERIFY(warnings(QStringLiteral("failed")).first().contains(server.url()));
+        QVERIFY(warnings(QStringLiteral("secret")).isEmpty());
     }
 
     void truncatedInPlace()
@@ -379,14 +340,13 @@ private slots:
         // copytruncate between two polls: the file is cut to nothing and
         // refilled with more than it had.
         HttpStandIn server;
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s9"), 1, 50));
+        const QString log = newLog(records(QStringLiteral("s9"), 1, 50));
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
         uploader.setPollInterval(400);
         uploader.start();
         QTRY_COMPARE(uploader.confirmedLines(), quint64(50));
-        writeFile(log, records(QStringLiteral("s9"), 51, 200));
+        QVERIFY(writeFile(log, records(QStringLiteral("s9"), 51, 200)));
         QTRY_COMPARE(uploader.confirmedLines(), quint64(250));
         QCOMPARE(seqs(server.acceptedRows()), range(1, 250));
     }
@@ -398,7 +358,7 @@ private slots:
                                             "0x10 0\n", "1 2 3", QByteArray(1 << 20, '7')};
         for (const QByteArray &content : contents) {
             uploadsWholeLog(server, [&content](const QString &cursor, const QString &log) {
-                writeFile(cursor, content.size() < 30 ? fileIdentity(log) + content : content);
+                QVERIFY(writeFile(cursor, content.size() < 30 ? fileIdentity(log) + content : content));
             });
             if (QTest::currentTestFailed())
                 return;
@@ -416,9 +376,8 @@ private slots:
                 uploader.setConsentGiven(false); // while the store refuses the batch
             return 400;
         };
-        const QString log = newLog();
-        QByteArray poison = records(QStringLiteral("s11"), 4, 1).replace("\"fncode\":\"210101\"", "\"fncode\":\"POISON\"");
-        append(log, records(QStringLiteral("s11"), 1, 3) + poison + records(QStringLiteral("s11"), 5, 4));
+        const QByteArray poison = poisoned(QStringLiteral("s11"), 4);
+        const QString log = newLog(records(QStringLiteral("s11"), 1, 3) + poison + records(QStringLiteral("s11"), 5, 4));
         configure(uploader, log, server.url());
         uploader.start();
         QTRY_COMPARE(server.requests.size(), 1);
@@ -449,8 +408,7 @@ private slots:
                 server.headers = "X-ClickHouse-Server-Display-Name: stand-in\r\n";
                 return 200;
             };
-            const QString log = newLog();
-            append(log, records(QStringLiteral("s12"), 1, 3));
+            const QString log = newLog(records(QStringLiteral("s12"), 1, 3));
             KelUbcUploader uploader;
             configure(uploader, log, server.url());
             uploader.setRetryDelays(10, 20);
@@ -467,14 +425,13 @@ private slots:
         QSKIP("QFile::link makes a shortcut on Windows");
 #else
         HttpStandIn server;
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s13"), 1, 3) + "not json\n");
+        const QString log = newLog(records(QStringLiteral("s13"), 1, 3) + "not json\n");
         // A cursor that would skip the whole log, and a file to spoil.
         const QString target = dir.filePath(QStringLiteral("target"));
         const QString spoiled = dir.filePath(QStringLiteral("spoiled"));
         const QByteArray skipAll = cursorAtEnd(log);
-        writeFile(target, skipAll);
-        writeFile(spoiled, "keep\n");
+        QVERIFY(writeFile(target, skipAll));
+        QVERIFY(writeFile(spoiled, "keep\n"));
         QVERIFY(QFile::link(target, log + QStringLiteral(".cursor")));
         QVERIFY(QFile::link(spoiled, log + QStringLiteral(".rejected")));
         KelUbcUploader uploader;
@@ -499,7 +456,7 @@ private slots:
             QSKIP("needs root to make a file another user owns");
         HttpStandIn server;
         uploadsWholeLog(server, [](const QString &cursor, const QString &log) {
-            writeFile(cursor, cursorAtEnd(log));
+            QVERIFY(writeFile(cursor, cursorAtEnd(log)));
             QCOMPARE(::chown(QFile::encodeName(cursor).constData(), 65534, 65534), 0);
         });
 #endif
@@ -508,10 +465,9 @@ private slots:
     void failedCursorSave()
     {
         HttpStandIn server;
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s15"), 1, 3));
+        const QString log = newLog(records(QStringLiteral("s15"), 1, 3));
         const QByteArray before = fileIdentity(log) + "0 0\n";
-        writeFile(log + QStringLiteral(".cursor"), before);
+        QVERIFY(writeFile(log + QStringLiteral(".cursor"), before));
 #ifdef Q_OS_WIN
         QSKIP("no file size limit on Windows");
 #else
@@ -521,7 +477,6 @@ private slots:
         struct rlimit none = old;
         none.rlim_cur = 0;
         ::signal(SIGXFSZ, SIG_IGN);
-        Warnings warnings;
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &none), 0);
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
@@ -530,19 +485,15 @@ private slots:
         QVERIFY(uploader.finish(2000));
         ::setrlimit(RLIMIT_FSIZE, &old);
         QCOMPARE(readFile(uploader.cursorFilePath()), before);
-        QCOMPARE(warnings.containing(QStringLiteral("cannot save the upload cursor")).size(), 1);
+        QCOMPARE(warnings(QStringLiteral("cannot save the upload cursor")).size(), 1);
 #endif
     }
 
     void junkInBulk()
     {
         HttpStandIn server;
-        const QString log = newLog();
-        QByteArray junk = QByteArray(200000, '\n');
-        for (int i = 0; i < 20000; ++i)
-            junk += "{}\n";
-        append(log, junk + records(QStringLiteral("s16"), 1, 1));
-        Warnings warnings;
+        const QByteArray junk = QByteArray(200000, '\n') + QByteArray("{}\n").repeated(20000);
+        const QString log = newLog(junk + records(QStringLiteral("s16"), 1, 1));
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
         QElapsedTimer timer;
@@ -552,7 +503,7 @@ private slots:
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(uploader.rejectedLines(), quint64(20000));
         QCOMPARE(readFile(uploader.deadLetterFilePath()), junk.mid(200000));
-        const QStringList aside = warnings.containing(QStringLiteral("aside"));
+        const QStringList aside = warnings(QStringLiteral("aside"));
         QCOMPARE(aside.size(), 1);
         QVERIFY(aside.first().contains(QStringLiteral("20000")));
     }
@@ -561,8 +512,7 @@ private slots:
     {
         HttpStandIn server;
         server.headers = "X-KelUbc-Gateway: 1\r\n";
-        const QString log = newLog();
-        append(log, records(QStringLiteral("s17"), 1, 3));
+        const QString log = newLog(records(QStringLiteral("s17"), 1, 3));
         KelUbcUploader uploader;
         configure(uploader, log, server.url() + QStringLiteral("v1/records"));
         uploader.setToken(QStringLiteral("fleet-token"));
@@ -598,8 +548,7 @@ private slots:
         };
         for (const bool sendPaths : {false, true}) {
             HttpStandIn server;
-            const QString log = newLog();
-            append(log, text);
+            const QString log = newLog(text);
             KelUbcUploader uploader;
             configure(uploader, log, server.url());
             uploader.markPathAttribute(QStringLiteral("file"));
@@ -632,13 +581,12 @@ private slots:
     void journalToCodedEvents()
     {
         HttpStandIn server;
-        const QString log = newLog();
+        const QString log = newLog(records(QStringLiteral("s21"), 1, 1));
         const QString journal = log + QStringLiteral(".events");
-        append(log, records(QStringLiteral("s21"), 1, 1));
-        append(journal, "{\"time\":\"2026-12-05T08:02:11.347Z\",\"code\":\"210101\",\"attrs\":{\"tjsc\":\"12\",\"file\":\"/home/me/a.fem\"},"
-                        "\"pcode\":\"P\",\"gid\":\"g\",\"sessionid\":\"s21\",\"seq\":7}\n"
-                        "not an event\n"
-                        "{\"time\":\"2026-12-05T08:02:12.000Z\",\"code\":\"580101002\",\"attrs\":null}\n");
+        QVERIFY(appendFile(journal, "{\"time\":\"2026-12-05T08:02:11.347Z\",\"code\":\"210101\",\"attrs\":{\"tjsc\":\"12\","
+                                    "\"file\":\"/home/me/a.fem\"},\"pcode\":\"P\",\"gid\":\"g\",\"sessionid\":\"s21\",\"seq\":7}\n"
+                                    "not an event\n"
+                                    "{\"time\":\"2026-12-05T08:02:12.000Z\",\"code\":\"580101002\",\"attrs\":null}\n"));
         KelUbcUploader uploader;
         configure(uploader, log, server.url());
         uploader.setJournalFilePath(journal);

@@ -4,7 +4,9 @@
 // unsent counted with one warning; the uploader's losses reaching
 // ubc.upload_losses, a row sent twice counted once.
 
+#include "LoopbackFleet.h"
 #include "MessageCapture.h"
+#include "TestLogs.h"
 
 #include <KelUbcUploader.h>
 #include <RuvUbc.h>
@@ -12,23 +14,6 @@
 #include <QtTest/QtTest>
 
 namespace {
-
-QByteArray run(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    if (!process.waitForFinished(120000))
-        process.kill();
-    if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return process.readAllStandardOutput().trimmed();
-}
-
-QByteArray script(const QString &name, const QStringList &arguments, int *exitCode = nullptr)
-{
-    return run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/") + name, arguments, exitCode);
-}
 
 // count lines of one session, numbered from first, each padded to about size bytes.
 QByteArray lines(const QString &session, int first, int count, int size = 0)
@@ -43,12 +28,6 @@ QByteArray lines(const QString &session, int first, int count, int size = 0)
     for (int seq = first; seq < first + count; ++seq)
         text += RuvUbc::toJsonLine(record, quint64(seq));
     return text;
-}
-
-bool write(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(text) == text.size();
 }
 
 // value() once it equals expected, or its last one after msecs (QTRY_*
@@ -76,10 +55,10 @@ class tst_RotatedLogs : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_server, m_gateway, m_url, m_token;
-    MessageCapture *m_messages = nullptr;
+    LoopbackFleet m_fleet{m_dir.path()};
+    QScopedPointer<MessageCapture> m_messages;
 
-    QByteArray query(const QString &sql) { return script(QStringLiteral("clickhouse-server.sh"), {QStringLiteral("query"), m_server, sql}); }
+    QByteArray query(const QString &sql) { return m_fleet.query(sql); }
     QByteArray counts(const QString &session)
     {
         return query(QStringLiteral("SELECT count(), uniqExact(seq) FROM ubc.records FINAL WHERE sessionid = '%1'").arg(session));
@@ -87,7 +66,7 @@ class tst_RotatedLogs : public QObject
     void configure(KelUbcUploader &uploader, const QString &log, const QString &token)
     {
         uploader.setLogFilePath(log);
-        uploader.setUrl(QUrl(m_url));
+        uploader.setUrl(QUrl(m_fleet.url));
         uploader.setToken(token);
         uploader.setMaxBatchAge(0);
         uploader.setPollInterval(100);
@@ -97,26 +76,15 @@ class tst_RotatedLogs : public QObject
 private slots:
     void initTestCase()
     {
-        m_messages = new MessageCapture;
-        m_server = m_dir.filePath(QStringLiteral("server"));
-        m_gateway = m_dir.filePath(QStringLiteral("gateway"));
-        int code = 0;
-        QVERIFY2(script(QStringLiteral("clickhouse-server.sh"), {QStringLiteral("start"), m_server, QStringLiteral("--schema")}, &code)
-                                 .startsWith("http://127.0.0.1:") && code == 0,
-                 "clickhouse-server did not start");
-        m_url = QString::fromUtf8(script(QStringLiteral("gateway.sh"),
-                                         {QStringLiteral("start"), m_gateway, QStringLiteral("--clickhouse"), m_server}, &code));
-        QFile token(m_gateway + QStringLiteral("/token"));
-        QVERIFY2(code == 0 && m_url.startsWith(QLatin1String("http://127.0.0.1:")) && token.open(QIODevice::ReadOnly),
-                 "the gateway did not start");
-        m_token = QString::fromUtf8(token.readAll().trimmed());
+        m_messages.reset(new MessageCapture);
+        QVERIFY2(m_fleet.startServer(), "clickhouse-server did not start");
+        QVERIFY2(m_fleet.startGateway(), "the gateway did not start");
     }
 
     void cleanupTestCase()
     {
-        delete m_messages;
-        script(QStringLiteral("gateway.sh"), {QStringLiteral("stop"), m_gateway});
-        script(QStringLiteral("clickhouse-server.sh"), {QStringLiteral("stop"), m_server});
+        m_messages.reset();
+        m_fleet.stop();
     }
 
     // Written by the behaviour log across rotations: nothing is removed
@@ -129,13 +97,15 @@ private slots:
         ruv->setLogFilePath(log);
         ruv->setMaxLogFileBytes(20000);
         const QString session = ruv->sessionId();
-        UbcDataProtocol record;
-        for (int i = 0; i < 200; ++i) {
-            ruv->initUbcDataProtocol(record);
-            record.fncode = QStringLiteral("R");
-            record.fnname = QString::number(i);
-            ruv->logUbcDataProtocol(record);
-        }
+        const auto logRecords = [ruv](int from, int to) {
+            for (UbcDataProtocol record; from < to; ++from) {
+                ruv->initUbcDataProtocol(record);
+                record.fncode = QStringLiteral("R");
+                record.fnname = QString::number(from);
+                ruv->logUbcDataProtocol(record);
+            }
+        };
+        logRecords(0, 200);
         const QStringList files = numbered(log);
         QVERIFY(files.size() >= 3);
         {
@@ -150,15 +120,10 @@ private slots:
             QCOMPARE(numbered(log), files);
         }
         KelUbcUploader uploader;
-        configure(uploader, log, m_token);
+        configure(uploader, log, m_fleet.token);
         uploader.setConsentGiven(true);
         uploader.start();
-        for (int i = 200; i < 300; ++i) { // rotated while it uploads
-            ruv->initUbcDataProtocol(record);
-            record.fncode = QStringLiteral("R");
-            record.fnname = QString::number(i);
-            ruv->logUbcDataProtocol(record);
-        }
+        logRecords(200, 300); // rotated while it uploads
         QCOMPARE(until([&] { return counts(session); }, "300\t300"), QByteArray("300\t300"));
         QTRY_VERIFY_WITH_TIMEOUT(numbered(log).isEmpty(), 30000);
         QVERIFY(QFile::exists(log));
@@ -173,26 +138,22 @@ private slots:
         const QString log = m_dir.filePath(QStringLiteral("cap/records.jsonl"));
         QVERIFY(QDir().mkpath(QFileInfo(log).path()));
         for (int n = 1; n <= 4; ++n)
-            QVERIFY(write(log + QLatin1Char('.') + QString::number(n), lines(QStringLiteral("cap"), n * 100, 20, 1000)));
-        QVERIFY(write(log, lines(QStringLiteral("cap"), 900, 3) + "not a record\n"));
+            QVERIFY(TestLogs::appendFile(log + QLatin1Char('.') + QString::number(n), lines(QStringLiteral("cap"), n * 100, 20, 1000)));
+        QVERIFY(TestLogs::appendFile(log, lines(QStringLiteral("cap"), 900, 3) + "not a record\n"));
         const qint64 fileSize = QFileInfo(log + QStringLiteral(".1")).size();
-        m_messages->messages().clear();
+        MessageCapture::clear();
         {
             KelUbcUploader off;
-            configure(off, log, m_token);
+            configure(off, log, m_fleet.token);
             off.setMaxKeptBytes(2 * fileSize + 10);
             off.setConsentGiven(false);
             off.start();
             QTRY_COMPARE(numbered(log), QStringList({QStringLiteral("records.jsonl.3"), QStringLiteral("records.jsonl.4")}));
         }
-        int warnings = 0;
-        for (const MessageCapture::Message &m : m_messages->messages())
-            warnings += m.category == QLatin1String("kelubc.upload") && m.type == QtWarningMsg
-                        && m.text.contains(QLatin1String("removed"));
-        QCOMPARE(warnings, 1);
+        QCOMPARE(MessageCapture::texts(QtWarningMsg, "kelubc.upload").filter(QStringLiteral("removed")).size(), 1);
 
         KelUbcUploader on;
-        configure(on, log, m_token);
+        configure(on, log, m_fleet.token);
         on.setConsentGiven(true);
         on.start();
         const QString gid = [] {
@@ -217,9 +178,9 @@ private slots:
         const QByteArray report = "report 1234567890123456789 1796000000 queue_dropped 5 abc\n";
         for (int attempt = 0; attempt < 2; ++attempt) {
             QFile::remove(log + QStringLiteral(".losses"));
-            QVERIFY(write(log + QStringLiteral(".losses"), report));
+            QVERIFY(TestLogs::appendFile(log + QStringLiteral(".losses"), report));
             KelUbcUploader uploader;
-            configure(uploader, log, m_token);
+            configure(uploader, log, m_fleet.token);
             uploader.setConsentGiven(true);
             uploader.start();
             QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(log + QStringLiteral(".losses")).size(), qint64(0), 20000);

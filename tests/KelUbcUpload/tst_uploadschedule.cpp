@@ -2,6 +2,7 @@
 // run waits a random part of the batch age, from half of it to all of it.
 
 #include "HttpStandIn.h"
+#include "TestLogs.h"
 
 #include <KelUbcUploader.h>
 #include <RuvUbc.h>
@@ -31,9 +32,7 @@ private slots:
         record.fnname = QStringLiteral("wall");
         for (int i = 0; i < desktops; ++i) {
             const QString log = m_dir.filePath(QStringLiteral("desk%1.jsonl").arg(i));
-            QFile file(log);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(RuvUbc::toJsonLine(record, quint64(i + 1))) > 0);
-            file.close();
+            QVERIFY(TestLogs::writeFile(log, RuvUbc::toJsonLine(record, quint64(i + 1))));
             uploaders.push_back(std::make_unique<KelUbcUploader>());
             KelUbcUploader &uploader = *uploaders.back();
             uploader.setLogFilePath(log);

@@ -28,23 +28,12 @@ QList<QByteArray> allLines(const QString &log, QList<qint64> *sizes = nullptr)
 }
 
 // fnname of each line with this code, in order.
-QList<int> numbers(const QList<QByteArray> &lines, const QString &code)
+QStringList names(const QList<QByteArray> &lines, const QString &code)
 {
-    QList<int> out;
-    for (const QJsonObject &o : TestLogs::objects(lines)) {
-        if (o.value(QStringLiteral("fncode")).toString() == code)
-            out << o.value(QStringLiteral("fnname")).toString().toInt();
-    }
-    return out;
+    return TestLogs::column(TestLogs::objects(lines), QStringLiteral("fnname"), code);
 }
 
-QList<int> range(int count)
-{
-    QList<int> out;
-    for (int i = 0; i < count; ++i)
-        out << i;
-    return out;
-}
+using TestLogs::numbers;
 
 } // namespace
 
@@ -72,7 +61,7 @@ private slots:
         }
         QList<qint64> sizes;
         const QList<QByteArray> lines = allLines(log, &sizes);
-        QCOMPARE(numbers(lines, QStringLiteral("R")), range(300));
+        QCOMPARE(names(lines, QStringLiteral("R")), numbers(0, 300));
         QVERIFY(sizes.size() >= 300 * (lineSize - 8) / (10000 + lineSize));
         for (qint64 size : sizes)
             QVERIFY2(size >= 10000 && size < 10000 + lineSize, qPrintable(QString::number(size)));
@@ -108,8 +97,8 @@ private slots:
         QCOMPARE(b.exitCode(), 0);
         QList<qint64> sizes;
         const QList<QByteArray> lines = allLines(log, &sizes);
-        QCOMPARE(numbers(lines, QStringLiteral("A")), range(count));
-        QCOMPARE(numbers(lines, QStringLiteral("B")), range(count));
+        QCOMPARE(names(lines, QStringLiteral("A")), numbers(0, count));
+        QCOMPARE(names(lines, QStringLiteral("B")), numbers(0, count));
         // Besides, at most blank lines: a writer opening the file while the
         // other's line is half in place starts on a line of its own.
         QCOMPARE(lines.size() - lines.count(QByteArray()), 2 * count);

@@ -6,6 +6,9 @@
 // mid-upload lose and double nothing; a server that is down, or consent withheld, sends nothing
 // and keeps the log; a refused line is set aside and the rest delivered.
 
+#include "LoopbackFleet.h"
+#include "TestLogs.h"
+
 #include <RuvUbc.h>
 
 #include <QtTest/QtTest>
@@ -13,18 +16,6 @@
 #include <csignal>
 
 namespace {
-
-QByteArray run(const QString &program, const QStringList &arguments, int *exitCode = nullptr, int msecs = 120000)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    if (!process.waitForFinished(msecs))
-        process.kill();
-    if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return process.readAllStandardOutput();
-}
 
 // n records of one new session, as RuvUbc writes them.
 QByteArray session(int n, QString *id)
@@ -42,12 +33,6 @@ QByteArray session(int n, QString *id)
     return text;
 }
 
-bool write(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(text) == text.size();
-}
-
 // The server writes thousands of small files; tmpfs removes them fast.
 QString scratchTemplate()
 {
@@ -62,41 +47,10 @@ class tst_Fleet : public QObject
     Q_OBJECT
 
     QTemporaryDir dir{scratchTemplate()};
-    QString server, gateway, url;
+    LoopbackFleet fleet{dir.path()};
     QString demoOut = dir.filePath(QStringLiteral("demo"));
 
-    bool startServer(bool schema)
-    {
-        QStringList arguments{QStringLiteral("start"), server};
-        if (schema)
-            arguments << QStringLiteral("--schema");
-        int code = 0;
-        const QByteArray address = run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), arguments, &code);
-        return code == 0 && address.startsWith("http://127.0.0.1:");
-    }
-    // Generous limits: these tests are about delivery, not the rate limit.
-    bool startGateway()
-    {
-        int code = 0;
-        url = QString::fromUtf8(run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/gateway.sh"),
-                                    {QStringLiteral("start"), gateway, QStringLiteral("--clickhouse"), server,
-                                     QStringLiteral("--rate"), QStringLiteral("500"), QStringLiteral("--burst"), QStringLiteral("500")},
-                                    &code).trimmed());
-        QFile token(gateway + QStringLiteral("/token"));
-        if (code != 0 || !url.startsWith(QLatin1String("http://127.0.0.1:")) || !token.open(QIODevice::ReadOnly))
-            return false;
-        qputenv("UBC_UPLOAD_TOKEN", token.readAll().trimmed()); // the uploader and the demo take it from there
-        return true;
-    }
-    void stopServer()
-    {
-        run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), {QStringLiteral("stop"), server});
-    }
-    // As the operator, whatever the desktops' path allows.
-    QByteArray query(const QString &sql)
-    {
-        return run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/clickhouse-server.sh"), {QStringLiteral("query"), server, sql}).trimmed();
-    }
+    QByteArray query(const QString &sql) { return fleet.query(sql); }
     // Each record of the session once, and how many rows it has before merging.
     QByteArray counts(const QString &sessionId)
     {
@@ -108,7 +62,7 @@ class tst_Fleet : public QObject
         auto *process = new QProcess(this);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(QStringLiteral(UBC_UPLOAD_PATH),
-                       QStringList{QStringLiteral("--url"), url, QStringLiteral("--timeout"), QStringLiteral("60")}
+                       QStringList{QStringLiteral("--url"), fleet.url, QStringLiteral("--timeout"), QStringLiteral("60")}
                                + extra + QStringList{log});
         return process;
     }
@@ -116,42 +70,29 @@ class tst_Fleet : public QObject
     QByteArray demo(const QString &out, const QStringList &extra)
     {
         int code = -1;
-        const QByteArray output = run(QStringLiteral(UBC_DEMO_PATH), QStringList{QStringLiteral("--scenario"), QStringLiteral("--out"), out} + extra,
-                                      &code, 60000);
+        const QByteArray output = runProgram(QStringLiteral(UBC_DEMO_PATH), QStringList{QStringLiteral("--scenario"), QStringLiteral("--out"), out} + extra,
+                                             &code, QString(), 60000);
         return code == 0 ? output : QByteArray();
-    }
-    static QList<QJsonObject> records(const QString &path)
-    {
-        QFile file(path);
-        QList<QJsonObject> result;
-        if (file.open(QIODevice::ReadOnly))
-            for (const QByteArray &line : file.readAll().split('\n'))
-                if (!line.isEmpty())
-                    result << QJsonDocument::fromJson(line).object();
-        return result;
     }
 
 private slots:
     void initTestCase()
     {
-        server = dir.filePath(QStringLiteral("server"));
-        gateway = dir.filePath(QStringLiteral("gateway"));
-        QVERIFY2(startServer(true), "clickhouse-server did not start");
-        QVERIFY2(startGateway(), "the gateway did not start");
+        QVERIFY2(fleet.startServer(), "clickhouse-server did not start");
+        // Generous limits: these tests are about delivery, not the rate limit.
+        QVERIFY2(fleet.startGateway({QStringLiteral("--rate"), QStringLiteral("500"), QStringLiteral("--burst"), QStringLiteral("500")}),
+                 "the gateway did not start");
+        qputenv("UBC_UPLOAD_TOKEN", fleet.token.toUtf8()); // the uploader and the demo take it from there
     }
 
-    void cleanupTestCase()
-    {
-        run(QStringLiteral(KELUBC_SOURCE_DIR "/scripts/gateway.sh"), {QStringLiteral("stop"), gateway});
-        stopServer();
-    }
+    void cleanupTestCase() { fleet.stop(); }
 
     void demoSessionArrivesWhole()
     {
         const QString out = demoOut;
-        const QByteArray output = demo(out, {QStringLiteral("--upload-url"), url});
+        const QByteArray output = demo(out, {QStringLiteral("--upload-url"), fleet.url});
         QVERIFY(output.contains("0 waiting, 0 set aside"));
-        const QList<QJsonObject> local = records(out + QStringLiteral("/records.jsonl"));
+        const QList<QJsonObject> local = TestLogs::objects(out + QStringLiteral("/records.jsonl"));
         QVERIFY(local.size() > 10);
         const QString sessionId = local.first().value(QStringLiteral("sessionid")).toString();
         QMap<int, QJsonObject> rows;
@@ -185,29 +126,14 @@ private slots:
     void statisticsAgree()
     {
         const QByteArray stored = query(QStringLiteral("SELECT count(), uniqExact(sessionid, seq) FROM ubc.coded_events"));
-        int lines = 0;
-        QFile journal(demoOut + QStringLiteral("/coded-events.jsonl"));
-        QVERIFY(journal.open(QIODevice::ReadOnly));
-        lines = journal.readAll().count('\n');
+        const int lines = TestLogs::lines(demoOut + QStringLiteral("/coded-events.jsonl")).size();
         QVERIFY(lines > 0);
         QCOMPARE(stored, QByteArray::number(lines) + '\t' + QByteArray::number(lines));
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("UBC_REPORT_PASSWORD"), QStringLiteral("ubc-report-secret")); // server/clickhouse/users.xml
-        QFile port(server + QStringLiteral("/http_port"));
-        QVERIFY(port.open(QIODevice::ReadOnly));
-        const QString clickhouse = QStringLiteral("http://127.0.0.1:%1/").arg(QString::fromUtf8(port.readAll().trimmed()));
+        const QString clickhouse = QStringLiteral("http://127.0.0.1:%1/").arg(fleet.port("http_port"));
         const auto statistics = [&](const QStringList &source) {
-            const QString json = dir.filePath(QStringLiteral("report.json"));
-            QFile::remove(json);
-            QProcess report;
-            report.setProcessEnvironment(env);
-            report.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            report.start(QStringLiteral(UBC_REPORT_PATH), source + QStringList{QStringLiteral("--quiet"), QStringLiteral("--json"), json});
-            QFile file(json);
-            if (!report.waitForFinished(60000) || report.exitCode() != 0 || !file.open(QIODevice::ReadOnly))
-                return QJsonObject();
-            return QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("statistics")).toObject();
+            return LoopbackFleet::report(QStringLiteral(UBC_REPORT_PATH), source, dir.filePath(QStringLiteral("report.json")))
+                .value(QStringLiteral("statistics")).toObject();
         };
         const QJsonObject fromFiles = statistics({demoOut + QStringLiteral("/records.jsonl"), QStringLiteral("--coded"),
                                                   demoOut + QStringLiteral("/coded-events.jsonl")});
@@ -221,16 +147,16 @@ private slots:
     {
         // Consent withheld: nothing of the session reaches the server.
         const QString refused = dir.filePath(QStringLiteral("refused"));
-        QVERIFY(demo(refused, {QStringLiteral("--upload-url"), url, QStringLiteral("--upload-consent"), QStringLiteral("no")})
+        QVERIFY(demo(refused, {QStringLiteral("--upload-url"), fleet.url, QStringLiteral("--upload-consent"), QStringLiteral("no")})
                         .contains("upload: 0 records confirmed"));
-        const QList<QJsonObject> local = records(refused + QStringLiteral("/records.jsonl"));
+        const QList<QJsonObject> local = TestLogs::objects(refused + QStringLiteral("/records.jsonl"));
         QVERIFY(local.size() > 10);
         QCOMPARE(counts(local.first().value(QStringLiteral("sessionid")).toString()), QByteArray("0\t0\t0\t0"));
 
         // No server the whole session: the log is whole, the cursor never moved.
         const QString down = dir.filePath(QStringLiteral("down"));
         const QByteArray output = demo(down, {QStringLiteral("--upload-url"), QStringLiteral("http://127.0.0.1:1/")});
-        const QList<QJsonObject> kept = records(down + QStringLiteral("/records.jsonl"));
+        const QList<QJsonObject> kept = TestLogs::objects(down + QStringLiteral("/records.jsonl"));
         QCOMPARE(kept.size(), local.size());
         for (int i = 0; i < kept.size(); ++i)
             QCOMPARE(kept[i].value(QStringLiteral("seq")).toInt(), i + 1);
@@ -248,14 +174,14 @@ private slots:
         // The server dies while batches are in flight, and comes back.
         QString first;
         const QString log1 = dir.filePath(QStringLiteral("stopped.jsonl"));
-        QVERIFY(write(log1, session(n, &first)));
+        QVERIFY(TestLogs::appendFile(log1, session(n, &first)));
         QProcess *uploader = upload(log1, small);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log1 + QStringLiteral(".cursor")), 30000);
-        QFile pid(server + QStringLiteral("/pid"));
+        QFile pid(fleet.server + QStringLiteral("/pid"));
         QVERIFY(pid.open(QIODevice::ReadOnly));
         QCOMPARE(::kill(pid_t(pid.readAll().trimmed().toInt()), SIGKILL), 0);
         QTest::qWait(300);
-        QVERIFY(startServer(false)); // at the same address, behind the same gateway
+        QVERIFY(fleet.startServer(false)); // at the same address, behind the same gateway
         QVERIFY(uploader->waitForFinished(60000));
         QCOMPARE(uploader->exitCode(), 0);
         QCOMPARE(counts(first), QStringLiteral("%1\t%1\t1\t%1").arg(n).toUtf8());
@@ -263,7 +189,7 @@ private slots:
         // The host is killed mid-upload and starts again.
         QString second;
         const QString log2 = dir.filePath(QStringLiteral("killed.jsonl"));
-        QVERIFY(write(log2, session(n, &second)));
+        QVERIFY(TestLogs::appendFile(log2, session(n, &second)));
         uploader = upload(log2, small);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log2 + QStringLiteral(".cursor")), 30000);
         ::kill(pid_t(uploader->processId()), SIGKILL);
@@ -284,14 +210,12 @@ private slots:
         const QByteArray poison = "{\"fncode\":123,\"sessionid\":\"" + id.toUtf8() + "\",\"seq\":1000}\n";
         const QString log = dir.filePath(QStringLiteral("poison.jsonl"));
         const int half = good.indexOf('\n', good.size() / 2) + 1;
-        QVERIFY(write(log, good.left(half) + poison + "{\"pcode\":\"cut sh\n" + good.mid(half)));
+        QVERIFY(TestLogs::appendFile(log, good.left(half) + poison + "{\"pcode\":\"cut sh\n" + good.mid(half)));
         QProcess *uploader = upload(log);
         QVERIFY(uploader->waitForFinished(60000));
         QVERIFY(uploader->readAllStandardOutput().contains("confirmed 100 records"));
         QCOMPARE(counts(id), QByteArray("100\t100\t1\t100"));
-        QFile rejected(log + QStringLiteral(".rejected"));
-        QVERIFY(rejected.open(QIODevice::ReadOnly));
-        const QByteArray aside = rejected.readAll();
+        const QByteArray aside = TestLogs::readFile(log + QStringLiteral(".rejected"));
         QVERIFY(aside.contains(poison) && aside.contains("{\"pcode\":\"cut sh\n"));
         QCOMPARE(aside.count('\n'), 2);
     }

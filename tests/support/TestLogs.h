@@ -82,10 +82,14 @@ inline QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-inline bool writeFile(const QString &path, const QByteArray &data)
+inline bool writeFile(const QString &path, const QByteArray &data, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+    return file.open(mode) && file.write(data) == data.size();
+}
+inline bool appendFile(const QString &path, const QByteArray &data)
+{
+    return writeFile(path, data, QIODevice::WriteOnly | QIODevice::Append);
 }
 
 // A record's or an event's attributes as "k=v;..." in key order.

@@ -38,9 +38,7 @@ private slots:
     void initTestCase()
     {
         // A log left from an earlier session must not survive into this one.
-        QFile stale(m_dir.filePath(QStringLiteral("records.jsonl")));
-        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("left over\n") > 0);
-        stale.close();
+        QVERIFY(TestLogs::writeFile(m_dir.filePath(QStringLiteral("records.jsonl")), "left over\n"));
 
         QElapsedTimer clock;
         clock.start();
