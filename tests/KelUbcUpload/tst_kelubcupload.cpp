@@ -636,8 +636,10 @@ private slots:
             QCOMPARE(host.exitCode(), 0);
             took = exited - host.readAllStandardOutput().trimmed().toLongLong();
         };
+        // Well under the 2 s deadline it would wait if it waited for nothing,
+        // with room for a loaded machine.
         runHost();
-        QVERIFY2(took >= 0 && took < 300, qPrintable(QString::number(took)));
+        QVERIFY2(took >= 0 && took < 1000, qPrintable(QString::number(took)));
         QCOMPARE(server.acceptedRows().size(), 5);
 
         // The store does not answer: the host waits at most the deadline,
@@ -648,7 +650,7 @@ private slots:
         QCOMPARE(server.acceptedRows().size(), 5);
         server.answer = [](const StandInRequest &) { return 200; };
         runHost();
-        QVERIFY2(took >= 0 && took < 300, qPrintable(QString::number(took)));
+        QVERIFY2(took >= 0 && took < 1000, qPrintable(QString::number(took)));
         QCOMPARE(server.acceptedRows().size(), 15);
     }
 };
