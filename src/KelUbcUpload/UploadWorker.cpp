@@ -38,6 +38,7 @@ UploadWorker::UploadWorker(const UploadSettings &settings, UploadStatus *status)
     , m_deadLetters(settings.logPath + QStringLiteral(".rejected"), status)
     , m_batchAge(settings.maxBatchAge / 2 + int(QRandomGenerator::global()->bounded(settings.maxBatchAge / 2 + 1)))
     , m_losses(settings.logPath + QStringLiteral(".losses"))
+    , m_lossBackoff(settings.firstRetryDelay, settings.maxRetryDelay)
 {
     m_writer->setPathDigester(settings.paths.get());
 }
@@ -194,9 +195,7 @@ void UploadWorker::sendLosses()
 {
     if (m_lossReply || m_losses.isEmpty() || m_sender->isBusy() || m_sender->hasBatch() || !m_sender->allowed())
         return;
-    if (m_lossFailures
-        && m_lossFailedAt.elapsed() < qMin<qint64>(qint64(m_settings.firstRetryDelay) << qMin(m_lossFailures - 1, 20),
-                                                   m_settings.maxRetryDelay))
+    if (!m_lossBackoff.mayTry())
         return;
     UbcDataProtocol record;
     RuvUbc::instance()->initUbcDataProtocol(record);
@@ -214,13 +213,13 @@ void UploadWorker::lossReplyFinished()
     reply->deleteLater();
     if (BatchSender::isStored(reply)) {
         m_losses.reported();
-        m_lossFailures = 0;
+        m_lossBackoff.succeeded();
         return;
     }
-    if (m_lossFailures++ == 0)
+    if (m_lossBackoff.failures() == 0)
         qCWarning(lcUpload, "the report of upload losses was not stored (%s); retrying with backoff",
                   qPrintable(reply->errorString()));
-    m_lossFailedAt.start();
+    m_lossBackoff.failed();
 }
 
 bool UploadWorker::build(UploadBatch &batch)

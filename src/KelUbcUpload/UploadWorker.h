@@ -1,6 +1,7 @@
 #ifndef UPLOADWORKER_H
 #define UPLOADWORKER_H
 
+#include "Backoff.h"
 #include "BatchBuilder.h"
 #include "DeadLetters.h"
 #include "LogFollower.h"
@@ -77,8 +78,7 @@ private:
     bool m_warnedCap = false;
     UploadLosses m_losses;
     QNetworkReply *m_lossReply = nullptr;
-    QElapsedTimer m_lossFailedAt;
-    int m_lossFailures = 0;
+    Backoff m_lossBackoff;
     QSemaphore *m_finishDone = nullptr;
 };
 
