@@ -5,14 +5,12 @@
 #include "BatchBuilder.h"
 #include "DeadLetters.h"
 #include "LogFollower.h"
+#include "RotatedLineCounts.h"
 #include "UploadBatch.h"
 #include "UploadLosses.h"
 #include "UploadSettings.h"
 
-#include <RotatedLogs.h>
-
 #include <QtCore/QElapsedTimer>
-#include <QtCore/QHash>
 #include <QtCore/QObject>
 
 #include <memory>
@@ -50,8 +48,6 @@ private:
     void commit(qint64 fileEnd, int lines, int rows);
     void updateWaiting();
     void moveOn();
-    bool isOpenFile(const QString &path) const;
-    quint64 lineCount(const RotatedLogs::File &file);
     void keepUnderCap();
     void countQueueDrops();
     void setAside(const QByteArray &lines, int count, const QString &why);
@@ -74,7 +70,7 @@ private:
     QElapsedTimer m_unsentSince;
     int m_batchAge; // the first batch's is random, so desktops started together do not send together
     quint64 m_rotatedWaiting = 0; // lines of the numbered files not open
-    QHash<QString, QPair<qint64, quint64>> m_lineCounts; // numbered file: size and lines, as last counted
+    RotatedLineCounts m_rotatedLines;
     bool m_warnedCap = false;
     UploadLosses m_losses;
     QNetworkReply *m_lossReply = nullptr;
