@@ -2,6 +2,7 @@
 
 #include "BatchSender.h"
 #include "JournalRowWriter.h"
+#include "LossReporter.h"
 #include "RecordRowWriter.h"
 #include "ThreadPriority.h"
 #include "UploadLogging.h"
@@ -14,7 +15,6 @@
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QSemaphore>
 #include <QtCore/QTimer>
-#include <QtNetwork/QNetworkReply>
 
 Q_LOGGING_CATEGORY(lcUpload, "kelubc.upload")
 
@@ -38,7 +38,6 @@ UploadWorker::UploadWorker(const UploadSettings &settings, UploadStatus *status)
     , m_batchAge(settings.maxBatchAge / 2 + int(QRandomGenerator::global()->bounded(settings.maxBatchAge / 2 + 1)))
     , m_rotatedLines(settings.logPath)
     , m_losses(settings.logPath + QStringLiteral(".losses"))
-    , m_lossBackoff(settings.firstRetryDelay, settings.maxRetryDelay)
 {
     m_writer->setPathDigester(settings.paths.get());
 }
@@ -52,6 +51,7 @@ void UploadWorker::begin()
     connect(m_sender, &BatchSender::rangeDone, this, &UploadWorker::rangeDone);
     connect(m_sender, &BatchSender::failed, this, &UploadWorker::releaseFinish);
     connect(m_sender, &BatchSender::statusChanged, this, &UploadWorker::statusChanged);
+    m_lossReporter = new LossReporter(m_losses, m_sender, m_settings, this);
     m_pollTimer = new QTimer(this);
     m_pollTimer->setInterval(m_settings.pollInterval);
     connect(m_pollTimer, &QTimer::timeout, this, &UploadWorker::poll);
@@ -81,7 +81,7 @@ void UploadWorker::poll()
     moveOn();
     m_log.removeDone(kQuietMs);
     sendNext();
-    sendLosses();
+    m_lossReporter->sendIfDue();
     checkFinished();
 }
 
@@ -153,38 +153,6 @@ void UploadWorker::setAside(const QByteArray &lines, int count, const QString &w
 {
     m_deadLetters.add(lines, count, why);
     m_losses.add(UploadLosses::SetAside, quint64(count));
-}
-
-// One report at a time, between batches, with the records' backoff.
-void UploadWorker::sendLosses()
-{
-    if (m_lossReply || m_losses.isEmpty() || m_sender->isBusy() || m_sender->hasBatch() || !m_sender->allowed())
-        return;
-    if (!m_lossBackoff.mayTry())
-        return;
-    UbcDataProtocol record;
-    RuvUbc::instance()->initUbcDataProtocol(record);
-    m_lossReply = m_sender->post(QStringLiteral("ubc.upload_losses"), QStringLiteral("upload-losses"),
-                                 m_losses.reportRows(record.gid));
-    connect(m_lossReply, &QNetworkReply::finished, this, &UploadWorker::lossReplyFinished);
-}
-
-void UploadWorker::lossReplyFinished()
-{
-    QNetworkReply *reply = m_lossReply;
-    m_lossReply = nullptr;
-    if (!reply)
-        return;
-    reply->deleteLater();
-    if (BatchSender::isStored(reply)) {
-        m_losses.reported();
-        m_lossBackoff.succeeded();
-        return;
-    }
-    if (m_lossBackoff.failures() == 0)
-        qCWarning(lcUpload, "the report of upload losses was not stored (%s); retrying with backoff",
-                  qPrintable(reply->errorString()));
-    m_lossBackoff.failed();
 }
 
 bool UploadWorker::build(UploadBatch &batch)

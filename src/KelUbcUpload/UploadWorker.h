@@ -1,7 +1,6 @@
 #ifndef UPLOADWORKER_H
 #define UPLOADWORKER_H
 
-#include "Backoff.h"
 #include "BatchBuilder.h"
 #include "DeadLetters.h"
 #include "LogFollower.h"
@@ -16,7 +15,7 @@
 #include <memory>
 
 class BatchSender;
-class QNetworkReply;
+class LossReporter;
 class QSemaphore;
 class QTimer;
 
@@ -51,8 +50,6 @@ private:
     void keepUnderCap();
     void countQueueDrops();
     void setAside(const QByteArray &lines, int count, const QString &why);
-    void sendLosses();
-    void lossReplyFinished();
     void checkFinished();
     void releaseFinish();
 
@@ -73,8 +70,7 @@ private:
     RotatedLineCounts m_rotatedLines;
     bool m_warnedCap = false;
     UploadLosses m_losses;
-    QNetworkReply *m_lossReply = nullptr;
-    Backoff m_lossBackoff;
+    LossReporter *m_lossReporter = nullptr;
     QSemaphore *m_finishDone = nullptr;
 };
 
