@@ -19,10 +19,11 @@ class LossReporter;
 class QSemaphore;
 class QTimer;
 
-// Lives in the uploader's thread: follows one file (the behaviour log or the
-// helper's journal), builds batches, has them sent and moves the cursor
-// after each confirmation; removes the numbered files that are done, keeps
-// them under the cap while upload is off, and reports the losses.
+// Lives in the uploader's thread and coordinates the upload of one file
+// (the behaviour log or the helper's journal): LogFollower follows it,
+// BatchBuilder makes the batches, BatchSender sends them; the worker moves
+// the cursor after each confirmation, keeps the numbered files under the
+// cap while upload is off, and counts the losses LossReporter reports.
 class UploadWorker : public QObject
 {
     Q_OBJECT
