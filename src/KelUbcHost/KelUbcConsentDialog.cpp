@@ -25,13 +25,18 @@ KelUbcConsent::Level KelUbcConsentDialog::ask(KelUbcConsent *consent, QWidget *p
     for (int level = KelUbcConsent::Off; level <= KelUbcConsent::Upload; ++level) {
         auto *button = new QRadioButton;
         button->setObjectName(QLatin1String(names[level]));
-        // Long texts wrap in a label beside the button.
+        // Long texts wrap in a label beside the button. Both sit at the top
+        // of their row, and the button is as tall as the text's first line
+        // (measured unwrapped, so with the font that draws it: Chinese
+        // glyphs come from a taller one): its indicator is centred on that
+        // line, whatever the text's length or the row's height.
         auto *text = new QLabel(KelUbcConsent::levelText(KelUbcConsent::Level(level)));
         text->setWordWrap(true);
         text->setBuddy(button);
+        button->setMinimumHeight(text->heightForWidth(QWIDGETSIZE_MAX));
         auto *row = new QHBoxLayout;
         row->addWidget(button, 0, Qt::AlignTop);
-        row->addWidget(text, 1);
+        row->addWidget(text, 1, Qt::AlignTop);
         layout->addLayout(row);
         levels.addButton(button, level);
         // Unasked preselects Off: nothing happens unless the person agrees.
@@ -45,13 +50,16 @@ KelUbcConsent::Level KelUbcConsentDialog::ask(KelUbcConsent *consent, QWidget *p
         note->setWordWrap(true);
         layout->addWidget(note);
     }
+    // Height to spare goes below the levels, not between them.
+    layout->addStretch(1);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     layout->addWidget(buttons);
     // The wrapped texts need the height they take at this width, not at the
-    // width the size hint was computed for (the English ones were cut off).
+    // width the size hint was computed for (too short for the English texts,
+    // too tall for the Chinese ones).
     constexpr int width = 520;
-    dialog.resize(width, qMax(dialog.sizeHint().height(), layout->totalHeightForWidth(width)));
+    dialog.resize(width, layout->totalHeightForWidth(width));
 
     const bool answered = dialog.exec() == QDialog::Accepted;
     const auto picked = KelUbcConsent::Level(levels.checkedId());

@@ -6,7 +6,6 @@
 
 #include <RuvUbc.h>
 
-#include <QtCore/QRandomGenerator>
 #include <QtCore/QTimer>
 #include <QtCore/QUrlQuery>
 #include <QtNetwork/QNetworkAccessManager>
@@ -63,6 +62,7 @@ BatchSender::BatchSender(const UploadSettings &settings, UploadStatus *status, Q
     , m_status(status)
     , m_net(new QNetworkAccessManager(this))
     , m_retryTimer(new QTimer(this))
+    , m_backoff(settings.firstRetryDelay, settings.maxRetryDelay, Backoff::HalfRandom)
 {
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, [this] { resume(); });
@@ -180,7 +180,7 @@ void BatchSender::replyFinished()
         return;
     }
     m_ranges.removeFirst();
-    m_failures = 0;
+    m_backoff.succeeded();
     if (delivered && m_status->setError(QString()))
         emit statusChanged();
     const bool last = m_ranges.isEmpty();
@@ -195,16 +195,11 @@ void BatchSender::retryLater(const QString &error)
 {
     if (m_status->setError(error))
         emit statusChanged();
-    if (m_failures == 0)
+    if (m_backoff.failures() == 0)
         qCWarning(lcUpload, "upload to %s failed, retrying with backoff: %s",
                   qPrintable(m_settings.url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery)),
                   qPrintable(error));
-    ++m_failures;
-    const qint64 delay = qMin<qint64>(qint64(m_settings.firstRetryDelay) << qMin(m_failures - 1, 20),
-                                      m_settings.maxRetryDelay);
-    // Half fixed, half random: desktops that lost the server together do not return together.
-    const qint64 half = delay / 2;
-    m_retryTimer->start(int(half + QRandomGenerator::global()->bounded(double(half + 1))));
+    m_retryTimer->start(m_backoff.failed());
     emit failed();
 }
 

@@ -1,6 +1,7 @@
 #ifndef BATCHSENDER_H
 #define BATCHSENDER_H
 
+#include "Backoff.h"
 #include "UploadSettings.h"
 
 #include <QtCore/QObject>
@@ -66,7 +67,7 @@ private:
     const UploadBatch *m_batch = nullptr;
     QVector<Range> m_ranges; // parts of the batch still to confirm, in order
     QNetworkReply *m_reply = nullptr;
-    int m_failures = 0;
+    Backoff m_backoff;
 };
 
 #endif // BATCHSENDER_H

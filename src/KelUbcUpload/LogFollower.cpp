@@ -40,6 +40,12 @@ QByteArray LogFollower::read(qint64 start, qint64 end) const
     return bytes;
 }
 
+bool LogFollower::isOpenFile(const QString &path) const
+{
+    FileId id;
+    return isOpen() && PlatformFile::pathId(PlatformFile::nativePath(path), &id) && id == m_id;
+}
+
 void LogFollower::open()
 {
     m_rotated = false;

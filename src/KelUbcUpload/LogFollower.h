@@ -31,6 +31,8 @@ public:
     bool isRotatedFile() const { return m_rotated; }
     QString filePath() const { return m_openPath; }
     FileId fileId() const { return m_id; }
+    // Whether path names the open file.
+    bool isOpenFile(const QString &path) const;
     // Done with the open numbered file: it is let go, and removed by
     // removeDone() once it has not grown for a while.
     void finishFile();

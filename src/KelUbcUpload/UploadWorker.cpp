@@ -2,10 +2,12 @@
 
 #include "BatchSender.h"
 #include "JournalRowWriter.h"
+#include "LossReporter.h"
 #include "RecordRowWriter.h"
 #include "ThreadPriority.h"
 #include "UploadLogging.h"
 
+#include <RotatedLogs.h>
 #include <RuvUbc.h>
 
 #include <QtCore/QFile>
@@ -13,9 +15,6 @@
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QSemaphore>
 #include <QtCore/QTimer>
-#include <QtNetwork/QNetworkReply>
-
-#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcUpload, "kelubc.upload")
 
@@ -37,6 +36,7 @@ UploadWorker::UploadWorker(const UploadSettings &settings, UploadStatus *status)
     , m_builder(m_log, *m_writer)
     , m_deadLetters(settings.logPath + QStringLiteral(".rejected"), status)
     , m_batchAge(settings.maxBatchAge / 2 + int(QRandomGenerator::global()->bounded(settings.maxBatchAge / 2 + 1)))
+    , m_rotatedLines(settings.logPath)
     , m_losses(settings.logPath + QStringLiteral(".losses"))
 {
     m_writer->setPathDigester(settings.paths.get());
@@ -51,6 +51,7 @@ void UploadWorker::begin()
     connect(m_sender, &BatchSender::rangeDone, this, &UploadWorker::rangeDone);
     connect(m_sender, &BatchSender::failed, this, &UploadWorker::releaseFinish);
     connect(m_sender, &BatchSender::statusChanged, this, &UploadWorker::statusChanged);
+    m_lossReporter = new LossReporter(m_losses, m_sender, m_settings, this);
     m_pollTimer = new QTimer(this);
     m_pollTimer->setInterval(m_settings.pollInterval);
     connect(m_pollTimer, &QTimer::timeout, this, &UploadWorker::poll);
@@ -67,17 +68,7 @@ void UploadWorker::scan()
         m_next = UploadBatch();
         m_builder.restart(m_log.confirmed());
     }
-    m_rotatedWaiting = 0;
-    QHash<QString, QPair<qint64, quint64>> counted;
-    for (const RotatedLogs::File &file : RotatedLogs::list(m_settings.logPath)) {
-        FileId id;
-        if (PlatformFile::pathId(PlatformFile::nativePath(file.path), &id) && !(m_log.isOpen() && id == m_log.fileId())
-            && !m_log.isFinished(id))
-            m_rotatedWaiting += lineCount(file);
-        if (m_lineCounts.contains(file.path))
-            counted.insert(file.path, m_lineCounts.value(file.path));
-    }
-    m_lineCounts.swap(counted); // removed files are forgotten
+    m_rotatedWaiting = m_rotatedLines.waiting(m_log);
     updateWaiting();
 }
 
@@ -90,7 +81,7 @@ void UploadWorker::poll()
     moveOn();
     m_log.removeDone(kQuietMs);
     sendNext();
-    sendLosses();
+    m_lossReporter->sendIfDue();
     checkFinished();
 }
 
@@ -105,31 +96,6 @@ void UploadWorker::moveOn()
     scan();
 }
 
-bool UploadWorker::isOpenFile(const QString &path) const
-{
-    FileId id;
-    return m_log.isOpen() && PlatformFile::pathId(PlatformFile::nativePath(path), &id) && id == m_log.fileId();
-}
-
-quint64 UploadWorker::lineCount(const RotatedLogs::File &file)
-{
-    const auto known = m_lineCounts.constFind(file.path);
-    if (known != m_lineCounts.cend() && known->first == file.size)
-        return known->second;
-    PlatformFile reader;
-    quint64 lines = 0;
-    if (reader.openRead(PlatformFile::nativePath(file.path))) {
-        QByteArray buffer(1 << 20, Qt::Uninitialized);
-        qint64 offset = 0, got;
-        while ((got = reader.readAt(buffer.data(), buffer.size(), offset)) > 0) {
-            lines += quint64(std::count(buffer.constData(), buffer.constData() + got, '\n'));
-            offset += got;
-        }
-    }
-    m_lineCounts.insert(file.path, {file.size, lines});
-    return lines;
-}
-
 // Upload off: the numbered files, oldest first, go until the rest fits.
 void UploadWorker::keepUnderCap()
 {
@@ -141,7 +107,7 @@ void UploadWorker::keepUnderCap()
         if (total <= m_settings.maxKeptBytes)
             break;
         quint64 lines;
-        if (isOpenFile(file.path)) {
+        if (m_log.isOpenFile(file.path)) {
             if (m_sender->isBusy()) // a request of it is out: after its answer
                 break;
             m_sender->drop();
@@ -150,14 +116,14 @@ void UploadWorker::keepUnderCap()
             lines = m_log.waitingLines();
             m_log.close();
         } else {
-            lines = lineCount(file);
+            lines = m_rotatedLines.lines(file);
         }
         if (!QFile::remove(file.path)) {
             qCWarning(lcUpload, "cannot remove %s to keep the numbered logs under %lld bytes", qPrintable(file.path),
                       m_settings.maxKeptBytes);
             break;
         }
-        m_lineCounts.remove(file.path);
+        m_rotatedLines.forget(file.path);
         total -= file.size;
         m_losses.add(UploadLosses::RotatedUnsent, lines);
         if (!m_warnedCap)
@@ -187,40 +153,6 @@ void UploadWorker::setAside(const QByteArray &lines, int count, const QString &w
 {
     m_deadLetters.add(lines, count, why);
     m_losses.add(UploadLosses::SetAside, quint64(count));
-}
-
-// One report at a time, between batches, with the records' backoff.
-void UploadWorker::sendLosses()
-{
-    if (m_lossReply || m_losses.isEmpty() || m_sender->isBusy() || m_sender->hasBatch() || !m_sender->allowed())
-        return;
-    if (m_lossFailures
-        && m_lossFailedAt.elapsed() < qMin<qint64>(qint64(m_settings.firstRetryDelay) << qMin(m_lossFailures - 1, 20),
-                                                   m_settings.maxRetryDelay))
-        return;
-    UbcDataProtocol record;
-    RuvUbc::instance()->initUbcDataProtocol(record);
-    m_lossReply = m_sender->post(QStringLiteral("ubc.upload_losses"), QStringLiteral("upload-losses"),
-                                 m_losses.reportRows(record.gid));
-    connect(m_lossReply, &QNetworkReply::finished, this, &UploadWorker::lossReplyFinished);
-}
-
-void UploadWorker::lossReplyFinished()
-{
-    QNetworkReply *reply = m_lossReply;
-    m_lossReply = nullptr;
-    if (!reply)
-        return;
-    reply->deleteLater();
-    if (BatchSender::isStored(reply)) {
-        m_losses.reported();
-        m_lossFailures = 0;
-        return;
-    }
-    if (m_lossFailures++ == 0)
-        qCWarning(lcUpload, "the report of upload losses was not stored (%s); retrying with backoff",
-                  qPrintable(reply->errorString()));
-    m_lossFailedAt.start();
 }
 
 bool UploadWorker::build(UploadBatch &batch)

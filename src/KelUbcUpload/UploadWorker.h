@@ -4,27 +4,26 @@
 #include "BatchBuilder.h"
 #include "DeadLetters.h"
 #include "LogFollower.h"
+#include "RotatedLineCounts.h"
 #include "UploadBatch.h"
 #include "UploadLosses.h"
 #include "UploadSettings.h"
 
-#include <RotatedLogs.h>
-
 #include <QtCore/QElapsedTimer>
-#include <QtCore/QHash>
 #include <QtCore/QObject>
 
 #include <memory>
 
 class BatchSender;
-class QNetworkReply;
+class LossReporter;
 class QSemaphore;
 class QTimer;
 
-// Lives in the uploader's thread: follows one file (the behaviour log or the
-// helper's journal), builds batches, has them sent and moves the cursor
-// after each confirmation; removes the numbered files that are done, keeps
-// them under the cap while upload is off, and reports the losses.
+// Lives in the uploader's thread and coordinates the upload of one file
+// (the behaviour log or the helper's journal): LogFollower follows it,
+// BatchBuilder makes the batches, BatchSender sends them; the worker moves
+// the cursor after each confirmation, keeps the numbered files under the
+// cap while upload is off, and counts the losses LossReporter reports.
 class UploadWorker : public QObject
 {
     Q_OBJECT
@@ -49,13 +48,9 @@ private:
     void commit(qint64 fileEnd, int lines, int rows);
     void updateWaiting();
     void moveOn();
-    bool isOpenFile(const QString &path) const;
-    quint64 lineCount(const RotatedLogs::File &file);
     void keepUnderCap();
     void countQueueDrops();
     void setAside(const QByteArray &lines, int count, const QString &why);
-    void sendLosses();
-    void lossReplyFinished();
     void checkFinished();
     void releaseFinish();
 
@@ -73,12 +68,10 @@ private:
     QElapsedTimer m_unsentSince;
     int m_batchAge; // the first batch's is random, so desktops started together do not send together
     quint64 m_rotatedWaiting = 0; // lines of the numbered files not open
-    QHash<QString, QPair<qint64, quint64>> m_lineCounts; // numbered file: size and lines, as last counted
+    RotatedLineCounts m_rotatedLines;
     bool m_warnedCap = false;
     UploadLosses m_losses;
-    QNetworkReply *m_lossReply = nullptr;
-    QElapsedTimer m_lossFailedAt;
-    int m_lossFailures = 0;
+    LossReporter *m_lossReporter = nullptr;
     QSemaphore *m_finishDone = nullptr;
 };
 

@@ -17,6 +17,8 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QRadioButton>
+#include <QtWidgets/QStyle>
+#include <QtWidgets/QStyleOptionButton>
 
 class tst_KelUbcConsent : public QObject
 {
@@ -177,6 +179,54 @@ private slots:
         QCOMPARE(KelUbcConsentDialog::ask(&consent), KelUbcConsent::Upload);
         setPolicy(QString(), false);
         QCOMPARE(consent.level(), KelUbcConsent::LocalOnly);
+    }
+
+    // Each radio button's indicator sits on the first line of its text, in
+    // both languages (the Chinese one-line Off text used to sit lower).
+    void promptAligned()
+    {
+        KelUbcTranslator translator(KelUbcTranslator::Chinese);
+        QCoreApplication::installTranslator(&translator);
+        for (const auto language : {KelUbcTranslator::Chinese, KelUbcTranslator::English}) {
+            translator.setLanguage(language);
+            QStringList misaligned;
+            QTimer::singleShot(0, [&misaligned] {
+                QWidget *dialog = QApplication::activeModalWidget();
+                for (const char *level : {"off", "local", "upload"}) {
+                    auto *radio = dialog->findChild<QRadioButton *>(QLatin1String(level));
+                    QStyleOptionButton option;
+                    option.initFrom(radio);
+                    const QRect indicator = radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, radio);
+                    const int centre = radio->mapTo(dialog, indicator.center()).y();
+                    QLabel *text = nullptr;
+                    for (QLabel *label : dialog->findChildren<QLabel *>())
+                        if (label->buddy() == radio)
+                            text = label;
+                    // The rows of the text's first line that hold ink.
+                    const QImage image = text->grab().toImage();
+                    const auto inked = [&image](int y) {
+                        for (int x = 0; x < image.width(); ++x)
+                            if (qGray(image.pixel(x, y)) < 128)
+                                return true;
+                        return false;
+                    };
+                    int top = 0;
+                    while (top < image.height() && !inked(top))
+                        ++top;
+                    int bottom = top;
+                    while (bottom + 1 < image.height() && inked(bottom + 1))
+                        ++bottom;
+                    const int offset = text->mapTo(dialog, QPoint()).y();
+                    if (centre < offset + top || centre > offset + bottom)
+                        misaligned << QStringLiteral("%1: indicator centre %2, first line %3..%4")
+                                              .arg(QLatin1String(level)).arg(centre).arg(offset + top).arg(offset + bottom);
+                }
+                dialog->close();
+            });
+            KelUbcConsentDialog::ask(nullptr);
+            QVERIFY2(misaligned.isEmpty(), qPrintable(misaligned.join(QStringLiteral("; "))));
+        }
+        QCoreApplication::removeTranslator(&translator);
     }
 };
 

@@ -149,6 +149,7 @@ private slots:
             off.setConsentGiven(false);
             off.start();
             QTRY_COMPARE(numbered(log), QStringList({QStringLiteral("records.jsonl.3"), QStringLiteral("records.jsonl.4")}));
+            QTRY_COMPARE(off.waitingLines(), quint64(40)); // the open .3 and the waiting .4
         }
         QCOMPARE(MessageCapture::texts(QtWarningMsg, "kelubc.upload").filter(QStringLiteral("removed")).size(), 1);
 
