@@ -7,6 +7,14 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
+#include <QtCore/QtAlgorithms>
+
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define KELUBC_JSONSTRING_SSE2 1
+#endif
 
 namespace JsonString {
 
@@ -69,6 +77,69 @@ inline char *putReplacement(char *p)
 // literal's data on utf16() to end it with a NUL.
 inline const ushort *units(const QString &s) { return reinterpret_cast<const ushort *>(s.constData()); }
 
+#ifdef KELUBC_JSONSTRING_SSE2
+// A bit pair per unit of v (movemask order) that is printable ASCII needing
+// no escape: 0x20..0x7f but the quote and the backslash.
+inline int plainMask(__m128i v)
+{
+    // Signed compares: units from 0x8000 up are negative, so never above 0x1f.
+    const __m128i printable = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(0x1f)),
+                                            _mm_cmplt_epi16(v, _mm_set1_epi16(0x80)));
+    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('"')),
+                                         _mm_cmpeq_epi16(v, _mm_set1_epi16('\\')));
+    return _mm_movemask_epi8(_mm_andnot_si128(escaped, printable));
+}
+
+// How many units of v, from the first, are plain.
+inline int plainLead(__m128i v) { return int(qCountTrailingZeroBits(~quint32(plainMask(v)))) / 2; }
+
+inline __m128i load8(const ushort *u) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(u)); }
+inline __m128i load4(const ushort *u) { return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(u)); }
+inline void store8(char *p, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(v, v)); }
+inline void store4(char *p, __m128i v)
+{
+    const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
+    std::memcpy(p, &bytes, 4);
+}
+
+// Copies the plain units from u[i] on, eight or four at a time, and stops
+// after the plain ones before another unit. A block is stored whole even
+// when fewer of its units are plain: every unit writes at least a byte, so
+// the bytes lie within what the block's units write and are written over.
+inline char *putPlainRun(char *p, const ushort *u, int &i, int n)
+{
+    while (i + 8 <= n) {
+        const __m128i v = load8(u + i);
+        store8(p, v);
+        const int plain = plainLead(v);
+        i += plain;
+        p += plain;
+        if (plain < 8)
+            return p;
+    }
+    if (i + 4 <= n) {
+        const __m128i v = load4(u + i); // the four lanes above are zero: not plain
+        store4(p, v);
+        const int plain = plainLead(v);
+        i += plain;
+        p += plain;
+        if (plain < 4)
+            return p;
+    }
+    // Up to three left: the last four units again, when all are plain; those
+    // already written then took a byte each.
+    if (i < n && n >= 4) {
+        const __m128i v = load4(u + n - 4);
+        if (plainLead(v) == 4) {
+            store4(p - (i - (n - 4)), v);
+            p += n - i;
+            i = n;
+        }
+    }
+    return p;
+}
+#endif
+
 } // namespace detail
 
 // Writes the string's content (no quotes) at p; returns the end.
@@ -77,7 +148,20 @@ inline char *put(char *p, const QString &s)
     using namespace detail;
     const ushort *u = units(s);
     const int n = s.size();
+#ifdef KELUBC_JSONSTRING_SSE2
+    int blockEnd = 0;
+#endif
     for (int i = 0; i < n; ++i) {
+#ifdef KELUBC_JSONSTRING_SSE2
+        // Plain ASCII by blocks of eight; a block with another unit is then
+        // written a unit at a time before the next block is tried.
+        if (i >= blockEnd) {
+            p = putPlainRun(p, u, i, n);
+            if (i == n)
+                break;
+            blockEnd = i + 8;
+        }
+#endif
         const ushort c = u[i];
         if (c < 0x80) {
             const char e = kEscape.e[c];
