@@ -78,28 +78,29 @@ inline char *putReplacement(char *p)
 inline const ushort *units(const QString &s) { return reinterpret_cast<const ushort *>(s.constData()); }
 
 #ifdef KELUBC_JSONSTRING_SSE2
-// A bit pair per unit of v (movemask order) that is printable ASCII needing
-// no escape: 0x20..0x7f but the quote and the backslash.
-inline int plainMask(__m128i v)
-{
-    // Signed compares: units from 0x8000 up are negative, so never above 0x1f.
-    const __m128i printable = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(0x1f)),
-                                            _mm_cmplt_epi16(v, _mm_set1_epi16(0x80)));
-    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('"')),
-                                         _mm_cmpeq_epi16(v, _mm_set1_epi16('\\')));
-    return _mm_movemask_epi8(_mm_andnot_si128(escaped, printable));
-}
+// Eight units as bytes, saturated: 0x80..0xff stay, units above become 0xff
+// and those from 0x8000 up 0x00. Bytes 8..15 repeat them.
+inline __m128i packed(__m128i v) { return _mm_packus_epi16(v, v); }
 
-// How many units of v, from the first, are plain.
-inline int plainLead(__m128i v) { return int(qCountTrailingZeroBits(~quint32(plainMask(v)))) / 2; }
+// How many of the eight packed units, from the first, are printable ASCII
+// that needs no escape: 0x20..0x7f but the quote and the backslash. Signed
+// compares put the bytes from 0x80 up below 0x20.
+inline int plainLead(__m128i bytes)
+{
+    const __m128i printable = _mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1f));
+    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
+                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
+    const int plain = _mm_movemask_epi8(_mm_andnot_si128(escaped, printable));
+    return int(qCountTrailingZeroBits(~quint32(plain) | 0x100u));
+}
 
 inline __m128i load8(const ushort *u) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(u)); }
 inline __m128i load4(const ushort *u) { return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(u)); }
-inline void store8(char *p, __m128i v) { _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_packus_epi16(v, v)); }
-inline void store4(char *p, __m128i v)
+inline void store8(char *p, __m128i bytes) { _mm_storel_epi64(reinterpret_cast<__m128i *>(p), bytes); }
+inline void store4(char *p, __m128i bytes)
 {
-    const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
-    std::memcpy(p, &bytes, 4);
+    const int four = _mm_cvtsi128_si32(bytes);
+    std::memcpy(p, &four, 4);
 }
 
 // Copies the plain units from u[i] on, eight or four at a time, and stops
@@ -109,7 +110,7 @@ inline void store4(char *p, __m128i v)
 inline char *putPlainRun(char *p, const ushort *u, int &i, int n)
 {
     while (i + 8 <= n) {
-        const __m128i v = load8(u + i);
+        const __m128i v = packed(load8(u + i));
         store8(p, v);
         const int plain = plainLead(v);
         i += plain;
@@ -118,7 +119,7 @@ inline char *putPlainRun(char *p, const ushort *u, int &i, int n)
             return p;
     }
     if (i + 4 <= n) {
-        const __m128i v = load4(u + i); // the four lanes above are zero: not plain
+        const __m128i v = packed(load4(u + i)); // the four units above are zero: not plain
         store4(p, v);
         const int plain = plainLead(v);
         i += plain;
@@ -129,7 +130,7 @@ inline char *putPlainRun(char *p, const ushort *u, int &i, int n)
     // Up to three left: the last four units again, when all are plain; those
     // already written then took a byte each.
     if (i < n && n >= 4) {
-        const __m128i v = load4(u + n - 4);
+        const __m128i v = packed(load4(u + n - 4));
         if (plainLead(v) == 4) {
             store4(p - (i - (n - 4)), v);
             p += n - i;
