@@ -103,30 +103,34 @@ inline void store4(char *p, __m128i bytes)
     std::memcpy(p, &four, 4);
 }
 
+// Stores a block of K packed units at p and moves p and i past its plain
+// ones; true when all were. The block is stored whole even when fewer are
+// plain: every unit writes at least a byte, so the bytes lie within what the
+// block's units write and are written over.
+template <int K>
+inline bool takePlain(char *&p, int &i, __m128i bytes)
+{
+    if (K == 8)
+        store8(p, bytes);
+    else
+        store4(p, bytes);
+    const int plain = plainLead(bytes);
+    i += plain;
+    p += plain;
+    return plain == K;
+}
+
 // Copies the plain units from u[i] on, eight or four at a time, and stops
-// after the plain ones before another unit. A block is stored whole even
-// when fewer of its units are plain: every unit writes at least a byte, so
-// the bytes lie within what the block's units write and are written over.
+// after the plain ones before another unit.
 inline char *putPlainRun(char *p, const ushort *u, int &i, int n)
 {
     while (i + 8 <= n) {
-        const __m128i v = packed(load8(u + i));
-        store8(p, v);
-        const int plain = plainLead(v);
-        i += plain;
-        p += plain;
-        if (plain < 8)
+        if (!takePlain<8>(p, i, packed(load8(u + i))))
             return p;
     }
-    if (i + 4 <= n) {
-        const __m128i v = packed(load4(u + i)); // the four units above are zero: not plain
-        store4(p, v);
-        const int plain = plainLead(v);
-        i += plain;
-        p += plain;
-        if (plain < 4)
-            return p;
-    }
+    // The four units above a load4 are zero: not plain.
+    if (i + 4 <= n && !takePlain<4>(p, i, packed(load4(u + i))))
+        return p;
     // Up to three left: the last four units again, when all are plain; those
     // already written then took a byte each.
     if (i < n && n >= 4) {
