@@ -83,7 +83,6 @@ qint64 contentSize(const UbcDataProtocol &record)
 {
     const auto size = [](const QString &s) { return perUnit ? qint64(s.size()) : JsonString::measure(s); };
     qint64 n = 0;
-#pragma GCC unroll 25
     for (int i = 0; i < RecordFields::Count; ++i)
         n += size(record.*kMembers[i]);
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it)
@@ -114,7 +113,6 @@ bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint
     // The openings of empty fields follow one another in kKeys.text as in
     // the line: each run of them is copied at once.
     int keysAt = 0, keysLength = 0;
-#pragma GCC unroll 25
     for (int i = 0; i < RecordFields::Count; ++i) {
         if (!keysLength)
             keysAt = kKeys.begin[i];
