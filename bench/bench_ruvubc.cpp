@@ -39,16 +39,25 @@ UbcDataProtocol typicalRecord()
     return r;
 }
 
+// A new file for each run of a benchmark, on both sides of the ratio: the
+// log's sink keeps its file open, so a file removed and made again at the
+// same path would leave it appending to the one that earlier runs grew.
+QString freshPath(const char *name)
+{
+    static int runs = 0;
+    return g_dir->filePath(QStringLiteral("%1-%2.jsonl").arg(QLatin1String(name)).arg(++runs));
+}
+
 void BM_LogRecord(benchmark::State &state)
 {
     RuvUbc *log = RuvUbc::instance();
-    const QString path = g_dir->filePath(QStringLiteral("log.jsonl"));
-    QFile::remove(path);
+    const QString path = freshPath("log");
     log->setLogFilePath(path);
     UbcDataProtocol r = typicalRecord();
     for (auto _ : state)
         log->logUbcDataProtocol(r);
     state.SetItemsProcessed(state.iterations());
+    QFile::remove(path);
 }
 BENCHMARK(BM_LogRecord);
 
@@ -60,13 +69,16 @@ void BM_ToJsonLine(benchmark::State &state)
 }
 BENCHMARK(BM_ToJsonLine);
 
+// The baseline: the same line, with a "seq" of as many digits as most of
+// BM_LogRecord's, appended with one write(2) to a new file opened O_APPEND.
 void BM_RawWrite(benchmark::State &state)
 {
-    const QByteArray line = RuvUbc::toJsonLine(typicalRecord());
+    const QByteArray line = RuvUbc::toJsonLine(typicalRecord(), 123456);
+    const QString path = freshPath("raw");
 #ifdef Q_OS_WIN
     // The same system call as the log: WriteFile on an append-only handle.
-    const std::wstring path = QDir::toNativeSeparators(g_dir->filePath(QStringLiteral("raw.jsonl"))).toStdWString();
-    HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+    HANDLE h = CreateFileW(native.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         state.SkipWithError("cannot open the file");
@@ -77,8 +89,7 @@ void BM_RawWrite(benchmark::State &state)
         benchmark::DoNotOptimize(WriteFile(h, line.constData(), DWORD(line.size()), &written, nullptr));
     CloseHandle(h);
 #else
-    const QByteArray path = QFile::encodeName(g_dir->filePath(QStringLiteral("raw.jsonl")));
-    const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         state.SkipWithError("cannot open the file");
         return;
@@ -87,6 +98,7 @@ void BM_RawWrite(benchmark::State &state)
         benchmark::DoNotOptimize(::write(fd, line.constData(), size_t(line.size())));
     ::close(fd);
 #endif
+    QFile::remove(path);
 }
 BENCHMARK(BM_RawWrite);
 

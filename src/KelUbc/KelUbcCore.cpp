@@ -47,7 +47,9 @@ void KelUbcPrivate::sendNamed(const QString &fncode, const QMap<QString, QString
     const auto it = findFuncDictEntry(fncode);
     if (it == m_funcDict.end())
         return;
-    const FuncDictEntry &entry = *it;
+    FuncDictEntry &entry = *it;
+    if (entry.infoText.isNull())
+        entry.infoText = infoText(entry.fnName);
     record([&](UbcDataProtocol &r) {
         r.fncode = fncode;
         r.fnname = entry.fnName;
@@ -61,5 +63,5 @@ void KelUbcPrivate::sendNamed(const QString &fncode, const QMap<QString, QString
             for (int i = 0; i < n; ++i)
                 r.attrs.insert(names.at(i), values.at(i));
         }
-    }, entry.fnAddLayer, entry.fnAddRegion);
+    }, entry.fnAddLayer, entry.fnAddRegion, &entry.infoText);
 }

@@ -5,6 +5,7 @@
 #include <QtCore/QFileInfo>
 #include <QtSql/QSqlError>
 
+#include <algorithm>
 #include <atomic>
 
 Q_LOGGING_CATEGORY(lcKelUbc, "kelubc.facade")
@@ -12,6 +13,7 @@ Q_LOGGING_CATEGORY(lcKelUbc, "kelubc.facade")
 KelUbcPrivate::KelUbcPrivate()
     : QObject(nullptr),
       m_db(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("KelUbc"))),
+      m_location(QLatin1String("")),
       m_major(QLatin1String("")),
       m_layer(QLatin1String("")),
       m_region(QLatin1String(""))
@@ -72,22 +74,21 @@ UbcDataProtocol KelUbcPrivate::newRecord()
     return record;
 }
 
-void KelUbcPrivate::logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion)
+void KelUbcPrivate::logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion, const QString *info)
 {
-    if (!record.fncode.isEmpty() && !record.fnname.isEmpty()) {
-        RuvUbc::instance()->setFilterType(15);
-        if (record.fngroup.isEmpty())
-            record.fngroup = QStringLiteral("null");
-        // A caller's own "layer" or "region", even an empty one, wins.
-        if (addLayer && !record.attrs.contains(QStringLiteral("layer")))
-            record.attrs.insert(QStringLiteral("layer"), m_layer);
-        if (addRegion && !record.attrs.contains(QStringLiteral("region")))
-            record.attrs.insert(QStringLiteral("region"), m_region);
-        RuvUbc::instance()->logUbcDataProtocol(record);
-        RuvUbc::instance()->setFilterType(0);
-        writeLog(record);
-    }
-    m_location = QLatin1String("");
+    if (record.fncode.isEmpty() || record.fnname.isEmpty())
+        return;
+    RuvUbc::instance()->setFilterType(15);
+    if (record.fngroup.isEmpty())
+        record.fngroup = QStringLiteral("null");
+    // A caller's own "layer" or "region", even an empty one, wins.
+    if (addLayer && !record.attrs.contains(QStringLiteral("layer")))
+        record.attrs.insert(QStringLiteral("layer"), m_layer);
+    if (addRegion && !record.attrs.contains(QStringLiteral("region")))
+        record.attrs.insert(QStringLiteral("region"), m_region);
+    RuvUbc::instance()->logUbcDataProtocol(record);
+    RuvUbc::instance()->setFilterType(0);
+    writeLog(record, info ? *info : infoText(record.fnname));
 }
 
 // True when QDebug would write text between its quotes unchanged.
@@ -108,14 +109,27 @@ static bool printsPlain(const QString &text)
     return true;
 }
 
-void KelUbcPrivate::writeLog(const UbcDataProtocol &record)
+QString KelUbcPrivate::infoText(const QString &name)
+{
+    if (!printsPlain(name))
+        return QString(QLatin1String(""));
+    // One allocation: the info line goes out with every record.
+    QString text(name.size() + 2, Qt::Uninitialized);
+    QChar *out = text.data();
+    out[0] = QLatin1Char('"');
+    std::copy(name.constBegin(), name.constEnd(), out + 1);
+    out[name.size() + 1] = QLatin1Char('"');
+    return text;
+}
+
+void KelUbcPrivate::writeLog(const UbcDataProtocol &record, const QString &info)
 {
     static const char file[] = "src/KelUbc/KelUbc";
     static const char function[] = "KelUbcPrivate::writeLog";
     // The line QDebug would make, without its stream, for the common names.
-    if (printsPlain(record.fnname)) {
+    if (!info.isEmpty()) {
         const QMessageLogContext context(file, 302, function, "default");
-        qt_message_output(QtInfoMsg, context, QLatin1Char('"') + record.fnname + QLatin1Char('"'));
+        qt_message_output(QtInfoMsg, context, info);
         return;
     }
     QMessageLogger(file, 302, function).info() << record.fnname;

@@ -33,6 +33,7 @@ struct FuncDictEntry
     QStringList fnAttrNames; // fnAttrName, split once by splitAttrNames()
     bool fnAddLayer = false;
     bool fnAddRegion = false;
+    QString infoText; // the info line for fnName (KelUbcPrivate::infoText), made on first use
 
     // At ';', empty parts kept: "a;;b" names a, "" and b.
     static QStringList splitAttrNames(const QString &fnAttrName)
@@ -82,18 +83,22 @@ public:
 
     // The record road's one outlet: a fresh record from RuvUbc, filled by fill,
     // logged in the filter bracket with the info line when it has a code and a
-    // name; the location label is cleared in every case. With collection off
-    // nothing is built or logged.
+    // name (info: its text, if made already); the location label is cleared in
+    // every case. With collection off nothing is built or logged.
     template <typename Fill>
-    void record(Fill &&fill, bool addLayer = false, bool addRegion = false)
+    void record(Fill &&fill, bool addLayer = false, bool addRegion = false, const QString *info = nullptr)
     {
         if (collecting()) {
             UbcDataProtocol record = newRecord();
             fill(record);
-            logRecord(record, addLayer, addRegion);
+            logRecord(record, addLayer, addRegion, info);
         }
-        m_location = QLatin1String("");
+        if (!m_location.isEmpty())
+            m_location = QLatin1String("");
     }
+    // The info line's text for a record of this name: the name in quotes, as
+    // QDebug writes it; empty, not null, for a name that only QDebug can write.
+    static QString infoText(const QString &name);
     // The coded road's one outlet: the helper's method, unless collection is off.
     void sendCoded(KelUbcHelperLink::Method method, quint64 code,
                    const QMap<QString, QString> *attributes = nullptr);
@@ -140,8 +145,8 @@ private:
     friend class KelUbc; // the facade's setters and pass-through write the texts
 
     static UbcDataProtocol newRecord();
-    void logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion);
-    void writeLog(const UbcDataProtocol &record);
+    void logRecord(UbcDataProtocol &record, bool addLayer, bool addRegion, const QString *info);
+    static void writeLog(const UbcDataProtocol &record, const QString &info);
     void handleMousePress(QObject *watched);
     void handleMouseMove();
     static void warnDictionaryUnusable(const QString &path, const QString &why);
@@ -151,7 +156,7 @@ private:
     QDateTime m_appStartTime;
     QDateTime m_projectOpenTime;
     QString m_projectId;
-    QString m_location;
+    QString m_location; // never null: "" when no label waits
     QString m_major;
     QString m_layer;
     QString m_region;

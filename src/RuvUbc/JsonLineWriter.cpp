@@ -71,19 +71,23 @@ inline char *putRaw(char *p, const char *s, int n)
     return p + n;
 }
 
-qint64 lineSize(const UbcDataProtocol &record, int perUnit)
+// Bytes of the line but its strings' contents, attrs.size() attributes.
+constexpr qint64 frameSize(qint64 attrs)
 {
-    qint64 size = qint64(sizeof(kSeqOpen)) + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) + 4;
-    for (int i = 0; i < RecordFields::Count; ++i) {
-        const QString &s = record.*kMembers[i];
-        size += kKeys.length[i] + (perUnit ? qint64(perUnit) * s.size() : JsonString::measure(s));
-    }
-    for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it) {
-        size += 7;
-        size += perUnit ? qint64(perUnit) * (it.key().size() + it.value().size())
-                        : JsonString::measure(it.key()) + JsonString::measure(it.value());
-    }
-    return size;
+    return keysSize() + qint64(sizeof(kSeqOpen)) + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) + 4 + 7 * attrs;
+}
+
+// The record's strings' sizes, in units (perUnit 0: the exact bytes).
+template <int perUnit>
+qint64 contentSize(const UbcDataProtocol &record)
+{
+    const auto size = [](const QString &s) { return perUnit ? qint64(s.size()) : JsonString::measure(s); };
+    qint64 n = 0;
+    for (int i = 0; i < RecordFields::Count; ++i)
+        n += size(record.*kMembers[i]);
+    for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it)
+        n += size(it.key()) + size(it.value());
+    return perUnit ? perUnit * n : n;
 }
 
 // A QByteArray holds a little under 2 GiB.
@@ -94,9 +98,10 @@ constexpr qint64 kMaxLine = qint64(1) << 30;
 bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint64 seq)
 {
     // Upper bound first, so the loop writes through a plain pointer.
-    qint64 bound = lineSize(record, JsonString::MaxBytesPerUnit);
+    const qint64 frame = frameSize(record.attrs.size());
+    qint64 bound = frame + contentSize<JsonString::MaxBytesPerUnit>(record);
     if (bound > kMaxLine)
-        bound = lineSize(record, 0);
+        bound = frame + contentSize<0>(record);
     if (bound > kMaxLine) {
         out.clear();
         return false;
@@ -105,10 +110,21 @@ bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint
 
     char *const begin = out.data();
     char *p = begin;
+    // The openings of empty fields follow one another in kKeys.text as in
+    // the line: each run of them is copied at once.
+    int keysAt = 0, keysLength = 0;
     for (int i = 0; i < RecordFields::Count; ++i) {
-        p = putRaw(p, kKeys.text + kKeys.begin[i], kKeys.length[i]);
-        p = JsonString::put(p, record.*kMembers[i]);
+        if (!keysLength)
+            keysAt = kKeys.begin[i];
+        keysLength += kKeys.length[i];
+        const QString &value = record.*kMembers[i];
+        if (!value.isEmpty()) {
+            p = putRaw(p, kKeys.text + keysAt, keysLength);
+            keysLength = 0;
+            p = JsonString::put(p, value);
+        }
     }
+    p = putRaw(p, kKeys.text + keysAt, keysLength);
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
     char digits[kMaxSeqDigits];
     int n = 0;

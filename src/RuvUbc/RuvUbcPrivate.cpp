@@ -257,7 +257,7 @@ void RuvUbcPrivate::log(const UbcDataProtocol &record)
         }
     }
 
-    if (filterBits & RuvUbc::FilterListeners) {
+    if ((filterBits & RuvUbc::FilterListeners) && m_listenerCount.load(std::memory_order_acquire)) {
         std::shared_ptr<const ListenerList> listeners;
         {
             QMutexLocker lock(&m_listenerMutex);
@@ -422,6 +422,7 @@ int RuvUbcPrivate::addListener(RuvUbc::Listener listener)
     auto list = m_listeners ? std::make_shared<ListenerList>(*m_listeners) : std::make_shared<ListenerList>();
     const int id = m_nextListenerId++;
     list->emplace_back(id, std::move(listener));
+    m_listenerCount.store(int(list->size()), std::memory_order_release);
     m_listeners = std::move(list);
     return id;
 }
@@ -435,6 +436,7 @@ void RuvUbcPrivate::removeListener(int id)
     for (auto it = list->begin(); it != list->end(); ++it) {
         if (it->first == id) {
             list->erase(it);
+            m_listenerCount.store(int(list->size()), std::memory_order_release);
             m_listeners = std::move(list);
             return;
         }

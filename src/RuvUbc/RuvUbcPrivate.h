@@ -98,6 +98,9 @@ private:
     using ListenerList = std::vector<std::pair<int, RuvUbc::Listener>>;
     mutable QMutex m_listenerMutex;
     std::shared_ptr<const ListenerList> m_listeners;
+    // The list's size, read without the lock: most processes have none, and
+    // a record then costs no lock for them.
+    std::atomic<int> m_listenerCount{0};
     int m_nextListenerId = 1;
 };
 

@@ -7,6 +7,14 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
+#include <QtCore/QtAlgorithms>
+
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define KELUBC_JSONSTRING_SSE2 1
+#endif
 
 namespace JsonString {
 
@@ -69,6 +77,74 @@ inline char *putReplacement(char *p)
 // literal's data on utf16() to end it with a NUL.
 inline const ushort *units(const QString &s) { return reinterpret_cast<const ushort *>(s.constData()); }
 
+#ifdef KELUBC_JSONSTRING_SSE2
+// Eight units as bytes, saturated: 0x80..0xff stay, units above become 0xff
+// and those from 0x8000 up 0x00. Bytes 8..15 repeat them.
+inline __m128i packed(__m128i v) { return _mm_packus_epi16(v, v); }
+
+// How many of the eight packed units, from the first, are printable ASCII
+// that needs no escape: 0x20..0x7f but the quote and the backslash. Signed
+// compares put the bytes from 0x80 up below 0x20.
+inline int plainLead(__m128i bytes)
+{
+    const __m128i printable = _mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1f));
+    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
+                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
+    const int plain = _mm_movemask_epi8(_mm_andnot_si128(escaped, printable));
+    return int(qCountTrailingZeroBits(~quint32(plain) | 0x100u));
+}
+
+inline __m128i load8(const ushort *u) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(u)); }
+inline __m128i load4(const ushort *u) { return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(u)); }
+inline void store8(char *p, __m128i bytes) { _mm_storel_epi64(reinterpret_cast<__m128i *>(p), bytes); }
+inline void store4(char *p, __m128i bytes)
+{
+    const int four = _mm_cvtsi128_si32(bytes);
+    std::memcpy(p, &four, 4);
+}
+
+// Stores a block of K packed units at p and moves p and i past its plain
+// ones; true when all were. The block is stored whole even when fewer are
+// plain: every unit writes at least a byte, so the bytes lie within what the
+// block's units write and are written over.
+template <int K>
+inline bool takePlain(char *&p, int &i, __m128i bytes)
+{
+    if (K == 8)
+        store8(p, bytes);
+    else
+        store4(p, bytes);
+    const int plain = plainLead(bytes);
+    i += plain;
+    p += plain;
+    return plain == K;
+}
+
+// Copies the plain units from u[i] on, eight or four at a time, and stops
+// after the plain ones before another unit.
+inline char *putPlainRun(char *p, const ushort *u, int &i, int n)
+{
+    while (i + 8 <= n) {
+        if (!takePlain<8>(p, i, packed(load8(u + i))))
+            return p;
+    }
+    // The four units above a load4 are zero: not plain.
+    if (i + 4 <= n && !takePlain<4>(p, i, packed(load4(u + i))))
+        return p;
+    // Up to three left: the last four units again, when all are plain; those
+    // already written then took a byte each.
+    if (i < n && n >= 4) {
+        const __m128i v = packed(load4(u + n - 4));
+        if (plainLead(v) == 4) {
+            store4(p - (i - (n - 4)), v);
+            p += n - i;
+            i = n;
+        }
+    }
+    return p;
+}
+#endif
+
 } // namespace detail
 
 // Writes the string's content (no quotes) at p; returns the end.
@@ -77,7 +153,20 @@ inline char *put(char *p, const QString &s)
     using namespace detail;
     const ushort *u = units(s);
     const int n = s.size();
+#ifdef KELUBC_JSONSTRING_SSE2
+    int blockEnd = 0;
+#endif
     for (int i = 0; i < n; ++i) {
+#ifdef KELUBC_JSONSTRING_SSE2
+        // Plain ASCII by blocks of eight; a block with another unit is then
+        // written a unit at a time before the next block is tried.
+        if (i >= blockEnd) {
+            p = putPlainRun(p, u, i, n);
+            if (i == n)
+                break;
+            blockEnd = i + 8;
+        }
+#endif
         const ushort c = u[i];
         if (c < 0x80) {
             const char e = kEscape.e[c];

@@ -83,7 +83,8 @@ private slots:
             " ('K1', 'Known', 'Edit', 'x', 1, 0, 'n'), ('NUL', 'Nulls', NULL, NULL, NULL, NULL, NULL),"
             " ('', 'EmptyCode', 'G', '', 0, 0, ''), ('XYZ', 'Pairs', 'G', 'x;y;z', 0, 0, ''),"
             " ('DUP', 'Dups', 'G', 'x;;x', 0, 0, ''), ('LR', 'LayerRegion', 'G', 'layer;region', 1, 1, ''),"
-            " ('NONAME', '', 'G', '', 1, 1, ''), ('213036', 'Skipped', 'G', '', 0, 0, '')"));
+            " ('NONAME', '', 'G', '', 1, 1, ''), ('213036', 'Skipped', 'G', '', 0, 0, ''),"
+            " ('ESC', 'say \"hi\"', 'G', '', 0, 0, '')"));
         QVERIFY(ubc());
         ubc()->setCurLayer(QStringLiteral("L1"));
     }
@@ -149,6 +150,13 @@ private slots:
         // The label from init() was consumed, never carried; the calls of one record.
         QCOMPARE(RecordingLog::calls(), logged(QStringLiteral("Pairs")));
         QCOMPARE(pendingLocation(), QString());
+        // A name that QDebug escapes, first read and then from the cache.
+        QString escaped;
+        QDebug(&escaped) << QStringLiteral("say \"hi\"");
+        for (int i = 0; i < 2; ++i) {
+            sent("ESC", "");
+            QCOMPARE(RecordingLog::calls().constLast(), escaped.trimmed());
+        }
     }
 
     void locationActionsAndEdits()

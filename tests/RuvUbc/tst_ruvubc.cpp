@@ -98,7 +98,7 @@ private slots:
         log->setFilterType(15);
         log->setCollectionEnabled(true);
         MessageCapture::messages().clear();
-        m_mirrorStart = mirrored().size();
+        m_mirrorStart = TestLogs::lines(m_root.filePath(QStringLiteral("mirror.jsonl"))).size();
     }
     // Left-over records would move on to the next test's file.
     void cleanup() { QCOMPARE(log->queuedRecords(), 0); }
@@ -156,6 +156,48 @@ private slots:
             got << o.value(name).toString();
         QCOMPARE(got, values(a));
         QCOMPARE(o.value("attrs").toMap(), (QVariantMap{{"layer", "L1"}, {"location", "Ribbon"}, {"k\"\n", a.attrs["k\"\n"]}}));
+    }
+
+    // ASCII is copied by blocks of units: a unit of every kind at every place
+    // in strings around the block sizes is written as one unit at a time would.
+    void escapingAtEveryPosition()
+    {
+        const auto expected = [](const QString &s) {
+            QByteArray out;
+            for (int i = 0; i < s.size(); ++i) {
+                const char16_t c = s[i].unicode();
+                const int named = QByteArray("\"\\\b\f\n\r\t").indexOf(char(c));
+                if (c < 0x80 && named >= 0)
+                    out += QByteArray("\\") + QByteArray("\"\\bfnrt").at(named);
+                else if (c < 0x20 || c == 0xfeff)
+                    out += "\\u" + QByteArray::number(c, 16).rightJustified(4, '0');
+                else if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate())
+                    out += s.mid(i++, 2).toUtf8();
+                else if (QChar::isSurrogate(c))
+                    out += "\xEF\xBF\xBD";
+                else
+                    out += QString(QChar(c)).toUtf8();
+            }
+            return out;
+        };
+        const QString odd[] = {"\"", "\\", "\n", QChar(1), QChar(0x1f), QChar(0x7f), QChar(0x80), QChar(0xff),
+                               QChar(0x7ff), QChar(0x800), QChar(0x4e2d), QChar(0x8000), QChar(0xfeff), QChar(0xffff),
+                               QChar(0xd800), QChar(0xdc00), QString::fromUcs4(U"😀")};
+        UbcDataProtocol r;
+        const QByteArray empty = RuvUbc::toJsonLine(r);
+        for (const QString &unit : odd) {
+            for (int size = 1; size <= 20; ++size) {
+                for (int at = 0; at < size; ++at) {
+                    QString s;
+                    for (int i = 0; i < size; ++i)
+                        s += i == at ? unit : QString(QChar('a' + i));
+                    r.fnname = s;
+                    QByteArray line = empty;
+                    line.replace("\"fnname\":\"\"", "\"fnname\":\"" + expected(s) + '"');
+                    QCOMPARE(RuvUbc::toJsonLine(r), line);
+                }
+            }
+        }
     }
 
     void filterBitsSwitchAndListeners()
