@@ -5,7 +5,7 @@
 # sessions of SESSION records), then 1 % of them delivered a second time.
 # Times the report RUNS times (default 3) before and after the copies, and
 # checks that the answer from the daily roll-ups is the one the records give
-# (ubc-report --raw). The servers come from scripts/fleet-replicated.sh;
+# (ubc-report --raw), and prints each query's time in one more run. The servers come from scripts/fleet-replicated.sh;
 # stops them on any exit, or with KEEP=1 leaves them and says how to stop them.
 #
 #   scripts/bench-report-fleet.sh
@@ -64,6 +64,9 @@ measure() {
         t1=$(date +%s%N)
         echo "$label, run $i: $(( (t1 - t0) / 1000000 )) ms"
     done
+    # Each query's time in one more run, in the order they ended.
+    echo "$label, per query: $(QT_LOGGING_RULES="kelubc.report.clickhouse.debug=true" report rollups "$@" 2>&1 |
+        sed -n 's/^kelubc.report.clickhouse: \([A-Za-z]*\), \([0-9]*\) ms: .*/\1 \2/p' | paste -sd, - | sed 's/,/, /g') (ms)"
     local t0 t1
     t0=$(date +%s%N)
     report raw --raw "$@"
