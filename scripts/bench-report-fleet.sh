@@ -5,7 +5,7 @@
 # sessions of SESSION records), then 1 % of them delivered a second time.
 # Times the report RUNS times (default 3) before and after the copies, and
 # checks that the answer from the daily roll-ups is the one the records give
-# (ubc-report --raw). The servers come from scripts/fleet-replicated.sh;
+# (ubc-report --raw), and prints each query's time in one more run. The servers come from scripts/fleet-replicated.sh;
 # stops them on any exit, or with KEEP=1 leaves them and says how to stop them.
 #
 #   scripts/bench-report-fleet.sh
@@ -50,6 +50,20 @@ make_records 0
 echo "made $(q s1r1 'SELECT count() FROM ubc.records') rows in $(( $(date +%s) - start )) s" \
      "($machines machines, $days days, sessions of $session records)"
 
+# A fleet's store has merged most of its parts; timing the report while the
+# servers still merge what was just made would time the merges.
+settle() {
+    local start merging node
+    start=$(date +%s)
+    for _ in $(seq 1 600); do
+        merging=0
+        for node in s1r1 s2r1; do merging=$((merging + $(q "$node" <<< 'SELECT count() FROM system.merges'))); done
+        [ "$merging" = 0 ] && break
+        sleep 1
+    done
+    echo "merges settled in $(( $(date +%s) - start )) s"
+}
+
 export UBC_REPORT_PASSWORD=${UBC_REPORT_PASSWORD:-ubc-report-secret}
 report() {
     "$build/bin/ubc-report" --quiet --clickhouse "$url" --user ubc_report --json "$scratch/$1.json" "${@:2}"
@@ -64,6 +78,9 @@ measure() {
         t1=$(date +%s%N)
         echo "$label, run $i: $(( (t1 - t0) / 1000000 )) ms"
     done
+    # Each query's time in one more run, in the order they ended.
+    echo "$label, per query: $(QT_LOGGING_RULES="kelubc.report.clickhouse.debug=true" report rollups "$@" 2>&1 |
+        sed -n 's/^kelubc.report.clickhouse: \([A-Za-z]*\), \([0-9]*\) ms: .*/\1 \2/p' | paste -sd, - | sed 's/,/, /g') (ms)"
     local t0 t1
     t0=$(date +%s%N)
     report raw --raw "$@"
@@ -82,10 +99,12 @@ EOF
     fi
 }
 status=0
+settle
 measure "$records records"
 measure "$records records, since the 30th day" --since 2026-07-01
 make_records 1
 echo "delivered again: $(q s1r1 'SELECT count() FROM ubc.records') rows now"
+settle
 measure "with 1 % delivered twice"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $status

@@ -112,14 +112,12 @@ CREATE TABLE IF NOT EXISTS ubc.records_local_by_command_session
     gid String,
     month UInt32,
     rows Int64,
-    present0 AggregateFunction(groupBitOr, UInt64),
-    present1 AggregateFunction(groupBitOr, UInt64),
-    present2 AggregateFunction(groupBitOr, UInt64),
-    present3 AggregateFunction(groupBitOr, UInt64)
+    present0 AggregateFunction(groupBitOr, UInt64)
 )
 ENGINE = SummingMergeTree(rows)
 PARTITION BY month
-ORDER BY (sessionid, pcode, day, fncode, kind, label, firstKey, block, gid);
+ORDER BY (sessionid, pcode, day, fncode, kind, label, firstKey, block, gid)
+SETTINGS index_granularity = 256;
 
 CREATE MATERIALIZED VIEW IF NOT EXISTS ubc.records_local_by_command_session_view TO ubc.records_local_by_command_session AS
 SELECT sessionid,
@@ -129,14 +127,11 @@ SELECT sessionid,
        multiIf(fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007'), 0, has(attrs.key, 'location'), 1, length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1])) OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3) AS kind,
        attrs.value[indexOf(attrs.key, 'location')] AS label,
        if(multiIf(fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007'), 0, has(attrs.key, 'location'), 1, length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1])) OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3) = 2, attrs.key[1], '') AS firstKey,
-       intDiv(seq, 256) AS block,
+       intDiv(seq, 64) AS block,
        gid,
        toYYYYMM(time) AS month,
        toInt64(count()) AS rows,
-       groupBitOrState(if(intDiv(seq % 256, 64) = 0 AND (1), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0))) AS present0,
-       groupBitOrState(if(intDiv(seq % 256, 64) = 1 AND (1), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0))) AS present1,
-       groupBitOrState(if(intDiv(seq % 256, 64) = 2 AND (1), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0))) AS present2,
-       groupBitOrState(if(intDiv(seq % 256, 64) = 3 AND (1), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0))) AS present3
+       groupBitOrState(bitShiftLeft(toUInt64(1), seq % 64)) AS present0
 FROM ubc.records_local
 GROUP BY sessionid, pcode, day, fncode, kind, label, firstKey, block, gid, month;
 
@@ -169,6 +164,35 @@ GROUP BY pcode, fncode, machine, gid, month;
 
 CREATE TABLE IF NOT EXISTS ubc.records_by_command_machine AS ubc.records_local_by_command_machine
 ENGINE = Distributed(ubc_cluster, ubc, records_local_by_command_machine);
+
+CREATE TABLE IF NOT EXISTS ubc.records_local_by_command_machine_day
+(
+    pcode String,
+    day String,
+    fncode String,
+    machine UInt64,
+    gid String,
+    month UInt32,
+    usedShortcut UInt8
+)
+ENGINE = ReplacingMergeTree(usedShortcut)
+PARTITION BY month
+ORDER BY (pcode, day, fncode, machine, gid);
+
+CREATE MATERIALIZED VIEW IF NOT EXISTS ubc.records_local_by_command_machine_day_view TO ubc.records_local_by_command_machine_day AS
+SELECT pcode,
+       substring(trigertime, 1, 10) AS day,
+       fncode,
+       cityHash64(hardwareid) AS machine,
+       gid,
+       toYYYYMM(time) AS month,
+       max(toUInt8(attrs.value[indexOf(attrs.key, 'location')] IN ('快捷键', 'Shortcut key'))) AS usedShortcut
+FROM ubc.records_local
+WHERE NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location')
+GROUP BY pcode, day, fncode, machine, gid, month;
+
+CREATE TABLE IF NOT EXISTS ubc.records_by_command_machine_day AS ubc.records_local_by_command_machine_day
+ENGINE = Distributed(ubc_cluster, ubc, records_local_by_command_machine_day);
 
 CREATE TABLE IF NOT EXISTS ubc.records_local_by_command_name
 (

@@ -52,14 +52,11 @@ SELECT sessionid,
        multiIf(fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007'), 0, has(attrs.key, 'location'), 1, length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1])) OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3) AS kind,
        attrs.value[indexOf(attrs.key, 'location')] AS label,
        if(multiIf(fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007'), 0, has(attrs.key, 'location'), 1, length(attrs.key) = 1 AND (endsWith(fnname, concat('-属性-', attrs.key[1])) OR endsWith(fnname, concat('-Property-', attrs.key[1]))), 2, 3) = 2, attrs.key[1], '') AS firstKey,
-       intDiv(seq, 256) AS block,
+       intDiv(seq, 64) AS block,
        gid,
        toYYYYMM(time) AS month,
        toInt64(count()) AS rows,
-       groupBitOrState(if(intDiv(seq % 256, 64) = 0 AND (1), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0))) AS present0,
-       groupBitOrState(if(intDiv(seq % 256, 64) = 1 AND (1), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0))) AS present1,
-       groupBitOrState(if(intDiv(seq % 256, 64) = 2 AND (1), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0))) AS present2,
-       groupBitOrState(if(intDiv(seq % 256, 64) = 3 AND (1), bitShiftLeft(toUInt64(1), seq % 64), toUInt64(0))) AS present3
+       groupBitOrState(bitShiftLeft(toUInt64(1), seq % 64)) AS present0
 FROM ubc.records
 GROUP BY sessionid, pcode, day, fncode, kind, label, firstKey, block, gid, month;
 
@@ -73,6 +70,18 @@ SELECT pcode,
 FROM ubc.records
 WHERE NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location')
 GROUP BY pcode, fncode, machine, gid, month;
+
+INSERT INTO ubc.records_by_command_machine_day
+SELECT pcode,
+       substring(trigertime, 1, 10) AS day,
+       fncode,
+       cityHash64(hardwareid) AS machine,
+       gid,
+       toYYYYMM(time) AS month,
+       max(toUInt8(attrs.value[indexOf(attrs.key, 'location')] IN ('快捷键', 'Shortcut key'))) AS usedShortcut
+FROM ubc.records
+WHERE NOT (fncode IN ('990001', '990002', '990003', '990004', '990005', '990006', '990007')) AND has(attrs.key, 'location')
+GROUP BY pcode, day, fncode, machine, gid, month;
 
 INSERT INTO ubc.records_by_command_name
 SELECT pcode,

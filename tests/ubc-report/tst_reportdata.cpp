@@ -76,10 +76,11 @@ private slots:
     {
         ClickHouseResult r;
         QString error;
-        QVERIFY(r.parse(R"({"meta":[{"name":"records","type":"UInt64"},{"name":"sessionid","type":"String"},{"name":"closed","type":"UInt8"}],
-                           "data":[["18446744073709551615","s1",1],["7","s2",0]]})", &error));
+        const QByteArray head = "records\tsessionid\tclosed\nUInt64\tString\tUInt8\n";
+        QVERIFY(r.parse(head + "18446744073709551615\ts\\t1\\\\\\n\t1\n7\ts2\t0\n", &error));
         const int id = r.column("sessionid"), records = r.column("records"), closed = r.column("closed");
         QCOMPARE(r.rowCount(), 2);
+        QCOMPARE(r.text(0, id), std::string("s\t1\\\n"));
         QCOMPARE(r.text(1, id), std::string("s2"));
         QCOMPARE(r.number(1, records), int64_t(7));
         QCOMPARE(r.unsignedNumber(0, records), UINT64_MAX);
@@ -87,7 +88,9 @@ private slots:
         QVERIFY(r.missing().isEmpty());
         QCOMPARE(r.column("seq"), -1);
         QCOMPARE(r.missing(), QStringList{QStringLiteral("seq")});
-        QVERIFY(!r.parse("Code: 164. DB::Exception: Cannot execute query in readonly mode", &error) && !error.isEmpty());
+        QVERIFY(!r.parse("Code: 164. DB::Exception: Cannot execute query in readonly mode\n", &error) && !error.isEmpty());
+        // An error met after the answer began ends it.
+        QVERIFY(!r.parse(head + "7\ts2\t0\nCode: 241. DB::Exception: Memory limit exceeded\n", &error) && !error.isEmpty());
     }
 };
 

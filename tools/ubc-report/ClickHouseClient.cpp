@@ -28,7 +28,7 @@ QNetworkReply *ClickHouseClientPrivate::post(const ClickHouseQueries::Query &que
     request.setTransferTimeout(600000); // the report profile's max_execution_time
     if (!authorization.isEmpty())
         request.setRawHeader("Authorization", authorization);
-    QNetworkReply *reply = network.post(request, (query.sql + QStringLiteral(" FORMAT JSONCompact")).toUtf8());
+    QNetworkReply *reply = network.post(request, (query.sql + QStringLiteral(" FORMAT ") + QLatin1String(ClickHouseResult::format())).toUtf8());
     if (lcClickHouse().isDebugEnabled()) {
         auto *timer = new QElapsedTimer;
         timer->start();

@@ -25,6 +25,7 @@ struct Rollup
     std::vector<Column> keys, values;
     QString where;                      // of the records rolled up
     bool grouped = true;                // false: the records themselves, by (sessionid, seq)
+    QString settings;                   // of the table, if any
 };
 
 // The bits set in a 64-bit value, in arithmetic (bitmaskToArray would make an
@@ -38,10 +39,10 @@ QString bitCount(const QString &x)
     return QStringLiteral("bitShiftRight(") + bytes + QStringLiteral(" * 72340172838076673, 56)");
 }
 
-QString popcount(const QString &mask)
+QString popcount(const QString &mask, int count = MaskCount)
 {
     QStringList bits;
-    for (int k = 0; k < MaskCount; ++k)
+    for (int k = 0; k < count; ++k)
         bits << bitCount(QStringLiteral("groupBitOrMerge(%1%2)").arg(mask).arg(k));
     return bits.join(QLatin1String(" + "));
 }
@@ -84,7 +85,7 @@ std::vector<Rollup> rollups()
                      {QStringLiteral("lastSeq"), QStringLiteral("AggregateFunction(maxIf, UInt64, UInt8)"),
                       QStringLiteral("maxIfState(seq, ") + ClickHouseQueries::isNumberedExpression() + QLatin1Char(')')},
                      {QStringLiteral("rows"), QStringLiteral("AggregateFunction(count)"), QStringLiteral("countState()")}},
-                    QString(), true};
+                    QString(), true, QString()};
     const struct { const char *name; QString condition; } masks[] = {
         {"present", QStringLiteral("1")},
         {"actions", action},
@@ -93,16 +94,20 @@ std::vector<Rollup> rollups()
         for (int k = 0; k < MaskCount; ++k)
             sessions.values.push_back(maskColumn(QLatin1String(m.name), k, m.condition));
 
-    Rollup days{"_by_command_day", QStringLiteral("SummingMergeTree(rows)"), command, {month, rows}, QString(), true};
+    Rollup days{"_by_command_day", QStringLiteral("SummingMergeTree(rows)"), command, {month, rows}, QString(), true, QString()};
     // Per session also the seq present, as in sessions: a session's counts
     // without its copies, when it has some.
     std::vector<Column> perSession{{QStringLiteral("sessionid"), QStringLiteral("String"), QStringLiteral("sessionid")}};
     perSession.insert(perSession.end(), command.begin(), command.end());
-    perSession.push_back({QStringLiteral("block"), QStringLiteral("UInt64"), Block});
+    // Blocks of 64 seq: one mask a row, as each row's mask is read apart.
+    perSession.push_back({QStringLiteral("block"), QStringLiteral("UInt64"), QStringLiteral("intDiv(seq, 64)")});
     perSession.push_back(gid);
-    Rollup bySession{"_by_command_session", QStringLiteral("SummingMergeTree(rows)"), perSession, {month, rows}, QString(), true};
-    for (int k = 0; k < MaskCount; ++k)
-        bySession.values.push_back(maskColumn(QStringLiteral("present"), k, QStringLiteral("1")));
+    // Small granules: the sessions that hold copies are read alone, not every
+    // granule that one of them shares with others.
+    Rollup bySession{"_by_command_session", QStringLiteral("SummingMergeTree(rows)"), perSession, {month, rows}, QString(), true,
+                     QStringLiteral("index_granularity = 256")};
+    bySession.values.push_back({QStringLiteral("present0"), QStringLiteral("AggregateFunction(groupBitOr, UInt64)"),
+                                QStringLiteral("groupBitOrState(bitShiftLeft(toUInt64(1), seq % 64))")});
     const QString named = kind + QStringLiteral(" != ") + QString::number(PropertyEdit);
     const QString grouped = QStringLiteral("fngroup NOT IN ('', 'null')");
     // Whether a machine ever used a command's shortcut does not depend on
@@ -113,7 +118,12 @@ std::vector<Rollup> rollups()
                      {QStringLiteral("machine"), QStringLiteral("UInt64"), QStringLiteral("cityHash64(hardwareid)")}, gid},
                     {month, {QStringLiteral("usedShortcut"), QStringLiteral("UInt8"),
                              QStringLiteral("max(toUInt8(") + ClickHouseQueries::isShortcutLabel(label) + QStringLiteral("))")}},
-                    action, true};
+                    action, true, QString()};
+    // The same per day, for a period shorter than the whole: day first, so
+    // that the period's days are read alone.
+    Rollup machineDays = machines;
+    machineDays.suffix = "_by_command_machine_day";
+    machineDays.keys.insert(machineDays.keys.begin() + 1, {QStringLiteral("day"), QStringLiteral("String"), day});
     // Nor do the smallest name and group of a command.
     Rollup names{"_by_command_name", QStringLiteral("AggregatingMergeTree"),
                  {pcode, {QStringLiteral("day"), QStringLiteral("String"), day}, {QStringLiteral("fncode"), QStringLiteral("String"), QStringLiteral("fncode")}},
@@ -124,7 +134,7 @@ std::vector<Rollup> rollups()
                   {QStringLiteral("firstGroup"), QStringLiteral("AggregateFunction(minIf, String, UInt8)"),
                    QStringLiteral("minIfState(fngroup, ") + grouped + QLatin1Char(')')},
                   {QStringLiteral("grouped"), QStringLiteral("AggregateFunction(max, UInt8)"), QStringLiteral("maxState(toUInt8(") + grouped + QStringLiteral("))")}},
-                 QString(), true};
+                 QString(), true, QString()};
     // The few project records, as they are: read like the records, copies folded by the query.
     QStringList projectCodes;
     for (const RecordCodes::Lifecycle &l : {RecordCodes::NewProject, RecordCodes::OpenProject, RecordCodes::SaveProject,
@@ -133,11 +143,11 @@ std::vector<Rollup> rollups()
     Rollup projects{"_project_records", QStringLiteral("ReplacingMergeTree"),
                     {{QStringLiteral("sessionid"), QStringLiteral("String"), QStringLiteral("sessionid")},
                      {QStringLiteral("seq"), QStringLiteral("UInt64"), QStringLiteral("seq")}},
-                    {}, QStringLiteral("fncode IN (") + projectCodes.join(QLatin1String(", ")) + QLatin1Char(')'), false};
+                    {}, QStringLiteral("fncode IN (") + projectCodes.join(QLatin1String(", ")) + QLatin1Char(')'), false, QString()};
     for (const char *c : {"pcode", "trigertime", "gid", "fncode", "projectid", "prjfullpath", "prjedocnt", "prjsize", "duration"})
         projects.values.push_back({QLatin1String(c), QStringLiteral("String"), QLatin1String(c)});
     projects.values.push_back({QStringLiteral("time"), QStringLiteral("DateTime"), QStringLiteral("time")});
-    return {sessions, days, bySession, machines, names, projects};
+    return {sessions, days, bySession, machines, machineDays, names, projects};
 }
 
 // The view's query: one row per key and month of the records inserted.
@@ -173,7 +183,13 @@ QStringList ClickHouseRollups::tables(const QString &table)
     QStringList names;
     for (const Rollup &r : rollups())
         names << table + QLatin1String(r.suffix);
+    names.removeOne(machineDaysTable(table));
     return names;
+}
+
+QString ClickHouseRollups::machineDaysTable(const QString &table)
+{
+    return table + QStringLiteral("_by_command_machine_day");
 }
 
 QString ClickHouseRollups::schema(const QString &table, const QString &localTable, const QString &cluster)
@@ -192,7 +208,8 @@ QString ClickHouseRollups::schema(const QString &table, const QString &localTabl
         sql += QStringLiteral("CREATE TABLE IF NOT EXISTS ") + name + QStringLiteral("\n(\n    ") + columns.join(QLatin1String(",\n    "))
                + QStringLiteral("\n)\nENGINE = ") + r.engine + QStringLiteral("\nPARTITION BY ")
                + (r.grouped ? QStringLiteral("month") : QStringLiteral("toYYYYMM(time)")) + QStringLiteral("\nORDER BY (") + keys.join(QLatin1String(", "))
-               + QStringLiteral(");\n\nCREATE MATERIALIZED VIEW IF NOT EXISTS ") + name + QStringLiteral("_view TO ") + name
+               + (r.settings.isEmpty() ? QString() : QStringLiteral(")\nSETTINGS ") + r.settings + QLatin1Char(';'))
+               + (r.settings.isEmpty() ? QStringLiteral(");") : QString()) + QStringLiteral("\n\nCREATE MATERIALIZED VIEW IF NOT EXISTS ") + name + QStringLiteral("_view TO ") + name
                + QStringLiteral(" AS\n") + select(r, records) + QStringLiteral(";\n\n");
         if (!cluster.isEmpty())
             sql += QStringLiteral("CREATE TABLE IF NOT EXISTS ") + table + QLatin1String(r.suffix) + QStringLiteral(" AS ") + name
@@ -245,16 +262,17 @@ ClickHouseRollups::Query ClickHouseRollups::commandCountsOf(const std::vector<st
         ids << sqlString(id);
     return {"commandCountsOf",
             QStringLiteral("SELECT fncode, kind, label, firstKey, sum(r) AS records, sum(p) AS present FROM (SELECT fncode, kind, label,"
-                           " firstKey, sum(rows) AS r, ") + popcount(QStringLiteral("present")) + QStringLiteral(" AS p FROM ")
+                           " firstKey, sum(rows) AS r, ") + popcount(QStringLiteral("present"), 1) + QStringLiteral(" AS p FROM ")
                 + m_table + QStringLiteral("_by_command_session") + where(QStringLiteral("sessionid IN (") + ids.join(QLatin1String(", ")) + QLatin1Char(')'))
                 + QStringLiteral(" GROUP BY fncode, kind, label, firstKey, sessionid, block) GROUP BY fncode, kind, label, firstKey")};
 }
 
 ClickHouseRollups::Query ClickHouseRollups::machines() const
 {
+    const bool period = !m_filter.since.empty() || !m_filter.until.empty();
     return {"machines",
             QStringLiteral("SELECT fncode, uniqExact(machine) AS machines, machines - uniqExactIf(machine, usedShortcut = 1) AS menuOnlyMachines FROM ")
-                + m_table + QStringLiteral("_by_command_machine") + where() + QStringLiteral(" GROUP BY fncode")};
+                + (period ? machineDaysTable(m_table) : m_table + QStringLiteral("_by_command_machine")) + where() + QStringLiteral(" GROUP BY fncode")};
 }
 
 ClickHouseRollups::Query ClickHouseRollups::names() const

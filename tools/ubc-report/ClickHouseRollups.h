@@ -17,11 +17,13 @@
 //                        set, so counts from them are exact), rows with
 //                        copies, and the session's smallest and largest values
 //   T_by_command_day     rows per day and command, kind, label and property
-//   T_by_command_session the same per session and block of seq, with the seq
+//   T_by_command_session the same per session and block of 64 seq, with the seq
 //                        present: the sessions that hold copies are counted
 //                        again from it, an erased machine taken back
 //   T_by_command_machine per machine and command run as an action: whether
-//                        by its shortcut (the whole period only)
+//                        by its shortcut (the whole period)
+//   T_by_command_machine_day the same per day (a shorter period); made later
+//                        than the others, so a store may lack it
 //   T_by_command_name    per day and command: the smallest name and group
 //   T_project_records    the project records themselves, few, keyed like T
 // All are partitioned by toYYYYMM(time), as the records, so dropping a month
@@ -35,8 +37,10 @@ public:
     // table: "database.table" of the records the report reads.
     ClickHouseRollups(const QString &table, const ReportFilter &filter);
 
-    // The names of the tables next to table.
+    // The names of the tables next to table that the report needs, and of
+    // the one it reads the machines of a period from when it is there.
     static QStringList tables(const QString &table);
+    static QString machineDaysTable(const QString &table);
     // The statements that make the tables and their views on one server,
     // reading table. With cluster, on each server of that cluster: the tables
     // and views on localTable, and Distributed tables named after table.
@@ -44,9 +48,9 @@ public:
     // Fills the tables from the records stored before their views.
     static QString backfill(const QString &table);
 
-    // The machines' figures come from here only for the whole period: a day
-    // filter needs the records.
-    bool answersMachines() const { return m_filter.since.empty() && m_filter.until.empty(); }
+    // The machines' figures come from here for the whole period, and for a
+    // shorter one where the store has machineDaysTable().
+    bool answersMachines(bool machineDays) const { return machineDays || (m_filter.since.empty() && m_filter.until.empty()); }
 
     // Per session and day: machine, version, firstSec, lastSec, records,
     // closeSeconds, closed, rows (copies included), lastSeq, numbered,

@@ -37,7 +37,7 @@ public:
     // the last round (the timeline and the rest) added to *last.
     bool readRecords(Aggregates &a, std::vector<ClickHouseResult> *results);
     bool readRollups(Aggregates &a, std::vector<ClickHouseResult> *results, std::vector<ClickHouseQueries::Query> *last,
-                     bool *recount);
+                     bool *recount, bool machineDays);
 
     bool run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results);
     // Each reads one query's rows into the aggregates.
@@ -63,28 +63,6 @@ bool ClickHouseSourcePrivate::run(const std::vector<ClickHouseQueries::Query> &b
     }
     return true;
 }
-
-namespace {
-
-// The statistics sent, when the store keeps the helpers' coded events.
-bool readCodedEvents(ClickHouseSourcePrivate &d, Aggregates &a)
-{
-    std::vector<ClickHouseResult> coded;
-    if (!d.run({d.codedEvents.exists()}, &coded))
-        return false;
-    if (ClickHouseCodedEvents::found(coded[0])) {
-        if (!d.run({d.codedEvents.counts()}, &coded))
-            return false;
-        ClickHouseCodedEvents::read(coded[0], a);
-    }
-    if (!coded[0].missing().isEmpty()) {
-        d.error = QStringLiteral("ClickHouse's answer lacks the columns %1").arg(coded[0].missing().join(QLatin1String(", ")));
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 bool ClickHouseSourcePrivate::hasCopies(ClickHouseResult &r)
 {
@@ -230,8 +208,9 @@ void ClickHouseSourcePrivate::readSessionDays(ClickHouseResult &r, Aggregates &a
               numbered = r.column("numbered"), actions = r.column("actions"), shortcuts = r.column("shortcuts");
     for (int i = 0; i < r.rowCount(); ++i) {
         const std::string day = r.text(i, dayColumn), m = r.text(i, machine), v = r.text(i, version);
-        const bool seen = a.sessions.count(r.text(i, id)) > 0;
-        SessionAgg &s = a.sessions[r.text(i, id)];
+        const auto [session, added] = a.sessions.try_emplace(r.text(i, id));
+        const bool seen = !added;
+        SessionAgg &s = session->second;
         if (!seen || m < s.machine)
             s.machine = m;
         if (!seen || v < s.ver)
@@ -247,7 +226,8 @@ void ClickHouseSourcePrivate::readSessionDays(ClickHouseResult &r, Aggregates &a
         s.numbered += r.number(i, numbered);
         s.actions += r.number(i, actions);
         s.shortcuts += r.number(i, shortcuts);
-        (*copies)[r.text(i, id)] += r.number(i, rows) - r.number(i, records);
+        if (r.number(i, rows) > r.number(i, records))
+            (*copies)[session->first] += r.number(i, rows) - r.number(i, records);
         DayAgg &d = a.days[day];
         d.records += r.number(i, records);
         d.actions += r.number(i, actions);
@@ -325,9 +305,9 @@ bool ClickHouseSourcePrivate::readRecords(Aggregates &a, std::vector<ClickHouseR
 // The per-day command counts include copies: for the sessions that hold some,
 // the counts with copies are taken back and those of the seq present put in.
 bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseResult> *results,
-                                          std::vector<ClickHouseQueries::Query> *last, bool *recount)
+                                          std::vector<ClickHouseQueries::Query> *last, bool *recount, bool machineDays)
 {
-    const bool machines = rollups.answersMachines();
+    const bool machines = rollups.answersMachines(machineDays);
     // The project records are few: their copies are found by the server.
     ClickHouseQueries projects(rollups.projectRecords(), filter);
     projects.setDeduplicate(true);
@@ -383,8 +363,10 @@ bool ClickHouseSource::read(Aggregates *out)
     const QString losses = q.uploadLossesTable();
     const QStringList rollupTables = ClickHouseRollups::tables(d->table);
     std::vector<ClickHouseResult> found, results;
-    if (!d->run({q.existingTables(rollupTables + QStringList{losses})}, &found))
+    const QString machineDays = ClickHouseRollups::machineDaysTable(d->table);
+    if (!d->run({q.existingTables(rollupTables + QStringList{losses, machineDays}), d->codedEvents.exists()}, &found))
         return false;
+    const bool coded = ClickHouseCodedEvents::found(found[1]);
     QStringList existing;
     const int name = found[0].column("name");
     for (int i = 0; i < found[0].rowCount(); ++i)
@@ -395,7 +377,7 @@ bool ClickHouseSource::read(Aggregates *out)
     std::vector<ClickHouseQueries::Query> last;
     bool recount = false;       // last ends with the command counts of the sessions that hold copies
     const bool rollups = d->useRollups && std::all_of(rollupTables.begin(), rollupTables.end(), exists);
-    if (rollups ? !d->readRollups(a, &results, &last, &recount) : !d->readRecords(a, &results))
+    if (rollups ? !d->readRollups(a, &results, &last, &recount, exists(machineDays)) : !d->readRecords(a, &results))
         return false;
     results.insert(results.end(), found.begin(), found.end());
 
@@ -410,6 +392,9 @@ bool ClickHouseSource::read(Aggregates *out)
     }
     if (lost)
         last.insert(last.begin() + timeline, q.uploadLosses());
+    // The statistics sent, when the store keeps the helpers' coded events.
+    if (coded)
+        last.insert(last.begin() + timeline + lost, d->codedEvents.counts());
     std::vector<ClickHouseResult> lastResults;
     if (!last.empty() && !d->run(last, &lastResults))
         return false;
@@ -417,6 +402,8 @@ bool ClickHouseSource::read(Aggregates *out)
         ClickHouseSourcePrivate::readTimeline(lastResults[0], a);
     if (lost)
         ClickHouseSourcePrivate::readUploadLosses(lastResults[timeline], a);
+    if (coded)
+        ClickHouseCodedEvents::read(lastResults[timeline + lost], a);
     if (recount) {
         // Their counts with copies out, without copies in.
         ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "records", -1);
@@ -429,8 +416,6 @@ bool ClickHouseSource::read(Aggregates *out)
             return false;
         }
     }
-    if (!readCodedEvents(*d, a))
-        return false;
     *out = std::move(a);
     return true;
 }

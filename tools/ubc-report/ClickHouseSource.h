@@ -13,8 +13,8 @@
 // in the server that counts each (sessionid, seq) once however many copies of
 // it arrived; only the grouped rows travel. Where the table has its daily
 // roll-ups (ClickHouseRollups), the sessions, days, commands and machines are
-// read from them, and the records of the sessions that hold copies are read
-// again to put right the counts that include copies.
+// read from them, and the per-session roll-up of the sessions that hold
+// copies is read again to put right the counts that include copies.
 class ClickHouseSource
 {
 public:
