@@ -6,7 +6,9 @@
 #       starts ZooKeeper (with two replicas) and the servers DIR/s1r1, DIR/s1r2,
 #       DIR/s2r1, DIR/s2r2 (with one replica: DIR/s1r1, DIR/s2r1), loads the
 #       schema, writes their names to DIR/nodes and prints the first one's
-#       HTTP URL (its ubc.records is the Distributed table).
+#       HTTP URL (its ubc.records is the Distributed table). The report's
+#       daily roll-ups come with it (cluster-rollups.sql, with replicas
+#       cluster-replicated-rollups.sql).
 #   scripts/fleet-replicated.sh stop DIR
 #       stops every server started in DIR, by process id
 #   scripts/fleet-replicated.sh run [--records N] [--uploader PATH]
@@ -98,9 +100,11 @@ start_all() {
     [ "$cluster" = "$written" ] || { echo "the servers' ports kept changing" >&2; return 1; }
     for node in "${nodes[@]}"; do
         if [ "$replicas" = 2 ]; then
-            local_schema 2 | cat - "$root/server/clickhouse/cluster-replicated.sql"
+            local_schema 2 | cat - "$root/server/clickhouse/cluster-replicated.sql" \
+                "$root/server/clickhouse/cluster-replicated-rollups.sql"
         else
-            local_schema 1 | cat - "$root/server/clickhouse/cluster.sql" "$root/server/clickhouse/erasure-requests.sql"
+            local_schema 1 | cat - "$root/server/clickhouse/cluster.sql" "$root/server/clickhouse/erasure-requests.sql" \
+                "$root/server/clickhouse/cluster-rollups.sql"
         fi | "$ch" query "$dir/$node"
     done
     cat "$dir/${nodes[0]}/url"
