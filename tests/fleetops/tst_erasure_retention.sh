@@ -7,12 +7,13 @@
 # rows meant to go and the ones meant to stay.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-replicas=${1:?usage: $0 REPLICAS}
+replicas=${1:?usage: $0 REPLICAS UBC-REPORT}
+report=${2:?usage: $0 REPLICAS UBC-REPORT}
 base=/tmp
 [ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
 scratch=$(mktemp -d "$base/kelubc-tst-erasure.XXXXXX")
 trap '"$root/scripts/fleet-replicated.sh" stop "$scratch"; rm -rf "$scratch"' EXIT
-"$root/scripts/fleet-replicated.sh" start "$scratch" --replicas "$replicas" > /dev/null
+"$root/scripts/fleet-replicated.sh" start "$scratch" --replicas "$replicas" --rollups > /dev/null
 nodes=$(cat "$scratch/nodes")
 port() { cat "$scratch/$1/tcp_port"; }
 q() { "$root/scripts/clickhouse-server.sh" query "$scratch/$1" "$2"; }
@@ -108,5 +109,23 @@ retain "${entry[@]}" 2 > "$scratch/out"; grep FAIL "$scratch/out" && failures=$(
 check "old months gone from every server and table" "" "$(state "$cutoff" | held)"
 check "recent months kept" "$recent" "$(state "NOT ($cutoff)")"
 check "recent months are not empty" "" "$(echo "$recent" | lacking)"
+
+# The replicated layout's roll-ups are made from the report's own statements.
+check "cluster-replicated-rollups.sql is ubc-report's own" "$("$report" --rollup-sql replicated)" \
+    "$(grep -v '^--' "$root/server/clickhouse/cluster-replicated-rollups.sql")"
+# The report reads the roll-ups the views kept on each replica of the layout
+# and answers as from the records.
+for r in rollups raw; do
+    QT_LOGGING_RULES="kelubc.report.clickhouse.debug=true" "$report" --quiet --json "$scratch/$r.json" \
+        --clickhouse "http://127.0.0.1:$(cat "$scratch/s1r1/http_port")" --user default \
+        --password-file "$scratch/operator_password" $([ $r = raw ] && echo --raw) 2> "$scratch/$r.log" \
+        || echo "FAIL ubc-report: $(tail -2 "$scratch/$r.log")"
+done
+check "the report reads the roll-ups" 1 "$(grep -c 'sessionDays.*FROM ubc.records_by_session_day' "$scratch/rollups.log")"
+check "the report from the roll-ups is the report from the records" same "$(python3 -c '
+import json, sys
+a, b = (json.load(open(f)) for f in sys.argv[1:])
+[s.pop("input") for s in (a, b)]
+print("same" if a == b and a["totals"]["records"] > 0 else "different")' "$scratch/rollups.json" "$scratch/raw.json")"
 
 [ $failures = 0 ] || { echo "$failures check(s) failed"; exit 1; }
