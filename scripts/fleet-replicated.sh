@@ -227,9 +227,10 @@ run() {
             $([ $r = raw ] && echo --raw) 2> "$dir/$r.log" || { echo "ubc-report failed: $(tail -3 "$dir/$r.log")"; ok=0; }
     done
     grep -q 'FROM ubc.records_by_session_day' "$dir/rollups.log" || { echo "the report did not read the roll-ups"; ok=0; }
-    # An insert cut off by the kill may have written the records and only
-    # some of their roll-ups (18.16 writes the views one after another): the
-    # reports must agree only when no request failed.
+    # A request cut off by the kill is sent again, and its batch stored twice
+    # on the shard that took it the first time. The report from the roll-ups
+    # does not yet count such whole re-sent batches exactly (the same happens
+    # without replicas), so the reports must agree only when no request failed.
     if python3 - "$dir/rollups.json" "$dir/raw.json" "$records" <<'EOF'
 import json, sys
 a, b = (json.load(open(f)) for f in sys.argv[1:3])
@@ -239,7 +240,7 @@ sys.exit(0 if a == b and a["totals"]["records"] == int(sys.argv[3]) else 1)
 EOF
     then echo "the report from the roll-ups equals the report from the records: $records records"
     elif grep -q 'failed, retrying' "$dir/upload.out"; then
-        echo "the report from the roll-ups differs from the records' after an interrupted insert"
+        echo "the report from the roll-ups differs from the records' after a re-sent batch (not checked)"
     else echo "the report from the roll-ups differs from the records'"; ok=0; fi
     if [ $ok = 1 ]; then echo "every replica holds every record once"; else echo "replicas incomplete"; exit 1; fi
 }
