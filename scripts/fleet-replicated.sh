@@ -67,6 +67,20 @@ cluster_xml() {
     printf '</ubc_cluster></remote_servers></yandex>\n'
 }
 
+# replica.xml for NODE-DIR with ZooKeeper at HOST:PORT. Its interserver port
+# is taken again when free, else another one: only the replica itself
+# announces it (through ZooKeeper), so the others need not restart.
+replica_config() {
+    local node=$1 zk=$2 name
+    name=$(basename "$1")
+    port_free "$(cat "$node/interserver_port")" || free_port > "$node/interserver_port"
+    sed -e "s/@ZK_HOST@/${zk%:*}/" -e "s/@ZK_PORT@/${zk#*:}/" \
+        -e "s/@SHARD@/0${name:1:1}/" -e "s/@REPLICA@/$name/" \
+        -e "s/@INTERSERVER_HOST@/127.0.0.1/" \
+        -e "s/@INTERSERVER_PORT@/$(cat "$node/interserver_port")/" \
+        "$root/server/clickhouse/replica.xml" > "$node/config.d/replica.xml"
+}
+
 start_all() {
     local dir=$1 replicas=$2 rollups=${3:-0} nodes=() zk="" node s r
     for s in 1 2; do for r in $(seq 1 "$replicas"); do nodes+=("s${s}r$r"); done; done
@@ -84,15 +98,6 @@ start_all() {
             [ -s "$dir/$node/$f" ] || free_port > "$dir/$node/$f"
         done
     done
-    for node in "${nodes[@]}"; do
-        if [ "$replicas" = 2 ]; then
-            sed -e "s/@ZK_HOST@/${zk%:*}/" -e "s/@ZK_PORT@/${zk#*:}/" \
-                -e "s/@SHARD@/0${node:1:1}/" -e "s/@REPLICA@/$node/" \
-                -e "s/@INTERSERVER_HOST@/127.0.0.1/" \
-                -e "s/@INTERSERVER_PORT@/$(cat "$dir/$node/interserver_port")/" \
-                "$root/server/clickhouse/replica.xml" > "$dir/$node/config.d/replica.xml"
-        fi
-    done
     # A server that could not take its port starts on another one: then the
     # others learn the new address and start again (a restart keeps ports).
     local cluster written=""
@@ -101,6 +106,7 @@ start_all() {
         [ "$cluster" = "$written" ] && break
         for node in "${nodes[@]}"; do
             (umask 077; echo "$cluster" > "$dir/$node/config.d/cluster.xml")
+            if [ "$replicas" = 2 ]; then replica_config "$dir/$node" "$zk"; fi
             "$ch" start "$dir/$node" > "$dir/$node/url"
         done
         written=$cluster
