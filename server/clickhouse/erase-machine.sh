@@ -95,8 +95,13 @@ if has_rollup _by_command_day && has_rollup _by_command_session; then
                   FROM ${LOCAL_TABLE}_by_command_session WHERE $where
                   GROUP BY pcode, day, fncode, kind, label, firstKey, month HAVING negated != 0"
 fi
-for r in _by_session_day _by_command_session _by_command_machine _project_records; do
-    has_rollup $r && fleet_change "ALTER TABLE ${LOCAL_TABLE}$r DELETE WHERE $where"
+# Every roll-up with a gid column, whichever ubc-report made them.
+read -r _ _ first_host first_port <<< "${SERVERS[0]}"
+for r in "${ROLLUPS[@]}"; do
+    [ "$(on "$first_host" "$first_port" "SELECT count() FROM system.columns
+                                          WHERE database = 'ubc' AND table = '${LOCAL_TABLE#ubc.}$r' AND name = 'gid'")" = 1 ] \
+        || continue
+    fleet_change "ALTER TABLE ${LOCAL_TABLE}$r DELETE WHERE $where"
 done
 for t in "${data[@]}"; do fleet_change "ALTER TABLE $t DELETE WHERE $where"; done
 for _ in $(seq 1 "$timeout"); do
