@@ -14,10 +14,12 @@ records=${RECORDS:-1000000}
 scripts/setup-debian.sh clickhouse-server clickhouse-client nginx-light openssl libsimdjson-dev zlib1g-dev
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build "$build" -j"$(nproc)" --target ubc-upload > /dev/null
-# --replicated: two shards of two replicas, one killed and restarted mid-load.
+cmake --build "$build" -j"$(nproc)" --target ubc-upload ubc-report > /dev/null
+# --replicated: two shards of two replicas, one killed and restarted mid-load,
+# then the report from their roll-ups against the report from the records.
 if [ "${1:-}" = --replicated ]; then
-    exec scripts/fleet-replicated.sh run --records "$records" --uploader "$build/bin/ubc-upload" --sync-limit 600
+    exec scripts/fleet-replicated.sh run --records "$records" --uploader "$build/bin/ubc-upload" \
+        --report "$build/bin/ubc-report" --sync-limit 600
 fi
 
 scratch=$(mktemp -d /tmp/kelubc-fleet-cluster.XXXXXX)

@@ -114,7 +114,7 @@ CREATE TABLE IF NOT EXISTS ubc.records_local_by_command_session
     rows Int64,
     present0 AggregateFunction(groupBitOr, UInt64)
 )
-ENGINE = SummingMergeTree(rows)
+ENGINE = SummingMergeTree((rows, present0))
 PARTITION BY month
 ORDER BY (sessionid, pcode, day, fncode, kind, label, firstKey, block, gid)
 SETTINGS index_granularity = 256;

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Erases every record of one or more machines (by gid, the machine's digest)
-# from every shard and replica of the fleet's store, through a mutation
-# (ALTER TABLE ... DELETE) on each server's table of records.
+# Erases everything stored of one or more machines (by gid, the machine's
+# digest) from every shard and replica of the fleet's store, through
+# mutations (ALTER TABLE ... DELETE) on each server's tables: the records,
+# the helpers' coded events (ubc.coded_events), the uploaders' loss reports
+# (ubc.upload_losses) and the report's daily roll-ups.
 #
 #   erase-machine.sh [--dry-run] [--host H] [--port P] [--config-file F]
 #                    [--timeout S] (GID... | --requests)
 #
 # --requests erases the machines listed in ubc.erasure_requests (on any
-# server) that still have records. The report's daily roll-ups lose them too;
-# run one erasure at a time (two at once would take a machine's command
-# counts back twice). --dry-run prints how many records each
-# server holds of those machines and removes nothing. Waits at most S seconds
+# server) that still have rows; the requests are kept. Run one erasure at a
+# time (two at once would take a machine's command counts back twice from the
+# roll-ups). --dry-run prints how many rows of each table each server holds
+# of those machines and removes nothing. Waits at most S seconds
 # (default 600) until no server holds any of them. Exit 0 when erased (or
 # nothing to erase), 1 when a server fails or the wait runs out, 2 on usage.
 set -euo pipefail
@@ -54,22 +56,37 @@ else
 fi
 where="gid IN ($list)"
 
-# The report's daily roll-ups, where they exist, lose the machine too: its
-# rows go from those that keep gid; the per-day command counts, which mix
-# machines, are given the negated counts of its sessions first.
+# What goes, per server: the records, the helpers' coded events and the
+# uploaders' loss reports (each keyed by the machine's digest), and the
+# report's daily roll-ups where they exist: their rows go from those that keep
+# gid; the per-day command counts, which mix machines, are given the negated
+# counts of its sessions first. The requests themselves stay: they are the
+# log of what was asked, and what erases a machine that sends again.
 rollup_tables
+data=("$LOCAL_TABLE")
 counted="(SELECT count() FROM $LOCAL_TABLE WHERE $where)"
-has_rollup _by_command_session && counted+=" + (SELECT count() FROM ${LOCAL_TABLE}_by_command_session WHERE $where)"
+for t in "$CODED_TABLE" "$LOSSES_TABLE"; do
+    [ -n "$t" ] || continue
+    data+=("$t")
+    counted+=", (SELECT count() FROM $t WHERE $where)"
+done
+labels="records${CODED_TABLE:+ coded_events}${LOSSES_TABLE:+ upload_losses}"
+if has_rollup _by_command_session; then
+    counted+=", (SELECT count() FROM ${LOCAL_TABLE}_by_command_session WHERE $where)"
+    labels+=" roll-up_rows"
+fi
 
-# Counts per server (records, and roll-up rows still to go); prints them and leaves the sum in $total.
+# Counts per server; prints them and leaves the sum in $total.
 count_all() {
     local out
     out=$(fleet_each "SELECT $counted") || return 1
-    [ "${1:-}" = quiet ] || echo "$out" | awk -F'\t' '{ printf "  %s: %s records\n", $1, $2 }'
-    total=$(echo "$out" | awk -F'\t' '{ s += $2 } END { print s + 0 }')
+    [ "${1:-}" = quiet ] || echo "$out" | awk -F'\t' -v labels="$labels" '
+        BEGIN { n = split(labels, name, " ") }
+        { line = "  " $1 ":"; for (i = 1; i <= n; ++i) line = line (i > 1 ? "," : "") " " $(i + 1) " " name[i]; print line }'
+    total=$(echo "$out" | awk -F'\t' '{ for (i = 2; i <= NF; ++i) s += $i } END { print s + 0 }')
 }
 
-echo "records of the machine(s) to erase, per server:"
+echo "rows of the machine(s) to erase, per server:"
 count_all
 if [ $dry_run = 1 ]; then echo "dry run: nothing removed"; exit 0; fi
 [ "$total" -gt 0 ] || { echo "nothing to erase"; exit 0; }
@@ -78,14 +95,19 @@ if has_rollup _by_command_day && has_rollup _by_command_session; then
                   FROM ${LOCAL_TABLE}_by_command_session WHERE $where
                   GROUP BY pcode, day, fncode, kind, label, firstKey, month HAVING negated != 0"
 fi
-for r in _by_session_day _by_command_session _by_command_machine _project_records; do
-    has_rollup $r && fleet_change "ALTER TABLE ${LOCAL_TABLE}$r DELETE WHERE $where"
+# Every roll-up with a gid column, whichever ubc-report made them.
+read -r _ _ first_host first_port <<< "${SERVERS[0]}"
+for r in "${ROLLUPS[@]}"; do
+    [ "$(on "$first_host" "$first_port" "SELECT count() FROM system.columns
+                                          WHERE database = 'ubc' AND table = '${LOCAL_TABLE#ubc.}$r' AND name = 'gid'")" = 1 ] \
+        || continue
+    fleet_change "ALTER TABLE ${LOCAL_TABLE}$r DELETE WHERE $where"
 done
-fleet_change "ALTER TABLE $LOCAL_TABLE DELETE WHERE $where"
+for t in "${data[@]}"; do fleet_change "ALTER TABLE $t DELETE WHERE $where"; done
 for _ in $(seq 1 "$timeout"); do
     count_all quiet
-    [ "$total" = 0 ] && { echo "erased: no server holds records of the machine(s)"; exit 0; }
+    [ "$total" = 0 ] && { echo "erased: no server holds rows of the machine(s)"; exit 0; }
     sleep 1
 done
-echo "after ${timeout}s the servers still hold $total records of the machine(s)" >&2
+echo "after ${timeout}s the servers still hold $total rows of the machine(s)" >&2
 exit 1

@@ -7,9 +7,11 @@
 #   --dry-run             print what would be removed, change nothing
 #
 # fleet_discover fills SERVERS with "shard replica host port" lines and sets
-# LOCAL_TABLE (the table that holds each server's records) and REPLICATED
-# (1 when that table is replicated: a change made on one replica reaches the
-# others through ZooKeeper, so it is made once per shard).
+# LOCAL_TABLE (the table that holds each server's records), CODED_TABLE and
+# LOSSES_TABLE (the same for ubc.coded_events and ubc.upload_losses, empty
+# where missing) and REPLICATED (1 when the records' table is replicated: a
+# change made on one replica reaches the others through ZooKeeper, so it is
+# made once per shard).
 
 host=127.0.0.1
 port=9000
@@ -31,26 +33,45 @@ fleet_options() {
     done
 }
 
-# on HOST PORT SQL: the result as tab-separated text.
+# on HOST PORT SQL: the result as tab-separated text. The scripts' inserts
+# are never retries: a replicated table must not drop one as a duplicate of
+# an identical earlier block (the same negated counts for two machines).
 on() {
     local extra=()
     [ -n "$client_config" ] && extra=(--config-file "$client_config")
-    clickhouse-client "${extra[@]}" --host "$1" --port "$2" --query "$3"
+    clickhouse-client "${extra[@]}" --host "$1" --port "$2" --insert_deduplicate=0 --query "$3"
+}
+
+# engine_of NAME: ubc.NAME's engine with its arguments, empty when missing.
+engine_of() {
+    on "$host" "$port" "SELECT engine_full FROM system.tables WHERE database = 'ubc' AND name = '$1'" \
+        || { echo "cannot reach ClickHouse at $host:$port" >&2; return 1; }
+}
+# distributed_arg ENGINE N: argument N of Distributed(cluster, database, table, key).
+distributed_arg() { echo "$1" | sed -E "s/^Distributed\(([^,]+), *([^,]+), *([^,)]+).*/\\$2/; s/'//g"; }
+
+# local_table NAME: the table that holds each server's part of ubc.NAME (the
+# Distributed table's own, or ubc.NAME itself on a single server); nothing
+# when ubc.NAME does not exist.
+local_table() {
+    local engine
+    engine=$(engine_of "$1") || exit 1
+    case "$engine" in
+        Distributed*) echo "ubc.$(distributed_arg "$engine" 3)" ;;
+        '') ;;
+        *) echo "ubc.$1" ;;
+    esac
 }
 
 fleet_discover() {
-    local engine cluster
-    engine=$(on "$host" "$port" "SELECT engine_full FROM system.tables WHERE database = 'ubc' AND name = 'records'") \
-        || { echo "cannot reach ClickHouse at $host:$port" >&2; exit 1; }
+    local engine
+    engine=$(engine_of records)
     case "$engine" in
         Distributed*)
-            # Distributed(cluster, database, table, key)
-            cluster=$(echo "$engine" | sed -E "s/^Distributed\(([^,]+), *([^,]+), *([^,)]+).*/\1/; s/'//g")
-            LOCAL_TABLE="ubc.$(echo "$engine" | sed -E "s/^Distributed\(([^,]+), *([^,]+), *([^,)]+).*/\3/; s/'//g")"
+            LOCAL_TABLE=ubc.$(distributed_arg "$engine" 3)
             mapfile -t SERVERS < <(on "$host" "$port" \
                 "SELECT shard_num, replica_num, host_address, port FROM system.clusters
-                 WHERE cluster = '$cluster' ORDER BY shard_num, replica_num" | tr '\t' ' ')
-            ;;
+                 WHERE cluster = '$(distributed_arg "$engine" 1)' ORDER BY shard_num, replica_num" | tr '\t' ' ') ;;
         '') echo "no table ubc.records at $host:$port" >&2; exit 1 ;;
         *) LOCAL_TABLE=ubc.records; SERVERS=("1 1 $host $port") ;;
     esac
@@ -60,6 +81,10 @@ fleet_discover() {
     first=$(on "$h" "$p" "SELECT engine FROM system.tables WHERE database = 'ubc' AND name = '${LOCAL_TABLE#ubc.}'")
     REPLICATED=0
     case "$first" in Replicated*) REPLICATED=1 ;; esac
+    # Beside the records, the helpers' coded events and the uploaders' loss
+    # reports carry the machine's digest too; a store made before them has none.
+    CODED_TABLE=$(local_table coded_events)
+    LOSSES_TABLE=$(local_table upload_losses)
 }
 
 # rollup_tables: fills ROLLUPS with the daily roll-ups of LOCAL_TABLE that

@@ -104,7 +104,7 @@ std::vector<Rollup> rollups()
     perSession.push_back(gid);
     // Small granules: the sessions that hold copies are read alone, not every
     // granule that one of them shares with others.
-    Rollup bySession{"_by_command_session", QStringLiteral("SummingMergeTree(rows)"), perSession, {month, rows}, QString(), true,
+    Rollup bySession{"_by_command_session", QStringLiteral("SummingMergeTree((rows, present0))"), perSession, {month, rows}, QString(), true,
                      QStringLiteral("index_granularity = 256")};
     bySession.values.push_back({QStringLiteral("present0"), QStringLiteral("AggregateFunction(groupBitOr, UInt64)"),
                                 QStringLiteral("groupBitOrState(bitShiftLeft(toUInt64(1), seq % 64))")});
@@ -171,6 +171,17 @@ QString tableName(const QString &qualified)
     return qualified.section(QLatin1Char('.'), 1);
 }
 
+// The replicated engine of the same kind, kept under the shard's ZooKeeper
+// path as the records' own table is (cluster-replicated.sql).
+QString replicatedEngine(const QString &engine, const QString &table)
+{
+    const int open = engine.indexOf(QLatin1Char('('));
+    const QString args = open < 0 ? QString() : QStringLiteral(", ") + engine.mid(open + 1).chopped(1);
+    return QStringLiteral("Replicated") + engine.left(open) + QStringLiteral("('/clickhouse/tables/{shard}/")
+           + table.section(QLatin1Char('.'), 0, 0) + QLatin1Char('/') + tableName(table) + QStringLiteral("', '{replica}'") + args
+           + QLatin1Char(')');
+}
+
 } // namespace
 
 ClickHouseRollups::ClickHouseRollups(const QString &table, const ReportFilter &filter)
@@ -192,7 +203,7 @@ QString ClickHouseRollups::machineDaysTable(const QString &table)
     return table + QStringLiteral("_by_command_machine_day");
 }
 
-QString ClickHouseRollups::schema(const QString &table, const QString &localTable, const QString &cluster)
+QString ClickHouseRollups::schema(const QString &table, const QString &localTable, const QString &cluster, bool replicated)
 {
     const QString records = cluster.isEmpty() ? table : localTable;
     QString sql;
@@ -206,7 +217,7 @@ QString ClickHouseRollups::schema(const QString &table, const QString &localTabl
         for (const Column &c : r.values)
             columns << c.name + QLatin1Char(' ') + c.type;
         sql += QStringLiteral("CREATE TABLE IF NOT EXISTS ") + name + QStringLiteral("\n(\n    ") + columns.join(QLatin1String(",\n    "))
-               + QStringLiteral("\n)\nENGINE = ") + r.engine + QStringLiteral("\nPARTITION BY ")
+               + QStringLiteral("\n)\nENGINE = ") + (replicated ? replicatedEngine(r.engine, name) : r.engine) + QStringLiteral("\nPARTITION BY ")
                + (r.grouped ? QStringLiteral("month") : QStringLiteral("toYYYYMM(time)")) + QStringLiteral("\nORDER BY (") + keys.join(QLatin1String(", "))
                + (r.settings.isEmpty() ? QString() : QStringLiteral(")\nSETTINGS ") + r.settings + QLatin1Char(';'))
                + (r.settings.isEmpty() ? QStringLiteral(");") : QString()) + QStringLiteral("\n\nCREATE MATERIALIZED VIEW IF NOT EXISTS ") + name + QStringLiteral("_view TO ") + name

@@ -43,8 +43,10 @@ public:
     static QString machineDaysTable(const QString &table);
     // The statements that make the tables and their views on one server,
     // reading table. With cluster, on each server of that cluster: the tables
-    // and views on localTable, and Distributed tables named after table.
-    static QString schema(const QString &table, const QString &localTable = QString(), const QString &cluster = QString());
+    // and views on localTable, and Distributed tables named after table; with
+    // replicated, the tables replicated within each shard.
+    static QString schema(const QString &table, const QString &localTable = QString(), const QString &cluster = QString(),
+                          bool replicated = false);
     // Fills the tables from the records stored before their views.
     static QString backfill(const QString &table);
 

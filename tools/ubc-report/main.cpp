@@ -97,8 +97,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption raw(QStringLiteral("raw"), QStringLiteral("Read the records table alone, not its daily roll-ups."));
     const QCommandLineOption rollupSql(QStringLiteral("rollup-sql"),
                                        QStringLiteral("Print the SQL of the roll-ups of --table and exit: for one server, for each server of"
-                                                      " the cluster ubc_cluster (on <table>_local), or to fill them from the records."),
-                                       QStringLiteral("server|cluster|backfill"));
+                                                      " the cluster ubc_cluster (on <table>_local), the same replicated, or to fill"
+                                                      " them from the records."),
+                                       QStringLiteral("server|cluster|replicated|backfill"));
     parser.addOptions({html, json, since, until, product, dict, coded, clickhouse, user, passwordFile, table, lang, quiet, raw, rollupSql});
     parser.addPositionalArgument(QStringLiteral("LOG"), QStringLiteral("Record log files (JSON lines)."), QStringLiteral("[LOG...]"));
     const auto usage = [&](const QString &error) {
@@ -115,11 +116,13 @@ int main(int argc, char *argv[])
     if (parser.isSet(rollupSql)) {
         const QString t = parser.value(table);
         if (!logs.isEmpty() || parser.isSet(clickhouse) || !QStringList{QStringLiteral("server"), QStringLiteral("cluster"),
-                                                                         QStringLiteral("backfill")}.contains(sqlKind))
-            return usage(QStringLiteral("--rollup-sql is server, cluster or backfill, alone"));
+                                                                         QStringLiteral("replicated"), QStringLiteral("backfill")}.contains(sqlKind))
+            return usage(QStringLiteral("--rollup-sql is server, cluster, replicated or backfill, alone"));
+        const bool onCluster = sqlKind == QLatin1String("cluster") || sqlKind == QLatin1String("replicated");
         const QString sql = sqlKind == QLatin1String("backfill") ? ClickHouseRollups::backfill(t)
-            : sqlKind == QLatin1String("cluster") ? ClickHouseRollups::schema(t, t + QStringLiteral("_local"), QStringLiteral("ubc_cluster"))
-                                                  : ClickHouseRollups::schema(t);
+            : onCluster ? ClickHouseRollups::schema(t, t + QStringLiteral("_local"), QStringLiteral("ubc_cluster"),
+                                                    sqlKind == QLatin1String("replicated"))
+                        : ClickHouseRollups::schema(t);
         std::fputs(sql.toUtf8().constData(), stdout);
         return Done;
     }
