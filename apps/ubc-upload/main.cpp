@@ -16,7 +16,14 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -24,6 +31,25 @@ int usageError(const QCommandLineParser &parser, const QString &error)
 {
     std::fprintf(stderr, "ubc-upload: %s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
     return 2;
+}
+
+// The last word on --timeout: whatever holds the run up past it (the
+// network, the uploader's thread, the teardown), the process ends msecs from
+// now, exit code 1, without running its destructors.
+void endAfter(qint64 msecs, qint64 timeoutSeconds)
+{
+    std::thread([msecs, timeoutSeconds] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(msecs));
+        std::fprintf(stderr, "ubc-upload: still running %.1f s after --timeout %lld: stopped\n",
+                     (msecs - timeoutSeconds * 1000) / 1000.0, timeoutSeconds);
+        std::fflush(stdout);
+        std::fflush(stderr);
+#ifdef Q_OS_WIN
+        // Not ExitProcess: the DLLs' detach could wait on a lock a stopped thread holds.
+        TerminateProcess(GetCurrentProcess(), 1);
+#endif
+        std::_Exit(1);
+    }).detach();
 }
 
 } // namespace
@@ -113,7 +139,10 @@ int main(int argc, char **argv)
             app.exit(1);
     });
     check.start(20);
-    uploader.setFinishDeadline(2000);
+    const int finishDeadline = 2000;
+    uploader.setFinishDeadline(finishDeadline);
+    // The last attempt, the uploader's thread stopping (a second), the teardown.
+    endAfter(timeoutSeconds * 1000 + finishDeadline + 5000, timeoutSeconds);
     uploader.start();
     // The uploader finishes itself as the loop ends: one last attempt.
     int result = app.exec();

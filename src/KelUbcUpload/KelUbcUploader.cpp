@@ -2,6 +2,7 @@
 
 #include "ErasureRequest.h"
 #include "PathDigester.h"
+#include "UploadLogging.h"
 #include "UploadSettings.h"
 #include "UploadWorker.h"
 
@@ -12,6 +13,13 @@
 #include <QtCore/QPointer>
 #include <QtCore/QSemaphore>
 #include <QtCore/QThread>
+
+namespace {
+
+// How long past the finish deadline the thread may take to stop.
+constexpr int kStopGrace = 1000;
+
+} // namespace
 
 class KelUbcUploaderPrivate
 {
@@ -29,6 +37,7 @@ public:
     UploadWorker *worker = nullptr;
     UploadWorker *journalWorker = nullptr; // both live in thread
     QMetaObject::Connection quitConnection;
+    bool stranded = false; // a thread left running: it still uses status and journalStatus
 };
 
 UploadSettings KelUbcUploaderPrivate::journalSettings() const
@@ -50,7 +59,8 @@ KelUbcUploader::KelUbcUploader(QObject *parent) : QObject(parent), d(new KelUbcU
 KelUbcUploader::~KelUbcUploader()
 {
     finish();
-    delete d;
+    if (!d->stranded)
+        delete d;
 }
 
 void KelUbcUploader::setUrl(const QUrl &url)
@@ -242,21 +252,29 @@ bool KelUbcUploader::finish(int msecs)
         return waitingLines() == 0 && journalWaitingLines() == 0;
     disconnect(d->quitConnection);
     QDeadlineTimer deadline(msecs);
-    QSemaphore done;
+    // On the heap: a worker that does not stop in time may release it later.
+    auto *done = new QSemaphore;
     int workers = 0;
     for (UploadWorker *worker : {d->worker, d->journalWorker}) {
         if (!worker)
             continue;
         ++workers;
-        QMetaObject::invokeMethod(worker, [worker, &done] { worker->finishUp(&done); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(worker, [worker, done] { worker->finishUp(done); }, Qt::QueuedConnection);
     }
-    const bool answered = done.tryAcquire(workers, int(qMax<qint64>(deadline.remainingTime(), 0)));
-    // The worker must not release a semaphore that is gone: stop its thread
-    // first. Nothing in it blocks, so the wait is short.
+    done->tryAcquire(workers, int(qMax<qint64>(deadline.remainingTime(), 0)));
+    // The thread stops between two events. One held in a system call (a
+    // log that is a FIFO, a file system or socket that never answers) must
+    // not hold up the host: it is left running, with what it uses.
     d->thread->quit();
-    d->thread->wait();
-    Q_UNUSED(answered)
-    delete d->thread;
+    if (d->thread->wait(QDeadlineTimer(qMax<qint64>(deadline.remainingTime(), 0) + kStopGrace))) {
+        delete d->thread;
+        delete done;
+    } else {
+        qCWarning(lcUpload, "the upload thread did not stop within %d ms of the finish deadline; left running",
+                  kStopGrace);
+        connect(d->thread, &QThread::finished, d->thread, &QObject::deleteLater);
+        d->stranded = true;
+    }
     d->thread = nullptr;
     d->worker = nullptr;
     d->journalWorker = nullptr;

@@ -99,8 +99,9 @@ public:
     void start();
     bool isRunning() const;
     // Sends what waits at once, ignoring batch age and backoff, and stops.
-    // Blocks the calling thread at most msecs; true when nothing waits (in
-    // the log nor in the journal).
+    // Blocks the calling thread at most msecs, and a second more for the
+    // uploader's thread to stop (one held in a system call is left running);
+    // true when nothing waits (in the log nor in the journal).
     bool finish(int msecs);
     bool finish();
 
