@@ -70,9 +70,21 @@ start() {
         [ "$http" != "$tcp" ] || continue
         echo "$http" > "$dir/http_port"
         echo "$tcp" > "$dir/tcp_port"
+        # A replica's interserver port (fleet-replicated.sh) is chosen the
+        # same way: another server on the machine may have taken it.
+        local inter=()
+        if [ -s "$dir/interserver_port" ]; then
+            local port
+            port=$(cat "$dir/interserver_port")
+            if [ "$attempt" != 1 ] || ! port_free "$port"; then
+                port=$(free_port)
+                echo "$port" > "$dir/interserver_port"
+            fi
+            inter=(--interserver_http_port="$port")
+        fi
         (cd "$dir" && exec /usr/sbin/clickhouse-server \
             --config-file="$dir/conf/config.xml" -- \
-            --listen_host=127.0.0.1 --http_port="$http" --tcp_port="$tcp" \
+            --listen_host=127.0.0.1 --http_port="$http" --tcp_port="$tcp" "${inter[@]}" \
             --path="$dir/data/" --tmp_path="$dir/tmp/" \
             --user_files_path="$dir/user_files/" --format_schema_path="$dir/format_schemas/" \
             --logger.log="$dir/server.log" --logger.errorlog="$dir/server.err.log" \
@@ -88,7 +100,8 @@ start() {
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
-        echo "clickhouse-server did not start (attempt $attempt); see $dir/server.err.log" >&2
+        echo "clickhouse-server did not start (attempt $attempt); see $dir/server.err.log:" >&2
+        tail -n 3 "$dir/server.err.log" >&2 2>/dev/null || true
         stop
     done
     return 1
