@@ -1,6 +1,7 @@
 #include "JsonWriter.h"
 
 #include <QtCore/QLocale>
+#include <QtCore/QStringView>
 
 #include <cmath>
 #include <cstring>
@@ -19,7 +20,7 @@ void JsonWriter::beforeValue()
         return;
     if (m_levels.back().members++)
         m_out->append(",\n", 2);
-    m_out->append(QByteArray(4 * int(m_levels.size()), ' '));
+    m_out->append(4 * int(m_levels.size()), ' ');
 }
 
 JsonWriter &JsonWriter::key(const char *latin1)
@@ -30,7 +31,7 @@ JsonWriter &JsonWriter::key(const char *latin1)
     level.lastKey = latin1;
     if (level.members++)
         m_out->append(",\n", 2);
-    m_out->append(QByteArray(4 * int(m_levels.size()), ' '));
+    m_out->append(4 * int(m_levels.size()), ' ');
     m_out->append('"').append(latin1).append("\": ", 3);
     m_afterKey = true;
     return *this;
@@ -56,7 +57,7 @@ void JsonWriter::close(char bracket)
     if (m_levels.back().members)
         m_out->append('\n');
     m_levels.pop_back();
-    m_out->append(QByteArray(4 * int(m_levels.size()), ' ')).append(bracket);
+    m_out->append(4 * int(m_levels.size()), ' ').append(bracket);
     if (m_levels.empty())
         m_out->append('\n');        // the document's own last line break
 }
@@ -117,13 +118,22 @@ void JsonWriter::null()
 void JsonWriter::appendString(QByteArray *out, const QString &s)
 {
     static const char hex[] = "0123456789abcdef";
-    const QByteArray utf8 = s.toUtf8();
-    out->reserve(out->size() + utf8.size() + 2);
+    const QChar *chars = s.constData();
+    const qsizetype n = s.size();
     out->append('"');
-    for (const char c : utf8) {
-        const unsigned char u = static_cast<unsigned char>(c);
+    for (qsizetype i = 0; i < n;) {
+        const ushort u = chars[i].unicode();
+        if (u >= 0x80) {        // a run of other characters, pairs kept together, as UTF-8
+            qsizetype end = i + 1;
+            while (end < n && chars[end].unicode() >= 0x80)
+                ++end;
+            out->append(QStringView(chars + i, end - i).toUtf8());
+            i = end;
+            continue;
+        }
+        ++i;
         if (u >= 0x20 && u != '"' && u != '\\') {
-            out->append(c);
+            out->append(char(u));
             continue;
         }
         out->append('\\');
