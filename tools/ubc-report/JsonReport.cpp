@@ -1,223 +1,365 @@
 #include "JsonReport.h"
 
+#include "JsonWriter.h"
 #include "Summary.h"
 
 #include <RecordFormat/RecordIdentity.h>
 
-#include <QtCore/QJsonArray>
-#include <QtCore/QJsonDocument>
-#include <QtCore/QJsonObject>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QLoggingCategory>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
 
 using namespace UbcReport;
 
+// Members are written in ascending key order: the order QJsonObject keeps,
+// so the file is the one QJsonDocument would write.
+
 namespace {
 
-QJsonObject command(const Summary::Command &c)
+Q_LOGGING_CATEGORY(lcJson, "kelubc.report.json", QtWarningMsg)
+
+// The locations in the order of their keys.
+const std::array<int, LocationCount> &locationsByKey()
 {
-    QJsonObject byLocation;
-    for (int l = 0; l < LocationCount; ++l)
-        byLocation.insert(QLatin1String(locationKey(Location(l))), qint64(c.byLocation[l]));
-    return {{QStringLiteral("code"), c.code},
-            {QStringLiteral("name"), c.name},
-            {QStringLiteral("group"), c.group},
-            {QStringLiteral("actions"), qint64(c.actions)},
-            {QStringLiteral("events"), qint64(c.events)},
-            {QStringLiteral("edits"), qint64(c.edits)},
-            {QStringLiteral("shortcut"), qint64(c.shortcut)},
-            {QStringLiteral("shortcutShare"), c.shortcutShare},
-            {QStringLiteral("byLocation"), byLocation},
-            {QStringLiteral("machines"), qint64(c.machines)},
-            {QStringLiteral("menuOnlyMachines"), qint64(c.menuOnlyMachines)}};
+    static const std::array<int, LocationCount> order = [] {
+        std::array<int, LocationCount> o;
+        for (int l = 0; l < LocationCount; ++l)
+            o[l] = l;
+        std::sort(o.begin(), o.end(), [](int a, int b) {
+            return std::strcmp(locationKey(Location(a)), locationKey(Location(b))) < 0;
+        });
+        return o;
+    }();
+    return order;
 }
 
 template<typename Row, typename F>
-QJsonArray array(const std::vector<Row> &rows, F toJson)
+void array(JsonWriter &w, const std::vector<Row> &rows, F write)
 {
-    QJsonArray list;
+    w.beginArray();
     for (const Row &r : rows)
-        list.append(toJson(r));
-    return list;
+        write(w, r);
+    w.endArray();
 }
 
-QJsonObject completeness(const Summary::Completeness &c)
+void strings(JsonWriter &w, const QStringList &list)
 {
-    return QJsonObject{{QStringLiteral("sessions"), qint64(c.sessions)},
-                       {QStringLiteral("gapSessions"), qint64(c.gapSessions)},
-                       {QStringLiteral("expected"), qint64(c.expected)},
-                       {QStringLiteral("present"), qint64(c.present)},
-                       {QStringLiteral("share"), c.share}};
+    w.beginArray();
+    for (const QString &s : list)
+        w.value(s);
+    w.endArray();
 }
 
-QJsonObject keyedCompleteness(const Summary::Completeness &c)
+void command(JsonWriter &w, const Summary::Command &c)
 {
-    QJsonObject o = completeness(c);
-    o.insert(QStringLiteral("key"), c.key);
-    return o;
+    w.beginObject();
+    w.key("actions").value(c.actions);
+    w.key("byLocation").beginObject();
+    for (int l : locationsByKey())
+        w.key(locationKey(Location(l))).value(c.byLocation[l]);
+    w.endObject();
+    w.key("code").value(c.code);
+    w.key("edits").value(c.edits);
+    w.key("events").value(c.events);
+    w.key("group").value(c.group);
+    w.key("machines").value(c.machines);
+    w.key("menuOnlyMachines").value(c.menuOnlyMachines);
+    w.key("name").value(c.name);
+    w.key("shortcut").value(c.shortcut);
+    w.key("shortcutShare").value(c.shortcutShare);
+    w.endObject();
 }
 
-QJsonObject coverage(const Summary::Coverage &c)
+// A completeness figure, with its version or day when keyed.
+void completeness(JsonWriter &w, const Summary::Completeness &c, bool keyed)
 {
-    QJsonObject o{{QStringLiteral("total"), completeness(c.total)},
-                  {QStringLiteral("byVersion"), array(c.byVersion, keyedCompleteness)},
-                  {QStringLiteral("byDay"), array(c.byDay, keyedCompleteness)},
-                  {QStringLiteral("gaps"), array(c.gaps, [](const Summary::Gap &g) {
-                       return QJsonObject{{QStringLiteral("session"), g.session},
-                                          {QStringLiteral("machine"), g.machine},
-                                          {QStringLiteral("ver"), g.ver},
-                                          {QStringLiteral("day"), g.day},
-                                          {QStringLiteral("expected"), qint64(g.expected)},
-                                          {QStringLiteral("present"), qint64(g.present)}};
-                   })}};
-    if (c.uploadLosses)
-        o.insert(QStringLiteral("uploadLosses"), array(*c.uploadLosses, [](const Summary::Loss &l) {
-                     return QJsonObject{{QStringLiteral("kind"), l.kind}, {QStringLiteral("records"), qint64(l.records)}};
-                 }));
-    return o;
+    w.beginObject();
+    w.key("expected").value(c.expected);
+    w.key("gapSessions").value(c.gapSessions);
+    if (keyed)
+        w.key("key").value(c.key);
+    w.key("present").value(c.present);
+    w.key("sessions").value(c.sessions);
+    w.key("share").value(c.share);
+    w.endObject();
 }
 
-QJsonObject input(const Summary::Input &in)
+void keyedCompleteness(JsonWriter &w, const Summary::Completeness &c)
 {
-    QJsonObject o;
-    if (in.fromServer) {
-        o = {{QStringLiteral("source"), QStringLiteral("clickhouse")},
-             {QStringLiteral("url"), in.url},
-             {QStringLiteral("table"), in.table}};
-    } else {
-        o = {{QStringLiteral("source"), QStringLiteral("files")},
-             {QStringLiteral("files"), QJsonArray::fromStringList(in.files)},
-             {QStringLiteral("lines"), qint64(in.lines)},
-             {QStringLiteral("malformed"), qint64(in.malformed)},
-             {QStringLiteral("duplicates"), qint64(in.duplicates)},
-             {QStringLiteral("filtered"), qint64(in.filtered)}};
+    completeness(w, c, true);
+}
+
+void coverage(JsonWriter &w, const Summary::Coverage &c)
+{
+    w.beginObject();
+    w.key("byDay");
+    array(w, c.byDay, keyedCompleteness);
+    w.key("byVersion");
+    array(w, c.byVersion, keyedCompleteness);
+    w.key("gaps");
+    array(w, c.gaps, [](JsonWriter &w, const Summary::Gap &g) {
+        w.beginObject();
+        w.key("day").value(g.day);
+        w.key("expected").value(g.expected);
+        w.key("machine").value(g.machine);
+        w.key("present").value(g.present);
+        w.key("session").value(g.session);
+        w.key("ver").value(g.ver);
+        w.endObject();
+    });
+    w.key("total");
+    completeness(w, c.total, false);
+    if (c.uploadLosses) {
+        w.key("uploadLosses");
+        array(w, *c.uploadLosses, [](JsonWriter &w, const Summary::Loss &l) {
+            w.beginObject();
+            w.key("kind").value(l.kind);
+            w.key("records").value(l.records);
+            w.endObject();
+        });
     }
-    o.insert(QStringLiteral("codedFiles"), QJsonArray::fromStringList(in.codedFiles));
-    o.insert(QStringLiteral("codedMalformed"), qint64(in.codedMalformed));
-    return o;
+    w.endObject();
+}
+
+void input(JsonWriter &w, const Summary::Input &in)
+{
+    w.beginObject();
+    w.key("codedFiles");
+    strings(w, in.codedFiles);
+    w.key("codedMalformed").value(in.codedMalformed);
+    if (in.fromServer) {
+        w.key("source").value(QLatin1String("clickhouse"));
+        w.key("table").value(in.table);
+        w.key("url").value(in.url);
+    } else {
+        w.key("duplicates").value(in.duplicates);
+        w.key("files");
+        strings(w, in.files);
+        w.key("filtered").value(in.filtered);
+        w.key("lines").value(in.lines);
+        w.key("malformed").value(in.malformed);
+        w.key("source").value(QLatin1String("files"));
+    }
+    w.endObject();
+}
+
+void dictionary(JsonWriter &w, const Summary::Dictionary &d)
+{
+    w.beginObject();
+    w.key("commands").value(d.commands);
+    w.key("path").value(d.path);
+    w.key("unused");
+    array(w, d.unused, [](JsonWriter &w, const Summary::DictionaryCommand &c) {
+        w.beginObject();
+        w.key("code").value(c.code);
+        w.key("group").value(c.group);
+        w.key("name").value(c.name);
+        w.endObject();
+    });
+    w.key("used").value(d.used);
+    w.endObject();
+}
+
+void projects(JsonWriter &w, const std::vector<Summary::Project> &rows)
+{
+    array(w, rows, [](JsonWriter &w, const Summary::Project &p) {
+        w.beginObject();
+        w.key("closes").value(p.closes);
+        w.key("created").value(p.created);
+        w.key("edits").value(p.edits);
+        w.key("id").value(p.id);
+        w.key("name").value(p.name);
+        w.key("openSeconds").value(p.openSeconds);
+        w.key("opened").value(p.opened);
+        w.key("path").value(p.path);
+        w.key("saves").value(p.saves);
+        w.key("sizeKB").value(p.sizeKB);
+        w.endObject();
+    });
+}
+
+void sessions(JsonWriter &w, const std::vector<Summary::Session> &rows)
+{
+    array(w, rows, [](JsonWriter &w, const Summary::Session &r) {
+        w.beginObject();
+        w.key("actions").value(r.actions);
+        w.key("closed").value(r.closed);
+        w.key("id").value(r.id);
+        w.key("machine").value(r.machine);
+        w.key("records").value(r.records);
+        w.key("shortcuts").value(r.shortcuts);
+        w.key("start").value(r.start);
+        w.key("ver").value(r.ver);
+        w.key("workSeconds").value(r.workSeconds);
+        w.endObject();
+    });
+}
+
+void statistics(JsonWriter &w, const Summary::Statistics &st)
+{
+    w.beginObject();
+    w.key("idleReturns").value(st.idleReturns);
+    w.key("idleReturnsPerHour").value(st.idleReturnsPerHour);
+    w.key("saves").value(st.saves);
+    w.key("sent");
+    array(w, st.sent, [](JsonWriter &w, const Summary::Sent &c) {
+        w.beginObject();
+        w.key("code").value(c.code);
+        w.key("count").value(c.count);
+        w.key("maxSeconds").value(c.maxSeconds);
+        w.key("meanSeconds").value(c.meanSeconds);
+        w.key("name").value(c.name);
+        w.key("timed").value(c.timed);
+        w.key("totalSeconds").value(c.totalSeconds);
+        w.endObject();
+    });
+    w.endObject();
+}
+
+void timeline(JsonWriter &w, const Summary::Timeline &t)
+{
+    w.beginObject();
+    w.key("events");
+    array(w, t.events, [](JsonWriter &w, const Summary::Event &e) {
+        w.beginObject();
+        w.key("code").value(e.code);
+        w.key("kind").value(QLatin1String(kindKey(e.kind)));
+        w.key("location").value(QLatin1String(locationKey(e.location)));
+        w.key("name").value(e.name);
+        if (RecordIdentity::isDerived(e.seq))
+            w.key("seq").null();
+        else
+            w.key("seq").value(qint64(e.seq));
+        w.key("t").value(e.t);
+        w.endObject();
+    });
+    w.key("session").value(t.session);
+    w.key("start").value(t.start);
+    if (t.truncated)
+        w.key("truncated").value(*t.truncated);
+    w.endObject();
+}
+
+void totals(JsonWriter &w, const Summary::Totals &t)
+{
+    w.beginObject();
+    w.key("actions").value(t.actions);
+    w.key("edits").value(t.edits);
+    w.key("events").value(t.events);
+    w.key("lifecycle").value(t.lifecycle);
+    w.key("machines").value(t.machines);
+    w.key("medianSessionSeconds").value(t.medianSessionSeconds);
+    w.key("projects").value(t.projects);
+    w.key("records").value(t.records);
+    w.key("sessions").value(t.sessions);
+    w.key("unclosedSessions").value(t.unclosedSessions);
+    w.key("workSeconds").value(t.workSeconds);
+    w.endObject();
+}
+
+void versions(JsonWriter &w, const std::vector<Summary::Version> &rows)
+{
+    array(w, rows, [](JsonWriter &w, const Summary::Version &v) {
+        w.beginObject();
+        w.key("actions").value(v.actions);
+        w.key("machines").value(v.machines);
+        w.key("meanSessionSeconds").value(v.meanSessionSeconds);
+        w.key("records").value(v.records);
+        w.key("sessions").value(v.sessions);
+        w.key("shortcutShare").value(v.shortcutShare);
+        w.key("ver").value(v.ver);
+        w.key("workSeconds").value(v.workSeconds);
+        w.endObject();
+    });
 }
 
 } // namespace
 
 QByteArray JsonReport::render(const Summary &s)
 {
-    QJsonObject o;
-    o.insert(QStringLiteral("language"), s.language);
-    o.insert(QStringLiteral("input"), input(s.input));
-    o.insert(QStringLiteral("sessions"), array(s.sessions, [](const Summary::Session &r) {
-        return QJsonObject{{QStringLiteral("id"), r.id},
-                           {QStringLiteral("machine"), r.machine},
-                           {QStringLiteral("ver"), r.ver},
-                           {QStringLiteral("start"), r.start},
-                           {QStringLiteral("workSeconds"), qint64(r.workSeconds)},
-                           {QStringLiteral("closed"), r.closed},
-                           {QStringLiteral("records"), qint64(r.records)},
-                           {QStringLiteral("actions"), qint64(r.actions)},
-                           {QStringLiteral("shortcuts"), qint64(r.shortcuts)}};
-    }));
-    o.insert(QStringLiteral("commands"), array(s.commands, command));
-    o.insert(QStringLiteral("lifecycle"), array(s.lifecycle, [](const Summary::CodeCount &c) {
-        return QJsonObject{{QStringLiteral("code"), c.code}, {QStringLiteral("name"), c.name},
-                           {QStringLiteral("count"), qint64(c.count)}};
-    }));
-    o.insert(QStringLiteral("shortcutGaps"), array(s.shortcutGaps, [&](size_t i) { return command(s.commands[i]); }));
-    QJsonArray locations;
-    for (int l = 0; l < LocationCount; ++l)
-        locations.append(QJsonObject{{QStringLiteral("location"), QLatin1String(locationKey(Location(l)))},
-                                     {QStringLiteral("count"), qint64(s.locations[l].count)},
-                                     {QStringLiteral("share"), s.locations[l].share}});
-    o.insert(QStringLiteral("locations"), locations);
-    o.insert(QStringLiteral("labels"), array(s.labels, [](const Summary::Label &l) {
-        return QJsonObject{{QStringLiteral("label"), l.label},
-                           {QStringLiteral("location"), QLatin1String(locationKey(l.location))},
-                           {QStringLiteral("count"), qint64(l.count)}};
-    }));
-    o.insert(QStringLiteral("properties"), array(s.properties, [](const Summary::Property &p) {
-        return QJsonObject{{QStringLiteral("property"), p.property}, {QStringLiteral("edits"), qint64(p.edits)}};
-    }));
-    o.insert(QStringLiteral("projects"), array(s.projects, [](const Summary::Project &p) {
-        return QJsonObject{{QStringLiteral("id"), p.id},
-                           {QStringLiteral("path"), p.path},
-                           {QStringLiteral("name"), p.name},
-                           {QStringLiteral("created"), qint64(p.created)},
-                           {QStringLiteral("opened"), qint64(p.opened)},
-                           {QStringLiteral("saves"), qint64(p.saves)},
-                           {QStringLiteral("closes"), qint64(p.closes)},
-                           {QStringLiteral("openSeconds"), qint64(p.openSeconds)},
-                           {QStringLiteral("edits"), qint64(p.edits)},
-                           {QStringLiteral("sizeKB"), qint64(p.sizeKB)}};
-    }));
-    const Summary::Statistics &st = s.statistics;
-    o.insert(QStringLiteral("statistics"), QJsonObject{
-        {QStringLiteral("sent"), array(st.sent, [](const Summary::Sent &c) {
-             return QJsonObject{{QStringLiteral("code"), c.code},
-                                {QStringLiteral("name"), c.name},
-                                {QStringLiteral("count"), qint64(c.count)},
-                                {QStringLiteral("timed"), qint64(c.timed)},
-                                {QStringLiteral("totalSeconds"), qint64(c.totalSeconds)},
-                                {QStringLiteral("meanSeconds"), c.meanSeconds},
-                                {QStringLiteral("maxSeconds"), qint64(c.maxSeconds)}};
-         })},
-        {QStringLiteral("saves"), qint64(st.saves)},
-        {QStringLiteral("idleReturns"), qint64(st.idleReturns)},
-        {QStringLiteral("idleReturnsPerHour"), st.idleReturnsPerHour}});
-    o.insert(QStringLiteral("versions"), array(s.versions, [](const Summary::Version &v) {
-        return QJsonObject{{QStringLiteral("ver"), v.ver},
-                           {QStringLiteral("sessions"), qint64(v.sessions)},
-                           {QStringLiteral("machines"), qint64(v.machines)},
-                           {QStringLiteral("records"), qint64(v.records)},
-                           {QStringLiteral("actions"), qint64(v.actions)},
-                           {QStringLiteral("shortcutShare"), v.shortcutShare},
-                           {QStringLiteral("workSeconds"), qint64(v.workSeconds)},
-                           {QStringLiteral("meanSessionSeconds"), qint64(v.meanSessionSeconds)}};
-    }));
-    o.insert(QStringLiteral("daily"), array(s.daily, [](const Summary::Day &d) {
-        return QJsonObject{{QStringLiteral("day"), d.day},
-                           {QStringLiteral("records"), qint64(d.records)},
-                           {QStringLiteral("actions"), qint64(d.actions)},
-                           {QStringLiteral("sessions"), qint64(d.sessions)}};
-    }));
-    QJsonObject timeline{{QStringLiteral("session"), s.timeline.session},
-                         {QStringLiteral("start"), s.timeline.start},
-                         {QStringLiteral("events"), array(s.timeline.events, [](const Summary::Event &e) {
-                              return QJsonObject{{QStringLiteral("t"), qint64(e.t)},
-                                                 {QStringLiteral("seq"), RecordIdentity::isDerived(e.seq) ? QJsonValue() : qint64(e.seq)},
-                                                 {QStringLiteral("code"), e.code},
-                                                 {QStringLiteral("name"), e.name},
-                                                 {QStringLiteral("kind"), QLatin1String(kindKey(e.kind))},
-                                                 {QStringLiteral("location"), QLatin1String(locationKey(e.location))}};
-                          })}};
-    if (s.timeline.truncated)
-        timeline.insert(QStringLiteral("truncated"), *s.timeline.truncated);
-    o.insert(QStringLiteral("timeline"), timeline);
-    const Summary::Totals &t = s.totals;
-    o.insert(QStringLiteral("totals"), QJsonObject{
-        {QStringLiteral("records"), qint64(t.records)},
-        {QStringLiteral("sessions"), qint64(t.sessions)},
-        {QStringLiteral("unclosedSessions"), qint64(t.unclosedSessions)},
-        {QStringLiteral("machines"), qint64(t.machines)},
-        {QStringLiteral("lifecycle"), qint64(t.lifecycle)},
-        {QStringLiteral("actions"), qint64(t.actions)},
-        {QStringLiteral("edits"), qint64(t.edits)},
-        {QStringLiteral("events"), qint64(t.events)},
-        {QStringLiteral("projects"), qint64(t.projects)},
-        {QStringLiteral("workSeconds"), qint64(t.workSeconds)},
-        {QStringLiteral("medianSessionSeconds"), qint64(t.medianSessionSeconds)}});
-    o.insert(QStringLiteral("completeness"), coverage(s.completeness));
-    o.insert(QStringLiteral("period"), QJsonObject{
-        {QStringLiteral("since"), s.period.since},
-        {QStringLiteral("until"), s.period.until},
-        {QStringLiteral("product"), s.period.product},
-        {QStringLiteral("firstDay"), s.period.firstDay},
-        {QStringLiteral("lastDay"), s.period.lastDay}});
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray out;
+    out.reserve(int(512 * (s.sessions.size() + s.commands.size() + s.timeline.events.size()) + 65536));
+    JsonWriter w(&out);
+    w.beginObject();
+    w.key("commands");
+    array(w, s.commands, command);
+    w.key("completeness");
+    coverage(w, s.completeness);
+    w.key("daily");
+    array(w, s.daily, [](JsonWriter &w, const Summary::Day &d) {
+        w.beginObject();
+        w.key("actions").value(d.actions);
+        w.key("day").value(d.day);
+        w.key("records").value(d.records);
+        w.key("sessions").value(d.sessions);
+        w.endObject();
+    });
     if (s.dictionary) {
-        const Summary::Dictionary &d = *s.dictionary;
-        o.insert(QStringLiteral("dictionary"), QJsonObject{
-            {QStringLiteral("path"), d.path},
-            {QStringLiteral("commands"), qint64(d.commands)},
-            {QStringLiteral("used"), qint64(d.used)},
-            {QStringLiteral("unused"), array(d.unused, [](const Summary::DictionaryCommand &c) {
-                 return QJsonObject{{QStringLiteral("code"), c.code}, {QStringLiteral("name"), c.name},
-                                    {QStringLiteral("group"), c.group}};
-             })}});
+        w.key("dictionary");
+        dictionary(w, *s.dictionary);
     }
-    return QJsonDocument(o).toJson(QJsonDocument::Indented);
+    w.key("input");
+    input(w, s.input);
+    w.key("labels");
+    array(w, s.labels, [](JsonWriter &w, const Summary::Label &l) {
+        w.beginObject();
+        w.key("count").value(l.count);
+        w.key("label").value(l.label);
+        w.key("location").value(QLatin1String(locationKey(l.location)));
+        w.endObject();
+    });
+    w.key("language").value(s.language);
+    w.key("lifecycle");
+    array(w, s.lifecycle, [](JsonWriter &w, const Summary::CodeCount &c) {
+        w.beginObject();
+        w.key("code").value(c.code);
+        w.key("count").value(c.count);
+        w.key("name").value(c.name);
+        w.endObject();
+    });
+    w.key("locations").beginArray();
+    for (int l = 0; l < LocationCount; ++l) {
+        w.beginObject();
+        w.key("count").value(s.locations[l].count);
+        w.key("location").value(QLatin1String(locationKey(Location(l))));
+        w.key("share").value(s.locations[l].share);
+        w.endObject();
+    }
+    w.endArray();
+    w.key("period").beginObject();
+    w.key("firstDay").value(s.period.firstDay);
+    w.key("lastDay").value(s.period.lastDay);
+    w.key("product").value(s.period.product);
+    w.key("since").value(s.period.since);
+    w.key("until").value(s.period.until);
+    w.endObject();
+    w.key("projects");
+    projects(w, s.projects);
+    w.key("properties");
+    array(w, s.properties, [](JsonWriter &w, const Summary::Property &p) {
+        w.beginObject();
+        w.key("edits").value(p.edits);
+        w.key("property").value(p.property);
+        w.endObject();
+    });
+    w.key("sessions");
+    sessions(w, s.sessions);
+    w.key("shortcutGaps");
+    array(w, s.shortcutGaps, [&](JsonWriter &w, size_t i) { command(w, s.commands[i]); });
+    w.key("statistics");
+    statistics(w, s.statistics);
+    w.key("timeline");
+    timeline(w, s.timeline);
+    w.key("totals");
+    totals(w, s.totals);
+    w.key("versions");
+    versions(w, s.versions);
+    w.endObject();
+    qCDebug(lcJson, "JSON written: %lld bytes in %lld ms", qint64(out.size()), qint64(timer.elapsed()));
+    return out;
 }
