@@ -266,16 +266,15 @@ ClickHouseRollups::Query ClickHouseRollups::commandCounts() const
                 + where() + QStringLiteral(" GROUP BY fncode, kind, label, firstKey HAVING records != 0")};
 }
 
-ClickHouseRollups::Query ClickHouseRollups::commandCountsOfCopied() const
+ClickHouseRollups::Query ClickHouseRollups::commandCountsOf(const std::vector<std::string> &sessions) const
 {
-    // GLOBAL: on a Distributed table the set is found once and sent to every shard.
-    const QString copied = QStringLiteral("sessionid GLOBAL IN (SELECT sessionid FROM (SELECT sessionid, day, block, countMerge(rows) AS r, ")
-                           + popcount(QStringLiteral("present")) + QStringLiteral(" AS p FROM ") + m_table + QStringLiteral("_by_session_day") + where()
-                           + QStringLiteral(" GROUP BY sessionid, day, block) GROUP BY sessionid, day HAVING sum(r) > sum(p))");
+    QStringList ids;
+    for (const std::string &id : sessions)
+        ids << sqlString(id);
     return {"commandCountsOf",
             QStringLiteral("SELECT fncode, kind, label, firstKey, sum(r) AS records, sum(p) AS present FROM (SELECT fncode, kind, label,"
                            " firstKey, sum(rows) AS r, ") + popcount(QStringLiteral("present"), 1) + QStringLiteral(" AS p FROM ")
-                + m_table + QStringLiteral("_by_command_session") + where(copied)
+                + m_table + QStringLiteral("_by_command_session") + where(QStringLiteral("sessionid IN (") + ids.join(QLatin1String(", ")) + QLatin1Char(')'))
                 + QStringLiteral(" GROUP BY fncode, kind, label, firstKey, sessionid, block) GROUP BY fncode, kind, label, firstKey")};
 }
 

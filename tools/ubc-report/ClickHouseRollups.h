@@ -60,10 +60,8 @@ public:
     Query sessionDays() const;
     // Per fncode, kind, label and firstKey: records, copies included.
     Query commandCounts() const;
-    // records and present (without copies) the same for the sessions that
-    // hold copies, found by the server as readers of sessionDays() find them
-    // (a day with more rows than seq present): sent with the others, not after.
-    Query commandCountsOfCopied() const;
+    // The same for the named sessions alone, and present: without copies.
+    Query commandCountsOf(const std::vector<std::string> &sessions) const;
     // Per fncode: machines, menuOnlyMachines.
     Query machines() const;
     // Per fncode: firstName, firstGroup.

@@ -36,7 +36,8 @@ public:
     // The sessions and counts from the records alone, or from the roll-ups;
     // the last round (the timeline and the rest) added to *last.
     bool readRecords(Aggregates &a, std::vector<ClickHouseResult> *results);
-    bool readRollups(Aggregates &a, std::vector<ClickHouseResult> *results, bool machineDays);
+    bool readRollups(Aggregates &a, std::vector<ClickHouseResult> *results, std::vector<ClickHouseQueries::Query> *last,
+                     bool *recount, bool machineDays);
 
     bool run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results);
     // Each reads one query's rows into the aggregates.
@@ -302,17 +303,16 @@ bool ClickHouseSourcePrivate::readRecords(Aggregates &a, std::vector<ClickHouseR
 
 // The roll-ups answer for the sessions, days, commands, machines and projects.
 // The per-day command counts include copies: for the sessions that hold some,
-// the counts with copies are taken back and those of the seq present put in,
-// from a query that finds those sessions itself and so runs with the others.
-bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseResult> *results, bool machineDays)
+// the counts with copies are taken back and those of the seq present put in.
+bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseResult> *results,
+                                          std::vector<ClickHouseQueries::Query> *last, bool *recount, bool machineDays)
 {
     const bool machines = rollups.answersMachines(machineDays);
     // The project records are few: their copies are found by the server.
     ClickHouseQueries projects(rollups.projectRecords(), filter);
     projects.setDeduplicate(true);
     std::vector<ClickHouseQueries::Query> batch{rollups.sessionDays(), rollups.commandCounts(), rollups.names(),
-                                                machines ? rollups.machines() : queries.machines(), projects.projects(),
-                                                rollups.commandCountsOfCopied()};
+                                                machines ? rollups.machines() : queries.machines(), projects.projects()};
     if (!run(batch, results))
         return false;
     std::map<std::string, int64_t> copies;
@@ -321,9 +321,6 @@ bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseR
     readNames((*results)[2], a);
     readMachines((*results)[3], a);
     readProjects((*results)[4], a);
-    // Their counts with copies out, without copies in.
-    readCommandCounts((*results)[5], a, "records", -1);
-    readCommandCounts((*results)[5], a, "present", 1);
 
     std::vector<std::string> copied;
     size_t bytes = 0;
@@ -333,8 +330,8 @@ bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseR
             bytes += it.first.size() + 4;
         }
     }
-    // The sessions are named in the timeline's query, which has a size limit:
-    // past it, the records alone answer.
+    // The sessions are named in the queries, which have a size limit: past it,
+    // the records alone answer.
     if (bytes > MaxCopiedBytes) {
         a = Aggregates();
         results->clear();
@@ -342,6 +339,9 @@ bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseR
     }
     queries.setDeduplicate(!copied.empty());
     queries.setCopiedSessions(copied);
+    if (!copied.empty())
+        last->push_back(rollups.commandCountsOf(copied));
+    *recount = !copied.empty();
     return true;
 }
 
@@ -375,8 +375,9 @@ bool ClickHouseSource::read(Aggregates *out)
 
     Aggregates a;
     std::vector<ClickHouseQueries::Query> last;
+    bool recount = false;       // last ends with the command counts of the sessions that hold copies
     const bool rollups = d->useRollups && std::all_of(rollupTables.begin(), rollupTables.end(), exists);
-    if (rollups ? !d->readRollups(a, &results, exists(machineDays)) : !d->readRecords(a, &results))
+    if (rollups ? !d->readRollups(a, &results, &last, &recount, exists(machineDays)) : !d->readRecords(a, &results))
         return false;
     results.insert(results.end(), found.begin(), found.end());
 
@@ -403,6 +404,11 @@ bool ClickHouseSource::read(Aggregates *out)
         ClickHouseSourcePrivate::readUploadLosses(lastResults[timeline], a);
     if (coded)
         ClickHouseCodedEvents::read(lastResults[timeline + lost], a);
+    if (recount) {
+        // Their counts with copies out, without copies in.
+        ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "records", -1);
+        ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "present", 1);
+    }
     std::move(lastResults.begin(), lastResults.end(), std::back_inserter(results));
     for (ClickHouseResult &r : results) {
         if (!r.missing().isEmpty()) {
