@@ -5,6 +5,7 @@
 // attribute maps the tests write as "k=v;l=w", and plain file reading.
 
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QList>
@@ -23,6 +24,23 @@ inline QList<QByteArray> lines(const QString &path)
     QList<QByteArray> out = file.readAll().split('\n');
     out.removeLast();
     return out;
+}
+
+// The lines of a log and of the files it was rotated to: the numbered
+// files first, oldest first, then the log itself; each numbered file's size
+// when asked.
+inline QList<QByteArray> rotatedLines(const QString &log, QList<qint64> *sizes = nullptr)
+{
+    QList<QByteArray> out;
+    for (quint64 n = 1;; ++n) {
+        const QString path = log + QLatin1Char('.') + QString::number(n);
+        if (!QFile::exists(path))
+            break;
+        out += lines(path);
+        if (sizes)
+            *sizes << QFileInfo(path).size();
+    }
+    return out + lines(log);
 }
 
 // Each line as an object; an empty object for a line that is not one (a torn
