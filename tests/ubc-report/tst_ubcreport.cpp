@@ -384,10 +384,13 @@ private slots:
         QVERIFY(at(a, "totals.records").toInt() > 0);
         a.remove(QStringLiteral("input"));
         // From the roll-ups, and from the records alone.
+        const QString disagree = QStringLiteral("the roll-ups disagree");
+        QString warnings;
         const auto compare = [&](const QStringList &how) {
             const Run r = reportAs(QStringList{QStringLiteral("--clickhouse"), m_url, QStringLiteral("--quiet"), QStringLiteral("--json"), fromServer}
                                    + how + options);
             QVERIFY2(r.code == 0, qPrintable(r.err.left(400)));
+            warnings = r.err;
             QJsonObject b = readJson(fromServer);
             b.remove(QStringLiteral("input"));
             // The uploaders' losses (the lines ubc-upload set aside) are the
@@ -401,6 +404,7 @@ private slots:
             QCOMPARE(a, b);
         };
         compare(QStringList());
+        QVERIFY2(!warnings.contains(disagree), qPrintable(warnings));
         compare(QStringList{QStringLiteral("--raw")});
         // Again once the server merged the copies into the parts they copy.
         const QString tables = clickhouseScript({QStringLiteral("query"), m_server.path(),
@@ -409,6 +413,24 @@ private slots:
             QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path(),
                                        QStringLiteral("OPTIMIZE TABLE ubc.%1 FINAL").arg(table)}).isNull());
         compare(QStringList());
+
+        // A server killed between two views leaves a block in some roll-ups
+        // only; the copy sent again then counts twice in the others, which
+        // the report finds, reading the records instead. Here a view misses
+        // the copy: the per-session one (the totals differ), or the per-command
+        // one that takes the copies back.
+        const QString missed = QTest::currentDataTag() == QByteArray("known log") ? QStringLiteral("records_by_session_day_view")
+                               : QTest::currentDataTag() == QByteArray("product and day") ? QStringLiteral("records_by_command_session_view")
+                                                                                         : QString();
+        if (missed.isEmpty())
+            return;
+        QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path(), QStringLiteral("DETACH TABLE ubc.") + missed}).isNull());
+        writeFile(file + QStringLiteral(".copy"), log);
+        const bool sent = upload(m_url, file + QStringLiteral(".copy"));
+        QVERIFY(!clickhouseScript({QStringLiteral("query"), m_server.path(), QStringLiteral("ATTACH TABLE ubc.") + missed}).isNull());
+        QVERIFY(sent);
+        compare(QStringList());
+        QVERIFY2(warnings.contains(disagree), qPrintable(warnings));
     }
 
     // The uploaders' losses, each (gid, lossid) once however often it was reported.

@@ -4,6 +4,7 @@
 #include "ClickHouseQueries.h"
 #include "ClickHouseResult.h"
 
+#include <QtCore/QLoggingCategory>
 #include <QtCore/QString>
 #include <QtCore/QUrl>
 
@@ -14,6 +15,8 @@
 // password go in an Authorization header, never in the URL; no error text
 // holds them. Each query's name and time are logged in the category
 // "kelubc.report.clickhouse" (QT_LOGGING_RULES="kelubc.report.clickhouse.debug=true").
+Q_DECLARE_LOGGING_CATEGORY(lcClickHouse)
+
 class ClickHouseClient
 {
 public:

@@ -32,6 +32,9 @@ public:
     ReportFilter filter;
     QString table, error;
     bool useRollups;
+    // The rows and the records (seq present) of the sessions with copies, by
+    // the per-session roll-up.
+    int64_t copiedRows = 0, copiedRecords = 0;
 
     // The sessions and counts from the records alone, or from the roll-ups;
     // the last round (the timeline and the rest) added to *last.
@@ -53,6 +56,10 @@ public:
     static void readSessionDays(ClickHouseResult &r, Aggregates &a, std::map<std::string, int64_t> *copies);
     static void readCommandCounts(ClickHouseResult &r, Aggregates &a, const char *column, int sign);
     static void readNames(ClickHouseResult &r, Aggregates &a);
+    static int64_t total(ClickHouseResult &r, const char *column);
+    // Whether the roll-ups hold the records as often as each other; false
+    // with a warning when not.
+    static bool rollupsAgree(const char *what, int64_t byCommand, int64_t bySession);
 };
 
 bool ClickHouseSourcePrivate::run(const std::vector<ClickHouseQueries::Query> &batch, std::vector<ClickHouseResult> *results)
@@ -271,6 +278,30 @@ void ClickHouseSourcePrivate::readNames(ClickHouseResult &r, Aggregates &a)
     }
 }
 
+int64_t ClickHouseSourcePrivate::total(ClickHouseResult &r, const char *column)
+{
+    const int c = r.column(column);
+    int64_t sum = 0;
+    for (int i = 0; i < r.rowCount(); ++i)
+        sum += r.number(i, c);
+    return sum;
+}
+
+// Each view writes its own roll-up after the records are in: a server killed
+// between two of them leaves a block in some roll-ups only, and the copy the
+// uploader sends again counts twice in the others. The copies are told apart
+// by the per-session roll-up, so the roll-ups counted per command must hold
+// the same rows.
+bool ClickHouseSourcePrivate::rollupsAgree(const char *what, int64_t byCommand, int64_t bySession)
+{
+    if (byCommand == bySession)
+        return true;
+    qCWarning(lcClickHouse, "the roll-ups disagree (%s: %lld rows by command, %lld by session): the report reads the records; "
+                            "rebuild the roll-ups to read them again",
+              what, static_cast<long long>(byCommand), static_cast<long long>(bySession));
+    return false;
+}
+
 bool ClickHouseSourcePrivate::readRecords(Aggregates &a, std::vector<ClickHouseResult> *results)
 {
     using Reader = void (*)(ClickHouseResult &, Aggregates &);
@@ -324,15 +355,22 @@ bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseR
 
     std::vector<std::string> copied;
     size_t bytes = 0;
+    int64_t rows = 0;
+    for (const auto &it : a.sessions)
+        rows += it.second.records;
+    copiedRows = copiedRecords = 0;
     for (const auto &it : copies) {
         if (it.second > 0) {
             copied.push_back(it.first);
             bytes += it.first.size() + 4;
+            rows += it.second;
+            copiedRecords += a.sessions[it.first].records;
+            copiedRows += a.sessions[it.first].records + it.second;
         }
     }
     // The sessions are named in the queries, which have a size limit: past it,
-    // the records alone answer.
-    if (bytes > MaxCopiedBytes) {
+    // the records alone answer. So they do when the roll-ups disagree.
+    if (bytes > MaxCopiedBytes || !rollupsAgree("all", total((*results)[1], "records"), rows)) {
         a = Aggregates();
         results->clear();
         return readRecords(a, results);
@@ -405,8 +443,16 @@ bool ClickHouseSource::read(Aggregates *out)
     if (coded)
         ClickHouseCodedEvents::read(lastResults[timeline + lost], a);
     if (recount) {
+        using P = ClickHouseSourcePrivate;
+        ClickHouseResult &counts = lastResults.back();
+        if (!P::rollupsAgree("the sessions with copies", P::total(counts, "records"), d->copiedRows)
+            || !P::rollupsAgree("the seq present in them", P::total(counts, "present"), d->copiedRecords)) {
+            d->useRollups = false;
+            d->queries.setCopiedSessions({});
+            return read(out);
+        }
         // Their counts with copies out, without copies in.
-        ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "records", -1);
+        ClickHouseSourcePrivate::readCommandCounts(counts, a, "records", -1);
         ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "present", 1);
     }
     std::move(lastResults.begin(), lastResults.end(), std::back_inserter(results));
