@@ -22,6 +22,10 @@
 #     --max-queries N      the servers' max_concurrent_queries (shipped: 64) and
 #                          the gateway user's max_concurrent_queries_for_user (48)
 #     --worker-connections N  the gateway's nginx worker_connections (shipped: 4096)
+#     --rollups            the report's daily roll-ups kept by materialized views
+#                          on every server (as scripts/fleet-replicated.sh
+#                          --rollups loads them); the report from them is then
+#                          checked against the report from the records
 #     --route              each desktop to its shard's local table, chosen by its
 #                          machine digest (header X-Machine): the gateway's
 #                          upstream hashes it consistently; the Distributed
@@ -43,7 +47,7 @@ usage() {
 [ $# -ge 2 ] && [[ "$1" =~ ^[0-9]+$ ]] && [[ "$2" =~ ^[0-9]+$ ]] || usage
 desktops=$1 seconds=$2
 shift 2
-cluster=0 replicas=1 age=3 direct=0 async=0 batch_inserts=0 max_connections="" max_queries="" worker_connections="" route=0 ingest=1
+cluster=0 replicas=1 age=3 direct=0 async=0 batch_inserts=0 max_connections="" max_queries="" worker_connections="" route=0 ingest=1 rollups=0
 number() { [[ "${1:-}" =~ ^[0-9.]+$ ]] || usage; echo "$1"; }
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -58,6 +62,7 @@ while [ $# -gt 0 ]; do
         --max-queries) max_queries=$(number "${2:-}"); shift 2 ;;
         --worker-connections) worker_connections=$(number "${2:-}"); shift 2 ;;
         --route) route=1; shift ;;
+        --rollups) rollups=1; shift ;;
         *) usage ;;
     esac
 done
@@ -109,10 +114,11 @@ for node in "${nodes[@]}"; do
     echo "$conf</yandex>" > "$scratch/$node/config.d/load.xml"
 done
 if [ $cluster = 1 ]; then
-    "$root/scripts/fleet-replicated.sh" start "$scratch" --replicas "$replicas" > /dev/null
+    "$root/scripts/fleet-replicated.sh" start "$scratch" --replicas "$replicas" $([ $rollups = 1 ] && echo --rollups) > /dev/null
     table=records_local
 else
     "$root/scripts/clickhouse-server.sh" start "$scratch/s1r1" --schema > /dev/null
+    [ $rollups = 0 ] || "$root/scripts/clickhouse-server.sh" query "$scratch/s1r1" < "$root/server/clickhouse/rollups.sql"
     table=records
 fi
 q() { "$root/scripts/clickhouse-server.sh" query "$scratch/$1" "$2"; }
@@ -217,6 +223,7 @@ levers+=", max_connections ${max_connections:-256}"
 [ -n "$max_queries" ] && levers+=", max concurrent queries $max_queries"
 [ -n "$worker_connections" ] && levers+=", nginx worker_connections $worker_connections"
 [ $route = 1 ] && levers+=", routed to the shards' local tables"
+[ $rollups = 1 ] && levers+=", roll-ups"
 echo "fleet-load: $desktops desktops, ${age}s batches of 5-50 records, ${seconds}s; $levers"
 timeout $(( seconds + 120 )) python3 "$root/scripts/fleet-load.py" --desktops "$desktops" --seconds "$seconds" \
     --age "$age" "${client[@]}" > "$scratch/client.json"
@@ -294,7 +301,23 @@ if [ $replicas = 2 ]; then
     done
 fi
 echo "  records: $sent confirmed, $(field unconfirmed) unconfirmed; after FINAL $final stored, $distinct distinct"
+if [ $rollups = 1 ]; then
+    # The roll-ups, kept under the load, give the records' answer.
+    report=${UBC_REPORT:-$root/build/bin/ubc-report}
+    for r in rollups raw; do
+        "$report" --quiet --clickhouse "http://127.0.0.1:$(cat "$scratch/s1r1/http_port")" --user default \
+            --password-file "$scratch/s1r1/operator_password" --json "$scratch/$r.json" $([ $r = raw ] && echo --raw) \
+            2> "$scratch/$r.log" || echo "  ubc-report failed: $(tail -2 "$scratch/$r.log")"
+    done
+    same=$(python3 -c 'import json, sys
+a, b = (json.load(open(f)) for f in sys.argv[1:3])
+[s.pop("input", None) for s in (a, b)]
+print("the same" if a == b and a["totals"]["records"] == int(sys.argv[3]) else "NOT the same")' \
+        "$scratch/rollups.json" "$scratch/raw.json" "$distinct" 2>&1 | tail -1)
+    echo "  roll-ups: the report from them and from the records are $same ($distinct records)$(grep -h 'roll-ups disagree' "$scratch/rollups.log" | sed 's/^.*: /; /')"
+    [ "$same" = "the same" ] || rollups_differ=1
+fi
 echo "fleet-load: desktops=$desktops inserts_per_s=$(field inserts_per_s) p50_s=$(field p50_s) p99_s=$(field p99_s) failed=$(field failed) merged_per_record=$merged_per_record sent=$sent stored_once=$stored_once"
 # Every confirmed record once; an unconfirmed batch may or may not be stored.
 [ "$stored_once" -ge "$sent" ] && [ "$stored_once" -le $(( sent + $(field unconfirmed) )) ] && [ "$left" = 0 ] \
-    && [ "${split:-0}" = 0 ]
+    && [ "${split:-0}" = 0 ] && [ "${rollups_differ:-0}" = 0 ]
