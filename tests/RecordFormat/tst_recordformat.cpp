@@ -175,6 +175,7 @@ private slots:
             {"{\"fncode\":\"1\",\"trigertime\":\"t\",\"attrs\":[]}", "attrs is not an object"},
             {"{\"fncode\":\"1\",\"trigertime\":\"t\",\"attrs\":{\"a\":1}}", "attrs holds a value that is not a string"},
             {"{\"fncode\":\"1\",\"trigertime\":\"\x01\"}", "not JSON"},
+            {"{\"fncode\":\"\xc3\x28\",\"trigertime\":\"t\"}", "not JSON"}, // not UTF-8
             {"{\"fncode\":\"\\x\",\"trigertime\":\"t\"}", "broken JSON"},
             {"{\"sessionid\":7,\"seq\":1}", "sessionid is not a string"},
         };
