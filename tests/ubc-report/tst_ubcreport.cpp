@@ -1,6 +1,5 @@
 #include <RuvUbc.h>
 
-#include <QtCore>
 #include <QtTest>
 
 namespace {
