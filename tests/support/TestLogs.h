@@ -69,19 +69,6 @@ inline QStringList column(const QList<QJsonObject> &records, const QString &key,
     return out;
 }
 
-// The named fields (separated by spaces) of each record as "a|b|c".
-inline QStringList rows(const QList<QJsonObject> &records, const QString &names)
-{
-    QStringList out;
-    for (const QJsonObject &o : records) {
-        QStringList values;
-        for (const QString &name : names.split(QLatin1Char(' ')))
-            values << column({o}, name).value(0);
-        out << values.join(QLatin1Char('|'));
-    }
-    return out;
-}
-
 inline QString joined(const QStringList &list) { return list.join(QLatin1Char(' ')); }
 
 // "from" up to "to - 1", as the tests number the records they write.
