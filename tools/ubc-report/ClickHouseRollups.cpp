@@ -219,8 +219,8 @@ QString ClickHouseRollups::schema(const QString &table, const QString &localTabl
         sql += QStringLiteral("CREATE TABLE IF NOT EXISTS ") + name + QStringLiteral("\n(\n    ") + columns.join(QLatin1String(",\n    "))
                + QStringLiteral("\n)\nENGINE = ") + (replicated ? replicatedEngine(r.engine, name) : r.engine) + QStringLiteral("\nPARTITION BY ")
                + (r.grouped ? QStringLiteral("month") : QStringLiteral("toYYYYMM(time)")) + QStringLiteral("\nORDER BY (") + keys.join(QLatin1String(", "))
-               + (r.settings.isEmpty() ? QString() : QStringLiteral(")\nSETTINGS ") + r.settings + QLatin1Char(';'))
-               + (r.settings.isEmpty() ? QStringLiteral(");") : QString()) + QStringLiteral("\n\nCREATE MATERIALIZED VIEW IF NOT EXISTS ") + name + QStringLiteral("_view TO ") + name
+               + QLatin1Char(')') + (r.settings.isEmpty() ? QString() : QStringLiteral("\nSETTINGS ") + r.settings)
+               + QStringLiteral(";\n\nCREATE MATERIALIZED VIEW IF NOT EXISTS ") + name + QStringLiteral("_view TO ") + name
                + QStringLiteral(" AS\n") + select(r, records) + QStringLiteral(";\n\n");
         if (!cluster.isEmpty())
             sql += QStringLiteral("CREATE TABLE IF NOT EXISTS ") + table + QLatin1String(r.suffix) + QStringLiteral(" AS ") + name

@@ -364,8 +364,9 @@ bool ClickHouseSourcePrivate::readRollups(Aggregates &a, std::vector<ClickHouseR
             copied.push_back(it.first);
             bytes += it.first.size() + 4;
             rows += it.second;
-            copiedRecords += a.sessions[it.first].records;
-            copiedRows += a.sessions[it.first].records + it.second;
+            const int64_t records = a.sessions[it.first].records;
+            copiedRecords += records;
+            copiedRows += records + it.second;
         }
     }
     // The sessions are named in the queries, which have a size limit: past it,
@@ -452,8 +453,8 @@ bool ClickHouseSource::read(Aggregates *out)
             return read(out);
         }
         // Their counts with copies out, without copies in.
-        ClickHouseSourcePrivate::readCommandCounts(counts, a, "records", -1);
-        ClickHouseSourcePrivate::readCommandCounts(lastResults.back(), a, "present", 1);
+        P::readCommandCounts(counts, a, "records", -1);
+        P::readCommandCounts(counts, a, "present", 1);
     }
     std::move(lastResults.begin(), lastResults.end(), std::back_inserter(results));
     for (ClickHouseResult &r : results) {
