@@ -154,13 +154,20 @@ class tst_KelUbcUpload : public QObject
         uploader.setConsentGiven(true);
     }
 
+    // A new log holding text, uploader set to read it: the log's path.
+    QString newLogFor(KelUbcUploader &uploader, const QByteArray &text, const QString &url)
+    {
+        const QString log = newLog(text);
+        configure(uploader, log, url);
+        return log;
+    }
+
     // Three records and the cursor that plant puts beside them: all three go.
     void uploadsWholeLog(HttpStandIn &server, const std::function<void(const QString &cursor, const QString &log)> &plant)
     {
-        const QString log = newLog(records(QStringLiteral("s10"), 1, 3));
-        plant(log + QStringLiteral(".cursor"), log);
         KelUbcUploader uploader;
-        configure(uploader, log, server.url());
+        const QString log = newLogFor(uploader, records(QStringLiteral("s10"), 1, 3), server.url());
+        plant(log + QStringLiteral(".cursor"), log);
         uploader.start();
         QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
     }
@@ -229,17 +236,15 @@ private slots:
             return request.body.contains("POISON") ? 400 : 200;
         };
         const QByteArray poison = poisoned(QStringLiteral("s3"), 8);
-        const QString log = newLog(records(QStringLiteral("s3"), 1, 7) + poison + "not json\n\n" + records(QStringLiteral("s3"), 9, 12));
         KelUbcUploader uploader;
-        configure(uploader, log, server.url());
+        newLogFor(uploader, records(QStringLiteral("s3"), 1, 7) + poison + "not json\n\n" + records(QStringLiteral("s3"), 9, 12), server.url());
         uploader.setCompression(false);
         uploader.start();
         QTRY_VERIFY(uploader.lastError().startsWith(QStringLiteral("HTTP 503")));
         QTRY_COMPARE(uploader.confirmedLines(), quint64(19));
         QCOMPARE(uploader.rejectedLines(), quint64(2));
         QVERIFY(uploader.lastError().isEmpty());
-        QList<int> expected = range(1, 7) + range(9, 12);
-        QCOMPARE(seqs(server.acceptedRows()), expected);
+        QCOMPARE(seqs(server.acceptedRows()), range(1, 7) + range(9, 12));
         // Backoff grows: waits within [50, 100], [100, 200], [200, 400] ms (a
         // timer may fire 5% early). Loopback's delayed ACK alone makes gaps of
         // about 40 ms, so only the third one tells a wait from none.
@@ -263,9 +268,8 @@ private slots:
     void consentAndSwitch()
     {
         HttpStandIn server;
-        const QString log = newLog(records(QStringLiteral("s4"), 1, 3));
         KelUbcUploader uploader;
-        configure(uploader, log, server.url());
+        newLogFor(uploader, records(QStringLiteral("s4"), 1, 3), server.url());
         uploader.setConsentGiven(false);
         uploader.start();
         QTRY_COMPARE(uploader.waitingLines(), quint64(3));
@@ -282,9 +286,8 @@ private slots:
     void rotation()
     {
         HttpStandIn server;
-        const QString log = newLog(records(QStringLiteral("s5"), 1, 5));
         KelUbcUploader uploader;
-        configure(uploader, log, server.url());
+        const QString log = newLogFor(uploader, records(QStringLiteral("s5"), 1, 5), server.url());
         uploader.start();
         QTRY_COMPARE(uploader.confirmedLines(), quint64(5));
         // Lines the old file got just before it was moved still go, before the new file's.
@@ -301,11 +304,9 @@ private slots:
     {
         HttpStandIn server;
         server.answer = [](const StandInRequest &) { return 0; }; // never answers
-        const QString log = newLog(records(QStringLiteral("s7"), 1, 3));
         KelUbcUploader uploader;
-        configure(uploader, log, server.url());
+        newLogFor(uploader, records(QStringLiteral("s7"), 1, 3), QStringLiteral("http://desk:secret@") + server.url().mid(7));
         uploader.setMaxBatchAge(60000); // only the last attempt sends
-        uploader.setUrl(QUrl(QStringLiteral("http://desk:secret@") + server.url().mid(7)));
         QVERIFY(!uploader.url().toString().contains(QStringLiteral("secret")));
         uploader.start();
         QTRY_COMPARE(uploader.waitingLines(), quint64(3));
@@ -325,10 +326,8 @@ private slots:
         // A captive portal or a wrong address: 200 with a page of its own.
         HttpStandIn server;
         server.headers = "Content-Type: text/html\r\n";
-        const QString log = newLog(records(QStringLiteral("s8"), 1, 3));
         KelUbcUploader uploader;
-        configure(uploader, log, server.url());
-        uploader.setUrl(QUrl(QStringLiteral("http://desk:secret@") + server.url().mid(7)));
+        newLogFor(uploader, records(QStringLiteral("s8"), 1, 3), QStringLiteral("http://desk:secret@") + server.url().mid(7));
         uploader.setRetryDelays(20, 40);
         uploader.start();
         QTRY_VERIFY(server.requests.size() >= 3);
@@ -349,9 +348,8 @@ private slots:
         // copytruncate between two polls: the file is cut to nothing and
         // refilled with more than it had.
         HttpStandIn server;
-        const QString log = newLog(records(QStringLiteral("s9"), 1, 50));
         KelUbcUploader uploader;
-        configure(uploader, log, server.url());
+        const QString log = newLogFor(uploader, records(QStringLiteral("s9"), 1, 50), server.url());
         uploader.setPollInterval(400);
         uploader.start();
         QTRY_COMPARE(uploader.confirmedLines(), quint64(50));
@@ -386,8 +384,7 @@ private slots:
             return 400;
         };
         const QByteArray poison = poisoned(QStringLiteral("s11"), 4);
-        const QString log = newLog(records(QStringLiteral("s11"), 1, 3) + poison + records(QStringLiteral("s11"), 5, 4));
-        configure(uploader, log, server.url());
+        newLogFor(uploader, records(QStringLiteral("s11"), 1, 3) + poison + records(QStringLiteral("s11"), 5, 4), server.url());
         uploader.start();
         QTRY_COMPARE(server.requests.size(), 1);
         QTest::qWait(300);
@@ -417,9 +414,8 @@ private slots:
                 server.headers = "X-ClickHouse-Server-Display-Name: stand-in\r\n";
                 return 200;
             };
-            const QString log = newLog(records(QStringLiteral("s12"), 1, 3));
             KelUbcUploader uploader;
-            configure(uploader, log, server.url());
+            newLogFor(uploader, records(QStringLiteral("s12"), 1, 3), server.url());
             uploader.setRetryDelays(10, 20);
             uploader.start();
             QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
@@ -433,7 +429,8 @@ private slots:
         QSKIP("QFile::link makes a shortcut on Windows");
 #else
         HttpStandIn server;
-        const QString log = newLog(records(QStringLiteral("s13"), 1, 3) + "not json\n");
+        KelUbcUploader uploader;
+        const QString log = newLogFor(uploader, records(QStringLiteral("s13"), 1, 3) + "not json\n", server.url());
         // A cursor that would skip the whole log, and a file to spoil.
         const QString target = dir.filePath(QStringLiteral("target"));
         const QString spoiled = dir.filePath(QStringLiteral("spoiled"));
@@ -442,8 +439,6 @@ private slots:
         QVERIFY(writeFile(spoiled, "keep\n"));
         QVERIFY(QFile::link(target, log + QStringLiteral(".cursor")));
         QVERIFY(QFile::link(spoiled, log + QStringLiteral(".rejected")));
-        KelUbcUploader uploader;
-        configure(uploader, log, server.url());
         uploader.start();
         QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
         QCOMPARE(readFile(target), skipAll);
@@ -473,7 +468,8 @@ private slots:
     void failedCursorSave()
     {
         HttpStandIn server;
-        const QString log = newLog(records(QStringLiteral("s15"), 1, 3));
+        KelUbcUploader uploader;
+        const QString log = newLogFor(uploader, records(QStringLiteral("s15"), 1, 3), server.url());
         const QByteArray before = fileIdentity(log) + "0 0\n";
         QVERIFY(writeFile(log + QStringLiteral(".cursor"), before));
 #ifdef Q_OS_WIN
@@ -486,8 +482,6 @@ private slots:
         none.rlim_cur = 0;
         ::signal(SIGXFSZ, SIG_IGN);
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &none), 0);
-        KelUbcUploader uploader;
-        configure(uploader, log, server.url());
         uploader.start();
         QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
         QVERIFY(uploader.finish(2000));
@@ -501,9 +495,8 @@ private slots:
     {
         HttpStandIn server;
         const QByteArray junk = QByteArray(200000, '\n') + QByteArray("{}\n").repeated(20000);
-        const QString log = newLog(junk + records(QStringLiteral("s16"), 1, 1));
         KelUbcUploader uploader;
-        configure(uploader, log, server.url());
+        newLogFor(uploader, junk + records(QStringLiteral("s16"), 1, 1), server.url());
         QElapsedTimer timer;
         timer.start();
         uploader.start();
@@ -511,18 +504,16 @@ private slots:
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(uploader.rejectedLines(), quint64(20000));
         QCOMPARE(readFile(uploader.deadLetterFilePath()), junk.mid(200000));
-        const QStringList aside = warnings(QStringLiteral("aside"));
-        QCOMPARE(aside.size(), 1);
-        QVERIFY(aside.first().contains(QStringLiteral("20000")));
+        QCOMPARE(warnings(QStringLiteral("aside")).size(), 1);
+        QCOMPARE(warnings(QStringLiteral("aside")).filter(QStringLiteral("20000")).size(), 1);
     }
 
     void gatewayAddress()
     {
         HttpStandIn server;
         server.headers = "X-KelUbc-Gateway: 1\r\n";
-        const QString log = newLog(records(QStringLiteral("s17"), 1, 3));
         KelUbcUploader uploader;
-        configure(uploader, log, server.url() + QStringLiteral("v1/records"));
+        newLogFor(uploader, records(QStringLiteral("s17"), 1, 3), server.url() + QStringLiteral("v1/records"));
         uploader.setToken(QStringLiteral("fleet-token"));
         uploader.start();
         QTRY_COMPARE(uploader.confirmedLines(), quint64(3));
@@ -556,9 +547,8 @@ private slots:
         };
         for (const bool sendPaths : {false, true}) {
             HttpStandIn server;
-            const QString log = newLog(text);
             KelUbcUploader uploader;
-            configure(uploader, log, server.url());
+            const QString log = newLogFor(uploader, text, server.url());
             uploader.markPathAttribute(QStringLiteral("file"));
             uploader.setSendPaths(sendPaths);
             uploader.start();
@@ -589,14 +579,13 @@ private slots:
     void journalToCodedEvents()
     {
         HttpStandIn server;
-        const QString log = newLog(records(QStringLiteral("s21"), 1, 1));
+        KelUbcUploader uploader;
+        const QString log = newLogFor(uploader, records(QStringLiteral("s21"), 1, 1), server.url());
         const QString journal = log + QStringLiteral(".events");
         QVERIFY(appendFile(journal, "{\"time\":\"2026-12-05T08:02:11.347Z\",\"code\":\"210101\",\"attrs\":{\"tjsc\":\"12\","
                                     "\"file\":\"/home/me/a.fem\"},\"pcode\":\"P\",\"gid\":\"g\",\"sessionid\":\"s21\",\"seq\":7}\n"
                                     "not an event\n"
                                     "{\"time\":\"2026-12-05T08:02:12.000Z\",\"code\":\"580101002\",\"attrs\":null}\n"));
-        KelUbcUploader uploader;
-        configure(uploader, log, server.url());
         uploader.setJournalFilePath(journal);
         uploader.markPathAttribute(QStringLiteral("file"));
         uploader.start();
@@ -614,13 +603,12 @@ private slots:
                     events << QJsonDocument::fromJson(row).object();
         }
         QCOMPARE(events.size(), 2);
-        QCOMPARE(events[0].value(QStringLiteral("sessionid")).toString(), QStringLiteral("s21"));
-        QCOMPARE(events[0].value(QStringLiteral("seq")).toInt(), 7);
-        QCOMPARE(events[0].value(QStringLiteral("time")).toString(), QStringLiteral("2026-12-05 08:02:11"));
+        const auto field = [&events](int i, const char *name) { return events[i].value(QLatin1String(name)).toVariant().toString(); };
+        QCOMPARE((QStringList{field(0, "sessionid"), field(0, "seq"), field(0, "time"), field(1, "code"), field(1, "sessionid")}),
+                 (QStringList{QStringLiteral("s21"), QStringLiteral("7"), QStringLiteral("2026-12-05 08:02:11"),
+                              QStringLiteral("580101002"), QString()}));
         QCOMPARE(events[0].value(QStringLiteral("attrs.value")).toArray().at(0).toString(), QStringLiteral("12"));
         QVERIFY(events[0].value(QStringLiteral("attrs.value")).toArray().at(1).toString().startsWith(QLatin1String("hmac:")));
-        QCOMPARE(events[1].value(QStringLiteral("code")).toString(), QStringLiteral("580101002"));
-        QCOMPARE(events[1].value(QStringLiteral("sessionid")).toString(), QString());
         QVERIFY(events[1].value(QStringLiteral("seq")).toDouble() >= 9.2e18); // derived: the top bit set
         QCOMPARE(readFile(journal + QStringLiteral(".rejected")), QByteArray("not an event\n"));
         QVERIFY(QFile::exists(journal + QStringLiteral(".cursor")));
@@ -630,10 +618,7 @@ private slots:
     {
         HttpStandIn server;
         const QString log = newLog();
-        // Milliseconds from the end of the host's event loop to its exit.
-        qint64 took = -1;
-        const auto runHost = [&] {
-            took = -1;
+        const auto runHost = [&](qint64 within, int rows) {
             QProcess host;
             qint64 exited = 0;
             connect(&host, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
@@ -642,24 +627,21 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(exited, 10000);
             QCOMPARE(host.exitStatus(), QProcess::NormalExit);
             QCOMPARE(host.exitCode(), 0);
-            took = exited - host.readAllStandardOutput().trimmed().toLongLong();
+            // Milliseconds from the end of the host's event loop to its exit.
+            const qint64 took = exited - host.readAllStandardOutput().trimmed().toLongLong();
+            QVERIFY2(took >= 0 && took < within, qPrintable(QString::number(took)));
+            QCOMPARE(server.acceptedRows().size(), rows);
         };
         // Well under the 2 s deadline it would wait if it waited for nothing,
         // with room for a loaded machine.
-        runHost();
-        QVERIFY2(took >= 0 && took < 1000, qPrintable(QString::number(took)));
-        QCOMPARE(server.acceptedRows().size(), 5);
+        runHost(1000, 5);
 
         // The store does not answer: the host waits at most the deadline,
         // and the records go at the next start.
         server.answer = [](const StandInRequest &) { return 0; };
-        runHost();
-        QVERIFY2(took >= 0 && took < 2500, qPrintable(QString::number(took)));
-        QCOMPARE(server.acceptedRows().size(), 5);
+        runHost(2500, 5);
         server.answer = [](const StandInRequest &) { return 200; };
-        runHost();
-        QVERIFY2(took >= 0 && took < 1000, qPrintable(QString::number(took)));
-        QCOMPARE(server.acceptedRows().size(), 15);
+        runHost(1000, 15);
     }
 };
 
