@@ -139,16 +139,15 @@ private slots:
             const QByteArray line = RuvUbc::toJsonLine(record, 4242).chopped(1);
             QVERIFY2(!reader.read(sv(line), r), line.constData());
             QCOMPARE(r.present, RecordFields::bit(RecordFields::Count) - 1);
-            QCOMPARE(qs(r.text(RecordFields::Fnname)), record.fnname);
-            QCOMPARE(qs(r.text(RecordFields::Duration)), record.duration);
-            QCOMPARE(qs(r.text(RecordFields::Sessionid)), record.sessionid);
-            QCOMPARE(r.seq, quint64(4242));
-            QCOMPARE(int(r.attrs.size()), record.attrs.size());
-            int i = 0;
-            for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it, ++i) {
-                QCOMPARE(qs(r.attrs[size_t(i)].key), it.key());
-                QCOMPARE(qs(r.attrs[size_t(i)].value), it.value());
-            }
+            // Fields, seq, then each attribute's name and value, in order.
+            QStringList got{qs(r.text(RecordFields::Fnname)), qs(r.text(RecordFields::Duration)),
+                            qs(r.text(RecordFields::Sessionid)), QString::number(r.seq)};
+            QStringList want{record.fnname, record.duration, record.sessionid, QStringLiteral("4242")};
+            for (const auto &attr : r.attrs)
+                got << qs(attr.key) << qs(attr.value);
+            for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it)
+                want << it.key() << it.value();
+            QCOMPARE(got, want);
         }
     }
 
