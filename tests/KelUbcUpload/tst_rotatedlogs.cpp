@@ -63,7 +63,7 @@ class tst_RotatedLogs : public QObject
     {
         return query(QStringLiteral("SELECT count(), uniqExact(seq) FROM ubc.records FINAL WHERE sessionid = '%1'").arg(session));
     }
-    void configure(KelUbcUploader &uploader, const QString &log, const QString &token)
+    void configure(KelUbcUploader &uploader, const QString &log, const QString &token, bool consent = true)
     {
         uploader.setLogFilePath(log);
         uploader.setUrl(QUrl(m_fleet.url));
@@ -71,6 +71,7 @@ class tst_RotatedLogs : public QObject
         uploader.setMaxBatchAge(0);
         uploader.setPollInterval(100);
         uploader.setRetryDelays(100, 500);
+        uploader.setConsentGiven(consent);
     }
 
 private slots:
@@ -113,7 +114,6 @@ private slots:
             // a done file waits before it is removed.
             KelUbcUploader refused;
             configure(refused, log, QStringLiteral("wrong"));
-            refused.setConsentGiven(true);
             refused.start();
             QTest::qWait(6500);
             QVERIFY(!refused.lastError().isEmpty());
@@ -121,7 +121,6 @@ private slots:
         }
         KelUbcUploader uploader;
         configure(uploader, log, m_fleet.token);
-        uploader.setConsentGiven(true);
         uploader.start();
         logRecords(200, 300); // rotated while it uploads
         QCOMPARE(until([&] { return counts(session); }, "300\t300"), QByteArray("300\t300"));
@@ -144,9 +143,8 @@ private slots:
         MessageCapture::clear();
         {
             KelUbcUploader off;
-            configure(off, log, m_fleet.token);
+            configure(off, log, m_fleet.token, false);
             off.setMaxKeptBytes(2 * fileSize + 10);
-            off.setConsentGiven(false);
             off.start();
             QTRY_COMPARE(numbered(log), QStringList({QStringLiteral("records.jsonl.3"), QStringLiteral("records.jsonl.4")}));
             QTRY_COMPARE(off.waitingLines(), quint64(40)); // the open .3 and the waiting .4
@@ -155,7 +153,6 @@ private slots:
 
         KelUbcUploader on;
         configure(on, log, m_fleet.token);
-        on.setConsentGiven(true);
         on.start();
         const QString gid = [] {
             UbcDataProtocol r;
@@ -182,7 +179,6 @@ private slots:
             QVERIFY(TestLogs::appendFile(log + QStringLiteral(".losses"), report));
             KelUbcUploader uploader;
             configure(uploader, log, m_fleet.token);
-            uploader.setConsentGiven(true);
             uploader.start();
             QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(log + QStringLiteral(".losses")).size(), qint64(0), 20000);
         }
