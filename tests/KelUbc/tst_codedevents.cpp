@@ -28,6 +28,17 @@ class tst_CodedEvents : public QObject
         connect(h, &RuvUbcHelper::timeRecorded, context, [this](quint64 code) { seen << QStringLiteral("time %1").arg(code); });
     }
 
+    // One event of each road: with the attributes given (the caller's map, as
+    // the library leaves it), without attributes, and a time record.
+    static Attrs sendEach(quint64 coded, quint64 plain, quint64 time, const char *attrs)
+    {
+        Attrs given = attrsFrom(QString::fromUtf8(attrs));
+        ubc()->send(coded, given);
+        ubc()->send(plain, false);
+        ubc()->recordTime(time);
+        return given;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -100,10 +111,7 @@ private slots:
         watch(remote, this); // through Qt's queue: the helper emits in its own thread
         ubc()->setCurLayer(QStringLiteral("L3"));
 
-        Attrs given = attrsFrom(QStringLiteral("Layer=;k=v"));
-        ubc()->send(11, given);
-        ubc()->send(12, false);
-        ubc()->recordTime(13);
+        sendEach(11, 12, 13, "Layer=;k=v");
         QVERIFY(seen.isEmpty()); // a call in this thread would have run by now
         QTRY_COMPARE(seen.join(QLatin1Char('|')), QStringLiteral("11 {k=v;layer=L3}|12|time 13"));
 
@@ -125,11 +133,7 @@ private slots:
             qApp->setProperty("RuvUbcHelper", h.first);
             MessageCapture::messages().clear();
             // Each way to the helper once; the caller's map is still normalised.
-            Attrs given = attrsFrom(QStringLiteral("Layer=x"));
-            ubc()->send(1, given);
-            ubc()->send(2, false);
-            ubc()->recordTime(3);
-            QCOMPARE(given, attrsFrom(QStringLiteral("layer=L4")));
+            QCOMPARE(sendEach(1, 2, 3, "Layer=x"), attrsFrom(QStringLiteral("layer=L4")));
             QCOMPARE(MessageCapture::messages().size(), h.second);
             QCOMPARE(MessageCapture::texts(QtWarningMsg)
                          .filter(QStringLiteral("QMetaObject::invokeMethod: No such method QObject::")).size(), h.second);
@@ -146,12 +150,7 @@ private slots:
         HelperProbe first;
         auto *second = new HelperProbe;
         const auto publish = [](QObject *h) { qApp->setProperty("RuvUbcHelper", QVariant::fromValue(h)); };
-        const auto sendAll = [](quint64 code) {
-            Attrs given = attrsFrom(QStringLiteral("k=v"));
-            ubc()->send(code, given);
-            ubc()->send(code, false);
-            ubc()->recordTime(code);
-        };
+        const auto sendAll = [](quint64 code) { sendEach(code, code, code, "k=v"); };
         publish(&first);
         sendAll(1);
         publish(second);
