@@ -5,11 +5,15 @@
 #include <RuvUbc.h>
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
 // The opening of each field's value, ","name":" (or {"name":" for the
-// first), all in one buffer, made from the field table when compiled.
+// first), all in one buffer, made from the field table when compiled. Each
+// opening is copied as kOpeningCopy bytes, so the buffer runs on past the last.
+constexpr int kOpeningCopy = 32;
+
 constexpr int keysSize()
 {
     int n = 0;
@@ -20,7 +24,7 @@ constexpr int keysSize()
 
 struct Keys
 {
-    char text[keysSize()] = {};
+    char text[keysSize() + kOpeningCopy] = {};
     int begin[RecordFields::Count] = {};
     int length[RecordFields::Count] = {};
 
@@ -47,8 +51,17 @@ struct Keys
 };
 constexpr Keys kKeys;
 
+constexpr int longestOpening()
+{
+    int n = 0;
+    for (int length : kKeys.length)
+        n = length > n ? length : n;
+    return n;
+}
+static_assert(longestOpening() <= kOpeningCopy, "an opening is copied whole");
+
 // The record's members in the table's order.
-QString UbcDataProtocol::*const kMembers[RecordFields::Count] = {
+constexpr QString UbcDataProtocol::*kMembers[RecordFields::Count] = {
     &UbcDataProtocol::pcode, &UbcDataProtocol::fncode, &UbcDataProtocol::fnname,
     &UbcDataProtocol::fngroup, &UbcDataProtocol::trigertime, &UbcDataProtocol::gid,
     &UbcDataProtocol::vername, &UbcDataProtocol::ver, &UbcDataProtocol::ver2,
@@ -71,24 +84,44 @@ inline char *putRaw(char *p, const char *s, int n)
     return p + n;
 }
 
-// Bytes of the line but its strings' contents, attrs.size() attributes.
+// Field I's opening and value. The fields are written by a fold over their
+// indices, so that each opening's place and length are constants.
+template <int I>
+inline char *putField(char *p, const UbcDataProtocol &record)
+{
+    std::memcpy(p, kKeys.text + kKeys.begin[I], kOpeningCopy);
+    p += kKeys.length[I];
+    const QString &value = record.*kMembers[I];
+    return value.isEmpty() ? p : JsonString::put(p, value);
+}
+
+template <int... I>
+inline char *putFields(char *p, const UbcDataProtocol &record, std::integer_sequence<int, I...>)
+{
+    ((p = putField<I>(p, record)), ...);
+    return p;
+}
+
+// Bytes of the line but its strings' contents, attrs.size() attributes, and
+// the room that the last opening's whole copy may write past its end.
 constexpr qint64 frameSize(qint64 attrs)
 {
-    return keysSize() + qint64(sizeof(kSeqOpen)) + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) + 4 + 7 * attrs;
+    return keysSize() + qint64(sizeof(kSeqOpen)) + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) + 4 + 7 * attrs
+           + kOpeningCopy;
 }
 
 // The record's strings' sizes, in units (perUnit 0: the exact bytes).
-template <int perUnit>
-qint64 contentSize(const UbcDataProtocol &record)
+template <int perUnit, int... I>
+qint64 contentSize(const UbcDataProtocol &record, std::integer_sequence<int, I...>)
 {
     const auto size = [](const QString &s) { return perUnit ? qint64(s.size()) : JsonString::measure(s); };
-    qint64 n = 0;
-    for (int i = 0; i < RecordFields::Count; ++i)
-        n += size(record.*kMembers[i]);
+    qint64 n = (size(record.*kMembers[I]) + ...);
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it)
         n += size(it.key()) + size(it.value());
     return perUnit ? perUnit * n : n;
 }
+
+constexpr auto kFieldIndices = std::make_integer_sequence<int, RecordFields::Count>();
 
 // A QByteArray holds a little under 2 GiB.
 constexpr qint64 kMaxLine = qint64(1) << 30;
@@ -97,11 +130,11 @@ constexpr qint64 kMaxLine = qint64(1) << 30;
 
 bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint64 seq)
 {
-    // Upper bound first, so the loop writes through a plain pointer.
+    // Upper bound first, so the writing goes through a plain pointer.
     const qint64 frame = frameSize(record.attrs.size());
-    qint64 bound = frame + contentSize<JsonString::MaxBytesPerUnit>(record);
+    qint64 bound = frame + contentSize<JsonString::MaxBytesPerUnit>(record, kFieldIndices);
     if (bound > kMaxLine)
-        bound = frame + contentSize<0>(record);
+        bound = frame + contentSize<0>(record, kFieldIndices);
     if (bound > kMaxLine) {
         out.clear();
         return false;
@@ -109,22 +142,7 @@ bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint
     out.resize(int(bound));
 
     char *const begin = out.data();
-    char *p = begin;
-    // The openings of empty fields follow one another in kKeys.text as in
-    // the line: each run of them is copied at once.
-    int keysAt = 0, keysLength = 0;
-    for (int i = 0; i < RecordFields::Count; ++i) {
-        if (!keysLength)
-            keysAt = kKeys.begin[i];
-        keysLength += kKeys.length[i];
-        const QString &value = record.*kMembers[i];
-        if (!value.isEmpty()) {
-            p = putRaw(p, kKeys.text + keysAt, keysLength);
-            keysLength = 0;
-            p = JsonString::put(p, value);
-        }
-    }
-    p = putRaw(p, kKeys.text + keysAt, keysLength);
+    char *p = putFields(begin, record, kFieldIndices);
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
     char digits[kMaxSeqDigits];
     int n = 0;

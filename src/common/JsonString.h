@@ -145,18 +145,14 @@ inline char *putPlainRun(char *p, const ushort *u, int &i, int n)
 }
 #endif
 
-} // namespace detail
-
-// Writes the string's content (no quotes) at p; returns the end.
-inline char *put(char *p, const QString &s)
+// Writes u[i..n) unit by unit, trying blocks of plain ASCII again after
+// each other unit.
+inline char *putFrom(char *p, const ushort *u, int i, int n)
 {
-    using namespace detail;
-    const ushort *u = units(s);
-    const int n = s.size();
 #ifdef KELUBC_JSONSTRING_SSE2
     int blockEnd = 0;
 #endif
-    for (int i = 0; i < n; ++i) {
+    for (; i < n; ++i) {
 #ifdef KELUBC_JSONSTRING_SSE2
         // Plain ASCII by blocks of eight; a block with another unit is then
         // written a unit at a time before the next block is tried.
@@ -199,6 +195,47 @@ inline char *put(char *p, const QString &s)
         }
     }
     return p;
+}
+
+} // namespace detail
+
+// Writes the string's content (no quotes) at p; returns the end.
+inline char *put(char *p, const QString &s)
+{
+    using namespace detail;
+    const ushort *u = units(s);
+    const int n = s.size();
+    int i = 0;
+#ifdef KELUBC_JSONSTRING_SSE2
+    // Most texts are plain ASCII: they are tried whole first, without
+    // looking at a unit on its own.
+    if (n >= 8) {
+        for (; i + 8 <= n; i += 8) {
+            const __m128i bytes = packed(load8(u + i));
+            store8(p, bytes);
+            if (plainLead(bytes) != 8)
+                return putFrom(p, u, i, n);
+            p += 8;
+        }
+        if (i == n)
+            return p;
+        // The last eight again; those already written took a byte each.
+        const __m128i last = packed(load8(u + n - 8));
+        if (plainLead(last) == 8) {
+            store8(p - (i - (n - 8)), last);
+            return p + (n - i);
+        }
+    } else if (n >= 4) {
+        // The first four and the last four, overlapping.
+        const __m128i first = packed(load4(u)), last = packed(load4(u + n - 4));
+        if (plainLead(first) >= 4 && plainLead(last) >= 4) {
+            store4(p, first);
+            store4(p + n - 4, last);
+            return p + n;
+        }
+    }
+#endif
+    return putFrom(p, u, i, n);
 }
 
 // The exact number of bytes put() writes.
