@@ -128,20 +128,19 @@ constexpr qint64 kMaxLine = qint64(1) << 30;
 
 } // namespace
 
-bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint64 seq)
+int JsonLineWriter::write(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq)
 {
     // Upper bound first, so the writing goes through a plain pointer.
     const qint64 frame = frameSize(record.attrs.size());
     qint64 bound = frame + contentSize<JsonString::MaxBytesPerUnit>(record, kFieldIndices);
     if (bound > kMaxLine)
         bound = frame + contentSize<0>(record, kFieldIndices);
-    if (bound > kMaxLine) {
-        out.clear();
-        return false;
-    }
-    out.resize(int(bound));
+    if (bound > kMaxLine)
+        return -1;
+    if (buffer.size() < bound)
+        buffer.resize(int(bound));
 
-    char *const begin = out.data();
+    char *const begin = buffer.data();
     char *p = putFields(begin, record, kFieldIndices);
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
     char digits[kMaxSeqDigits];
@@ -169,8 +168,7 @@ bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint
     *p++ = '}';
     *p++ = '}';
     *p++ = '\n';
-    out.resize(int(p - begin));
-    return true;
+    return int(p - begin);
 }
 
 QString JsonLineWriter::fieldName(int index)

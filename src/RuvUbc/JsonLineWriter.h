@@ -14,9 +14,10 @@ class JsonLineWriter
 public:
     static constexpr int FieldCount = 25; // RecordFields::Count
 
-    // Replaces the content of out by the record's line; false (and out
-    // empty) for a record too large to be held as one line.
-    static bool write(QByteArray &out, const UbcDataProtocol &record, quint64 seq);
+    // Writes the record's line at the start of buffer, which grows when it
+    // must and is never shrunk; returns the line's size, or -1 for a record
+    // too large to be held as one line.
+    static int write(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq);
     static QString fieldName(int index);
 };
 
