@@ -233,7 +233,7 @@ void RuvUbcPrivate::log(const UbcDataProtocol &record, ThreadState &state)
 
     if (filterBits & (RuvUbc::FilterPrimary | RuvUbc::FilterMirrors)) {
         const quint64 seq = nextSeq.fetch_add(1, std::memory_order_relaxed);
-        const int size = JsonLineWriter::write(state.line, record, seq);
+        const int size = JsonLineWriter::write(state.line, record, seq, state.texts);
         if (size < 0) {
             qCWarning(lcRuvUbc, "RuvUbc: a record of function %s is too large for one line; dropped",
                      qUtf8Printable(record.fncode.left(64)));

@@ -4,6 +4,7 @@
 #include <RuvUbc.h>
 
 #include "LogSink.h"
+#include "SharedTextCache.h"
 
 #include <QtCore/QLoggingCategory>
 #include <QtCore/QMutex>
@@ -64,6 +65,7 @@ public:
         AttributeOverride over;
         // Records' lines are built here, outside the lock; it only grows.
         QByteArray line;
+        SharedTextCache texts;
     };
     static ThreadState &threadState();
     bool eraseFiles();
