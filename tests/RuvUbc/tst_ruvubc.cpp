@@ -220,11 +220,12 @@ private slots:
         r.fnname[1] = QLatin1Char('x');
         r.attrs[QStringLiteral("location")] = place.left(6);
         send(3);
-        // A text's string gone, and a new one of its size made where it was.
-        r.pcode = QString::fromUtf8("AAAAAAA");
+        // A kept text's string gone, and a new one of its size made where it was.
+        QString product = QString::fromUtf8("AAAAAAA");
+        r.pcode = product;
         send(2);
-        r.pcode = QString();
-        r.pcode = QString::fromUtf8("BBBBBBB");
+        r.pcode = product = QString();
+        r.pcode = product = QString::fromUtf8("BBBBBBB");
         send(1);
 
         QList<QByteArray> lines = TestLogs::lines(m_primary);
