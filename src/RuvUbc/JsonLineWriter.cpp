@@ -91,7 +91,8 @@ inline char *putRaw(char *p, const char *s, int n)
 template <int I, typename Texts>
 inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts)
 {
-    std::memcpy(p, kKeys.text + kKeys.begin[I], kOpeningCopy);
+    // Sixteen bytes hold most openings: one store.
+    std::memcpy(p, kKeys.text + kKeys.begin[I], kKeys.length[I] <= 16 ? 16 : kOpeningCopy);
     p += kKeys.length[I];
     const QString &value = record.*kMembers[I];
     return value.isEmpty() ? p : texts.put(I, p, value);
