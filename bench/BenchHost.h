@@ -5,6 +5,8 @@
 // record log in a temporary folder, and Qt's messages silenced for the timed
 // part (a host has its own handler; neither side should pay for printing).
 
+#include "ThreadCpuTime.h"
+
 #include <KelUbc.h>
 #include <RuvUbc.h>
 
@@ -58,14 +60,6 @@ void timeDirectRecord(benchmark::State &state, const QString &code, const QStrin
         log->logUbcDataProtocol(r);
     }
     log->setFilterType(0);
-}
-
-// This thread's CPU time: time spent descheduled on a busy machine is not in it.
-inline qint64 threadCpuNs()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
 inline void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}

@@ -40,7 +40,8 @@ time_key=${BENCH_TIME:-cpu_time}
 list=(bench_watcher:BM_DeliveryTrivialFilter bench_watcher:BM_DeliveryWatcher bench_watcher:BM_WatcherMouseMove
       bench_namedevents:BM_DirectRecord bench_namedevents:BM_NamedEventCached bench_namedevents:BM_NamedEventListCached
       bench_namedevents:BM_CachedLookupUpperBound
-      bench_ruvubc:BM_RawWrite bench_ruvubc:BM_LogRecord
+      bench_ruvubc:BM_RawWrite bench_ruvubc:BM_LogRecord bench_ruvubc:BM_LogRecordPaired
+      bench_ruvubc:BM_RawWriteOwnTexts bench_ruvubc:BM_LogRecordOwnTexts
       bench_actions:BM_DirectActionRecord bench_actions:BM_ActionExecute
       bench_actions:BM_HelperDirect bench_actions:BM_CodedSend bench_actions:BM_CodedSendPaired
       bench_upload:BM_RecordUploadOff bench_upload:BM_RecordUploadOn)
@@ -77,7 +78,8 @@ row() {
 }
 need() { [ -n "${ns[$1]:-}" ] || { echo "missing result: $1" >&2; exit 1; }; }
 for k in BM_DeliveryTrivialFilter BM_DeliveryWatcher BM_WatcherMouseMove BM_DirectRecord BM_NamedEventCached \
-         BM_NamedEventListCached BM_CachedLookupUpperBound.lookup_ns BM_LogRecord BM_RawWrite BM_DirectActionRecord \
+         BM_NamedEventListCached BM_CachedLookupUpperBound.lookup_ns BM_LogRecord BM_RawWrite BM_LogRecordPaired.append_ns \
+         BM_LogRecordPaired.write_ns BM_LogRecordOwnTexts BM_RawWriteOwnTexts BM_DirectActionRecord \
          BM_ActionExecute BM_HelperDirect BM_CodedSend BM_CodedSendPaired.send_ns BM_CodedSendPaired.helper_ns \
          BM_RecordUploadOn BM_RecordUploadOff; do
     need "$k"
@@ -101,6 +103,8 @@ ratio "named list event, cached (NamedEventListCached)" BM_NamedEventListCached 
 row "cached look-up, upper bound (lookup_ns)" "${ns[BM_CachedLookupUpperBound.lookup_ns]}" "< 100 ns" "v < 100"
 ratio "action record (ActionExecute)" BM_ActionExecute 1.25 BM_DirectActionRecord "record to RuvUbc"
 ratio "record log append (LogRecord)" BM_LogRecord 1.3 BM_RawWrite "write(2)"
+ratio "record log append, alternating blocks (append_ns)" BM_LogRecordPaired.append_ns 1.3 BM_LogRecordPaired.write_ns "write(2)"
+ratio "record of literals appended (LogRecordOwnTexts)" BM_LogRecordOwnTexts 1.3 BM_RawWriteOwnTexts "write(2)"
 ratio "coded send with helper (CodedSend)" BM_CodedSend 1.3 BM_HelperDirect "helper called"
 ratio "coded send, alternating blocks (send_ns)" BM_CodedSendPaired.send_ns 1.3 BM_CodedSendPaired.helper_ns "helper called"
 ratio "record with upload on (RecordUploadOn)" BM_RecordUploadOn 1.1 BM_RecordUploadOff "upload off"

@@ -1,9 +1,11 @@
 #include "JsonLineWriter.h"
+#include "SharedTextCache.h"
 
 #include <JsonString.h>
 #include <RecordFormat/RecordFields.h>
 #include <RuvUbc.h>
 
+#include <charconv>
 #include <cstring>
 #include <utility>
 
@@ -86,24 +88,32 @@ inline char *putRaw(char *p, const char *s, int n)
 
 // Field I's opening and value. The fields are written by a fold over their
 // indices, so that each opening's place and length are constants.
-template <int I>
-inline char *putField(char *p, const UbcDataProtocol &record)
+template <int I, typename Texts>
+inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts)
 {
-    std::memcpy(p, kKeys.text + kKeys.begin[I], kOpeningCopy);
+    // Sixteen bytes hold most openings: one store.
+    std::memcpy(p, kKeys.text + kKeys.begin[I], kKeys.length[I] <= 16 ? 16 : kOpeningCopy);
     p += kKeys.length[I];
     const QString &value = record.*kMembers[I];
-    return value.isEmpty() ? p : JsonString::put(p, value);
+    return value.isEmpty() ? p : texts.put(I, p, value);
 }
 
-template <int... I>
-inline char *putFields(char *p, const UbcDataProtocol &record, std::integer_sequence<int, I...>)
+template <typename Texts, int... I>
+inline char *putFields(char *p, const UbcDataProtocol &record, Texts &texts, std::integer_sequence<int, I...>)
 {
-    ((p = putField<I>(p, record)), ...);
+    ((p = putField<I>(p, record, texts)), ...);
     return p;
 }
 
+// Every text escaped anew.
+struct FreshTexts
+{
+    static char *put(int, char *p, const QString &s) { return JsonString::put(p, s); }
+};
+
 // Bytes of the line but its strings' contents, attrs.size() attributes, and
-// the room that the last opening's whole copy may write past its end.
+// the room that a whole copy (an opening, a cached text's last block) may
+// write past the end.
 constexpr qint64 frameSize(qint64 attrs)
 {
     return keysSize() + qint64(sizeof(kSeqOpen)) + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) + 4 + 7 * attrs
@@ -126,51 +136,54 @@ constexpr auto kFieldIndices = std::make_integer_sequence<int, RecordFields::Cou
 // A QByteArray holds a little under 2 GiB.
 constexpr qint64 kMaxLine = qint64(1) << 30;
 
-} // namespace
-
-bool JsonLineWriter::write(QByteArray &out, const UbcDataProtocol &record, quint64 seq)
+template <typename Texts>
+int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Texts &texts)
 {
     // Upper bound first, so the writing goes through a plain pointer.
     const qint64 frame = frameSize(record.attrs.size());
     qint64 bound = frame + contentSize<JsonString::MaxBytesPerUnit>(record, kFieldIndices);
     if (bound > kMaxLine)
         bound = frame + contentSize<0>(record, kFieldIndices);
-    if (bound > kMaxLine) {
-        out.clear();
-        return false;
-    }
-    out.resize(int(bound));
+    if (bound > kMaxLine)
+        return -1;
+    if (buffer.size() < bound)
+        buffer.resize(int(bound));
 
-    char *const begin = out.data();
-    char *p = putFields(begin, record, kFieldIndices);
+    char *const begin = buffer.data();
+    char *p = putFields(begin, record, texts, kFieldIndices);
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
-    char digits[kMaxSeqDigits];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + seq % 10);
-        seq /= 10;
-    } while (seq);
-    while (n)
-        *p++ = digits[--n];
+    p = std::to_chars(p, p + kMaxSeqDigits, seq).ptr;
     p = putRaw(p, kAttrsOpen, int(sizeof(kAttrsOpen)) - 1);
-    bool first = true;
+    // The attributes' texts follow the fields' in the texts' slots.
+    int slot = RecordFields::Count;
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it) {
-        if (!first)
+        if (slot != RecordFields::Count)
             *p++ = ',';
-        first = false;
         *p++ = '"';
-        p = JsonString::put(p, it.key());
+        p = texts.put(slot++, p, it.key());
         *p++ = '"';
         *p++ = ':';
         *p++ = '"';
-        p = JsonString::put(p, it.value());
+        p = texts.put(slot++, p, it.value());
         *p++ = '"';
     }
     *p++ = '}';
     *p++ = '}';
     *p++ = '\n';
-    out.resize(int(p - begin));
-    return true;
+    return int(p - begin);
+}
+
+} // namespace
+
+int JsonLineWriter::write(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq)
+{
+    FreshTexts fresh;
+    return writeLine(buffer, record, seq, fresh);
+}
+
+int JsonLineWriter::write(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, SharedTextCache &cache)
+{
+    return writeLine(buffer, record, seq, cache);
 }
 
 QString JsonLineWriter::fieldName(int index)

@@ -4,6 +4,7 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
 
+class SharedTextCache;
 struct UbcDataProtocol;
 
 // Writes a record as one line of JSON: the 25 fields by name in protocol
@@ -14,9 +15,12 @@ class JsonLineWriter
 public:
     static constexpr int FieldCount = 25; // RecordFields::Count
 
-    // Replaces the content of out by the record's line; false (and out
-    // empty) for a record too large to be held as one line.
-    static bool write(QByteArray &out, const UbcDataProtocol &record, quint64 seq);
+    // Writes the record's line at the start of buffer, which grows when it
+    // must and is never shrunk; returns the line's size, or -1 for a record
+    // too large to be held as one line.
+    static int write(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq);
+    // The same line, with the texts that records share taken from the cache.
+    static int write(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, SharedTextCache &cache);
     static QString fieldName(int index);
 };
 

@@ -65,25 +65,25 @@ RuvUbc::~RuvUbc()
 void RuvUbc::initUbcDataProtocol(UbcDataProtocol &record) { d->initRecord(record); }
 void RuvUbc::logUbcDataProtocol(UbcDataProtocol &record)
 {
-    const RuvUbcPrivate::AttributeOverride &over = RuvUbcPrivate::threadOverride();
-    if (over.active) {
-        const auto it = record.attrs.find(over.key);
+    RuvUbcPrivate::ThreadState &state = RuvUbcPrivate::threadState();
+    if (state.over.active) {
+        const auto it = record.attrs.find(state.over.key);
         if (it != record.attrs.end())
-            it.value() = over.value;
+            it.value() = state.over.value;
     }
-    d->log(record);
+    d->log(record, state);
 }
 
 void RuvUbc::setAttributeOverride(const QString &key, const QString &value)
 {
-    RuvUbcPrivate::threadOverride() = {true, key, value};
+    RuvUbcPrivate::threadState().over = {true, key, value};
 }
 
-void RuvUbc::clearAttributeOverride() { RuvUbcPrivate::threadOverride() = {}; }
+void RuvUbc::clearAttributeOverride() { RuvUbcPrivate::threadState().over = {}; }
 bool RuvUbc::eraseLogFiles() { return d->eraseFiles(); }
 
-void RuvUbc::setFilterType(int type) { RuvUbcPrivate::threadFilter() = type; }
-int RuvUbc::filterType() const { return RuvUbcPrivate::threadFilter(); }
+void RuvUbc::setFilterType(int type) { RuvUbcPrivate::threadState().filter = type; }
+int RuvUbc::filterType() const { return RuvUbcPrivate::threadState().filter; }
 
 void RuvUbc::setCollectionEnabled(bool enabled) { d->enabled.store(enabled, std::memory_order_relaxed); }
 bool RuvUbc::isCollectionEnabled() const { return d->enabled.load(std::memory_order_relaxed); }
@@ -119,7 +119,7 @@ void RuvUbc::removeListener(int id) { d->removeListener(id); }
 QByteArray RuvUbc::toJsonLine(const UbcDataProtocol &record, quint64 seq)
 {
     QByteArray line;
-    JsonLineWriter::write(line, record, seq);
+    line.resize(qMax(JsonLineWriter::write(line, record, seq), 0));
     return line;
 }
 

@@ -119,21 +119,14 @@ void RuvUbcPrivate::initRecord(UbcDataProtocol &record) const
     record.sessionid = sessionId;
 }
 
-int &RuvUbcPrivate::threadFilter()
-{
-    thread_local int filter = RuvUbc::FilterPrimary | RuvUbc::FilterMirrors | RuvUbc::FilterListeners
-                              | RuvUbc::FilterRetry;
-    return filter;
-}
-
-RuvUbcPrivate::AttributeOverride &RuvUbcPrivate::threadOverride()
+RuvUbcPrivate::ThreadState &RuvUbcPrivate::threadState()
 {
 #ifdef Q_OS_WIN
-    static ThreadSlot<AttributeOverride> slot;
+    static ThreadSlot<ThreadState> slot;
     return slot.local();
 #else
-    thread_local AttributeOverride over;
-    return over;
+    thread_local ThreadState state;
+    return state;
 #endif
 }
 
@@ -202,7 +195,7 @@ void RuvUbcPrivate::emitNotes(const SinkNotes &notes)
     LogSink::emitNotes(notes, lcRuvUbc(), "RuvUbc: ");
 }
 
-void RuvUbcPrivate::writeToFiles(const QByteArray &line, int filterBits, SinkNotes &notes)
+void RuvUbcPrivate::writeToFiles(const char *line, int size, int filterBits, SinkNotes &notes)
 {
     QMutexLocker lock(&m_mutex);
     const bool keep = filterBits & RuvUbc::FilterRetry;
@@ -214,7 +207,7 @@ void RuvUbcPrivate::writeToFiles(const QByteArray &line, int filterBits, SinkNot
     LogSink *primary = nullptr;
     if (filterBits & RuvUbc::FilterPrimary) {
         primary = primarySink();
-        primary->append(line.constData(), line.size(), keep, now, notes);
+        primary->append(line, size, keep, now, notes);
         if (!m_mirrors.empty() && primary->fileId(now, &id, notes))
             written.append(id);
     }
@@ -226,33 +219,27 @@ void RuvUbcPrivate::writeToFiles(const QByteArray &line, int filterBits, SinkNot
         const bool open = mirror->fileId(now, &id, notes);
         if (open && std::find(written.cbegin(), written.cend(), id) != written.cend())
             continue;
-        mirror->append(line.constData(), line.size(), keep, now, notes);
+        mirror->append(line, size, keep, now, notes);
         if (open)
             written.append(id);
     }
 }
 
-void RuvUbcPrivate::log(const UbcDataProtocol &record)
+void RuvUbcPrivate::log(const UbcDataProtocol &record, ThreadState &state)
 {
     if (!enabled.load(std::memory_order_relaxed))
         return;
-    const int filterBits = threadFilter();
+    const int filterBits = state.filter;
 
     if (filterBits & (RuvUbc::FilterPrimary | RuvUbc::FilterMirrors)) {
-        // Built outside the lock, in a buffer each thread reuses.
-#ifdef Q_OS_WIN
-        static ThreadSlot<QByteArray> lines;
-        QByteArray &line = lines.local();
-#else
-        thread_local QByteArray line;
-#endif
         const quint64 seq = nextSeq.fetch_add(1, std::memory_order_relaxed);
-        if (!JsonLineWriter::write(line, record, seq)) {
+        const int size = JsonLineWriter::write(state.line, record, seq, state.texts);
+        if (size < 0) {
             qCWarning(lcRuvUbc, "RuvUbc: a record of function %s is too large for one line; dropped",
                      qUtf8Printable(record.fncode.left(64)));
         } else {
             SinkNotes notes;
-            writeToFiles(line, filterBits, notes);
+            writeToFiles(state.line.constData(), size, filterBits, notes);
             emitNotes(notes);
         }
     }

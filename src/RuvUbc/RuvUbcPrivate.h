@@ -4,6 +4,7 @@
 #include <RuvUbc.h>
 
 #include "LogSink.h"
+#include "SharedTextCache.h"
 
 #include <QtCore/QLoggingCategory>
 #include <QtCore/QMutex>
@@ -18,10 +19,12 @@ Q_DECLARE_LOGGING_CATEGORY(lcRuvUbc)
 class RuvUbcPrivate
 {
 public:
+    struct ThreadState;
+
     RuvUbcPrivate();
 
     void initRecord(UbcDataProtocol &record) const;
-    void log(const UbcDataProtocol &record);
+    void log(const UbcDataProtocol &record, ThreadState &state);
 
     void setPrimaryPath(const QString &path);
     void addMirrorPath(const QString &path);
@@ -48,15 +51,23 @@ public:
 
     static QString absolutePath(const QString &path);
 
-    // Each thread's own: one thread's set/log/reset never swallows another's records.
-    static int &threadFilter();
     struct AttributeOverride
     {
         bool active = false;
         QString key;
         QString value;
     };
-    static AttributeOverride &threadOverride();
+    // Each thread's own: one thread's set/log/reset never swallows another's
+    // records. One lookup per record finds all of it.
+    struct ThreadState
+    {
+        int filter = RuvUbc::FilterPrimary | RuvUbc::FilterMirrors | RuvUbc::FilterListeners | RuvUbc::FilterRetry;
+        AttributeOverride over;
+        // Records' lines are built here, outside the lock; it only grows.
+        QByteArray line;
+        SharedTextCache texts;
+    };
+    static ThreadState &threadState();
     bool eraseFiles();
     // Read without a lock on every record.
     std::atomic<bool> enabled{true};
@@ -75,7 +86,7 @@ private:
     void forEachSink(Visit visit) const;
     static void emitNotes(const SinkNotes &notes);
     // Appends the line to the files the filter selects, each file once.
-    void writeToFiles(const QByteArray &line, int filterBits, SinkNotes &notes);
+    void writeToFiles(const char *line, int size, int filterBits, SinkNotes &notes);
 
     // Context fields: all fixed per process but the product code and its digest.
     const QByteArray m_machineId;

@@ -145,28 +145,22 @@ inline char *putPlainRun(char *p, const ushort *u, int &i, int n)
 }
 #endif
 
-// Writes u[i..n) unit by unit, trying blocks of plain ASCII again after
-// each other unit.
+// Writes u[i..n): plain ASCII by blocks where at least four units are left,
+// every other unit on its own.
 inline char *putFrom(char *p, const ushort *u, int i, int n)
 {
-#ifdef KELUBC_JSONSTRING_SSE2
-    int blockEnd = 0;
-#endif
-    for (; i < n; ++i) {
-#ifdef KELUBC_JSONSTRING_SSE2
-        // Plain ASCII by blocks of eight; a block with another unit is then
-        // written a unit at a time before the next block is tried.
-        if (i >= blockEnd) {
-            p = putPlainRun(p, u, i, n);
-            if (i == n)
-                break;
-            blockEnd = i + 8;
-        }
-#endif
+    while (i < n) {
         const ushort c = u[i];
         if (c < 0x80) {
             const char e = kEscape.e[c];
             if (!e) {
+#ifdef KELUBC_JSONSTRING_SSE2
+                // This unit is plain, so the run takes one at least.
+                if (i + 4 <= n) {
+                    p = putPlainRun(p, u, i, n);
+                    continue;
+                }
+#endif
                 *p++ = char(c);
             } else if (e == 'u') {
                 p = putUnitEscape(p, c);
@@ -174,12 +168,14 @@ inline char *putFrom(char *p, const ushort *u, int i, int n)
                 *p++ = '\\';
                 *p++ = e;
             }
+        } else if (c >= 0x800 && !isSpecialUnit(c)) {
+            // Three bytes: most non-ASCII text (CJK) is tested for first.
+            p[0] = char(0xe0 | (c >> 12));
+            p[1] = char(0x80 | ((c >> 6) & 0x3f));
+            p[2] = char(0x80 | (c & 0x3f));
+            p += 3;
         } else if (c < 0x800) {
             *p++ = char(0xc0 | (c >> 6));
-            *p++ = char(0x80 | (c & 0x3f));
-        } else if (!isSpecialUnit(c)) {
-            *p++ = char(0xe0 | (c >> 12));
-            *p++ = char(0x80 | ((c >> 6) & 0x3f));
             *p++ = char(0x80 | (c & 0x3f));
         } else if (isPairAt(u, i, n)) {
             const uint cp = 0x10000 + ((uint(c) - 0xd800) << 10) + (uint(u[i + 1]) - 0xdc00);
@@ -193,6 +189,7 @@ inline char *putFrom(char *p, const ushort *u, int i, int n)
         } else {
             p = putReplacement(p);
         }
+        ++i;
     }
     return p;
 }
@@ -213,8 +210,9 @@ inline char *put(char *p, const QString &s)
         for (; i + 8 <= n; i += 8) {
             const __m128i bytes = packed(load8(u + i));
             store8(p, bytes);
-            if (plainLead(bytes) != 8)
-                return putFrom(p, u, i, n);
+            const int plain = plainLead(bytes);
+            if (plain != 8)
+                return putFrom(p + plain, u, i + plain, n);
             p += 8;
         }
         if (i == n)

@@ -197,6 +197,45 @@ private slots:
         }
     }
 
+    // A text that filled a field in the last records is written from bytes
+    // kept for its string: each line must still hold what its record held.
+    void sharedTextsFollowTheirStrings()
+    {
+        UbcDataProtocol r;
+        log->initUbcDataProtocol(r);
+        QString name = QString::fromUtf8("绘制轴网"), place = QString::fromUtf8("Ribbon工具栏");
+        r.fnname = name;
+        r.attrs.insert(QStringLiteral("location"), place);
+        QList<QByteArray> expected; // with "seq" 0
+        const auto send = [&](int times) {
+            for (int i = 0; i < times; ++i) {
+                log->logUbcDataProtocol(r);
+                expected.append(RuvUbc::toJsonLine(r, 0).chopped(1));
+            }
+        };
+        send(3);
+        name[0] = QChar(0x753b); // copied before it changes: shared with the record
+        r.fnname = name;
+        send(3);
+        r.fnname[1] = QLatin1Char('x');
+        r.attrs[QStringLiteral("location")] = place.left(6);
+        send(3);
+        // A kept text's string gone, and a new one of its size made where it was.
+        QString product = QString::fromUtf8("AAAAAAA");
+        r.pcode = product;
+        send(2);
+        r.pcode = product = QString();
+        r.pcode = product = QString::fromUtf8("BBBBBBB");
+        send(1);
+
+        QList<QByteArray> lines = TestLogs::lines(m_primary);
+        for (QByteArray &line : lines) {
+            const int at = line.indexOf("\"seq\":") + 6;
+            line.replace(at, line.indexOf(',', at) - at, "0");
+        }
+        QCOMPARE(lines, expected);
+    }
+
     void filterBitsSwitchAndListeners()
     {
         QStringList heard;

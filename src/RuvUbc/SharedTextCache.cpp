@@ -1,0 +1,26 @@
+#include "SharedTextCache.h"
+
+// Owned by Qt (literals and raw data are not, and a literal's data may go with
+// its plugin) and shared with another string.
+bool SharedTextCache::keepable(const QString &s)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QArrayData *d = s.data_ptr().d;
+    return d && d->isShared();
+#else
+    const QStringData *d = const_cast<QString &>(s).data_ptr();
+    return d->alloc && !d->ref.isStatic() && d->ref.isShared();
+#endif
+}
+
+void SharedTextCache::keep(Slot &slot, const QString &s, const char *begin, const char *end)
+{
+    if (end - begin > MaxBytes || !keepable(s)) {
+        slot.refused = identity(s);
+        return;
+    }
+    slot.held = s;
+    slot.heldIdentity = identity(s);
+    slot.bytes = int(end - begin);
+    std::memcpy(slot.text, begin, size_t(slot.bytes));
+}
