@@ -99,16 +99,23 @@ QString freshPath(const char *name)
     return g_dir->filePath(QStringLiteral("%1-%2.jsonl").arg(QLatin1String(name)).arg(++runs));
 }
 
-void BM_LogRecord(benchmark::State &state)
+// Appends the records that next() gives to a new log file of their own.
+template <typename Next>
+void logRecords(benchmark::State &state, const char *name, Next next)
 {
     RuvUbc *log = RuvUbc::instance();
-    const QString path = freshPath("log");
+    const QString path = freshPath(name);
     log->setLogFilePath(path);
-    HostRecords records;
     for (auto _ : state)
-        log->logUbcDataProtocol(records.next());
+        log->logUbcDataProtocol(next());
     state.SetItemsProcessed(state.iterations());
     QFile::remove(path);
+}
+
+void BM_LogRecord(benchmark::State &state)
+{
+    HostRecords records;
+    logRecords(state, "log", [&records]() -> UbcDataProtocol & { return records.next(); });
 }
 BENCHMARK(BM_LogRecord);
 
@@ -116,14 +123,8 @@ BENCHMARK(BM_LogRecord);
 // is taken from the texts that records share.
 void BM_LogRecordOwnTexts(benchmark::State &state)
 {
-    RuvUbc *log = RuvUbc::instance();
-    const QString path = freshPath("own");
-    log->setLogFilePath(path);
     UbcDataProtocol r = typicalRecord();
-    for (auto _ : state)
-        log->logUbcDataProtocol(r);
-    state.SetItemsProcessed(state.iterations());
-    QFile::remove(path);
+    logRecords(state, "own", [&r]() -> UbcDataProtocol & { return r; });
 }
 BENCHMARK(BM_LogRecordOwnTexts);
 
