@@ -86,91 +86,145 @@ inline char *putRaw(char *p, const char *s, int n)
     return p + n;
 }
 
-// Field I's opening and value. The fields are written by a fold over their
-// indices, so that each opening's place and length are constants.
-template <int I, typename Texts>
-inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts)
+// Field I's opening and value, unless a matched run gives them. The fields
+// are written by a fold over their indices, so that each opening's place and
+// length are constants.
+template <int I, typename Texts, typename Match>
+inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts, const Match &match)
 {
+    if (match.covered & (quint32(1) << I))
+        return (match.starts & (quint32(1) << I)) ? texts.putRun(I, p) : p;
     // Sixteen bytes hold most openings: one store.
     std::memcpy(p, kKeys.text + kKeys.begin[I], kKeys.length[I] <= 16 ? 16 : kOpeningCopy);
     p += kKeys.length[I];
     const QString &value = record.*kMembers[I];
-    return value.isEmpty() ? p : texts.put(I, p, value);
+    if (value.isEmpty()) {
+        texts.putEmpty(I, value);
+        return p;
+    }
+    return texts.put(I, p, value);
 }
 
-template <typename Texts, int... I>
-inline char *putFields(char *p, const UbcDataProtocol &record, Texts &texts, std::integer_sequence<int, I...>)
+template <typename Texts, typename Match, int... I>
+inline char *putFields(char *p, const UbcDataProtocol &record, Texts &texts, const Match &match,
+                       std::integer_sequence<int, I...>)
 {
-    ((p = putField<I>(p, record, texts)), ...);
+    ((p = putField<I>(p, record, texts, match)), ...);
+    return p;
+}
+
+// Fields [first, end) written anew, openings copied exactly.
+char *putFieldRange(char *p, const UbcDataProtocol &record, int first, int end)
+{
+    for (int i = first; i < end; ++i) {
+        p = putRaw(p, kKeys.text + kKeys.begin[i], kKeys.length[i]);
+        p = JsonString::put(p, record.*kMembers[i]);
+    }
     return p;
 }
 
 // Every text escaped anew.
 struct FreshTexts
 {
+    struct Match
+    {
+        static constexpr quint32 covered = 0;
+        static constexpr quint32 starts = 0;
+        static constexpr qint64 bytes = 0;
+    };
+    static Match matchRuns(const void *) { return {}; }
+    static char *putRun(int, char *p) { return p; }
+    static void putEmpty(int, const QString &) {}
     static char *put(int, char *p, const QString &s) { return JsonString::put(p, s); }
+    static char *putSeq(char *p, quint64 seq) { return std::to_chars(p, p + kMaxSeqDigits, seq).ptr; }
+    template <typename... Any>
+    static void endRecord(const Any &...)
+    {
+    }
 };
 
-// Bytes of the line but its strings' contents, attrs.size() attributes, and
-// the room that a whole copy (an opening, a cached text's last block) may
-// write past the end.
-constexpr qint64 frameSize(qint64 attrs)
-{
-    return keysSize() + qint64(sizeof(kSeqOpen)) + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) + 4 + 7 * attrs
-           + kOpeningCopy;
-}
-
-// The record's strings' sizes, in units (perUnit 0: the exact bytes).
-template <int perUnit, int... I>
-qint64 contentSize(const UbcDataProtocol &record, std::integer_sequence<int, I...>)
-{
-    const auto size = [](const QString &s) { return perUnit ? qint64(s.size()) : JsonString::measure(s); };
-    qint64 n = (size(record.*kMembers[I]) + ...);
-    for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it)
-        n += size(it.key()) + size(it.value());
-    return perUnit ? perUnit * n : n;
-}
+// Bytes of the line but the unmatched fields' contents and the attributes,
+// with the room that a whole copy (an opening, a cached text's last block, a
+// seq) may write past the end.
+constexpr qint64 kFrameSize = keysSize() + qint64(sizeof(kSeqOpen)) - 1 + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) - 1
+                              + 3 /* }}\n */ + kOpeningCopy;
 
 constexpr auto kFieldIndices = std::make_integer_sequence<int, RecordFields::Count>();
+
+// The unmatched fields' sizes in units (perUnit 0: their exact bytes).
+template <int perUnit>
+qint64 contentSize(const UbcDataProtocol &record, quint32 covered)
+{
+    qint64 n = 0;
+    for (quint32 left = ~covered & RecordFields::all; left; left &= left - 1) {
+        const QString &s = record.*kMembers[qCountTrailingZeroBits(left)];
+        n += perUnit ? qint64(s.size()) : JsonString::measure(s);
+    }
+    return perUnit ? perUnit * n : n;
+}
 
 // A QByteArray holds a little under 2 GiB.
 constexpr qint64 kMaxLine = qint64(1) << 30;
 
+// Makes room for need more bytes at p (the line so far before it); returns
+// where p is now, or null when the line would be too large.
+char *makeRoom(QByteArray &buffer, char *p, qint64 need)
+{
+    const qint64 at = p - buffer.constData();
+    if (buffer.size() - at >= need)
+        return p;
+    if (at + need > kMaxLine)
+        return nullptr;
+    buffer.resize(int(qMin(kMaxLine, qMax(at + need, 2 * qint64(buffer.size())))));
+    return buffer.data() + at;
+}
+
 template <typename Texts>
 int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Texts &texts)
 {
-    // Upper bound first, so the writing goes through a plain pointer.
-    const qint64 frame = frameSize(record.attrs.size());
-    qint64 bound = frame + contentSize<JsonString::MaxBytesPerUnit>(record, kFieldIndices);
+    // Room for the fields, the seq and the attributes' braces first, so that
+    // the fields go through a plain pointer.
+    const auto match = texts.matchRuns(&record);
+    qint64 bound = kFrameSize + match.bytes + contentSize<JsonString::MaxBytesPerUnit>(record, match.covered);
     if (bound > kMaxLine)
-        bound = frame + contentSize<0>(record, kFieldIndices);
+        bound = kFrameSize + match.bytes + contentSize<0>(record, match.covered);
     if (bound > kMaxLine)
         return -1;
     if (buffer.size() < bound)
         buffer.resize(int(bound));
 
-    char *const begin = buffer.data();
-    char *p = putFields(begin, record, texts, kFieldIndices);
+    char *p = putFields(buffer.data(), record, texts, match, kFieldIndices);
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
-    p = std::to_chars(p, p + kMaxSeqDigits, seq).ptr;
+    p = texts.putSeq(p, seq);
     p = putRaw(p, kAttrsOpen, int(sizeof(kAttrsOpen)) - 1);
-    // The attributes' texts follow the fields' in the texts' slots.
+    // The attributes' texts follow the fields' in the texts' slots. Each
+    // makes its own room: with its quotes, colon and comma, and a whole
+    // copy's overrun.
     int slot = RecordFields::Count;
     for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it) {
+        const QString &key = it.key(), &value = it.value();
+        qint64 need = JsonString::MaxBytesPerUnit * (qint64(key.size()) + value.size());
+        if (need > kMaxLine)
+            need = JsonString::measure(key) + JsonString::measure(value);
+        if (!(p = makeRoom(buffer, p, need + 6 + 3 + kOpeningCopy)))
+            return -1;
         if (slot != RecordFields::Count)
             *p++ = ',';
         *p++ = '"';
-        p = texts.put(slot++, p, it.key());
+        p = texts.put(slot++, p, key);
         *p++ = '"';
         *p++ = ':';
         *p++ = '"';
-        p = texts.put(slot++, p, it.value());
+        p = texts.put(slot++, p, value);
         *p++ = '"';
     }
     *p++ = '}';
     *p++ = '}';
     *p++ = '\n';
-    return int(p - begin);
+    texts.endRecord(
+        &record, match, [&record](int i) -> const QString & { return record.*kMembers[i]; },
+        [&record](int first, int end, char *at) { return putFieldRange(at, record, first, end); });
+    return int(p - buffer.constData());
 }
 
 } // namespace

@@ -87,6 +87,11 @@ RuvUbcPrivate::RuvUbcPrivate()
     : sessionId(QUuid::createUuid().toString(QUuid::WithoutBraces))
     , m_machineId(QSysInfo::machineUniqueId())
     , m_qtVersion(QString::fromLatin1(qVersion()))
+#ifdef QT_NO_DEBUG
+    , m_debugFlag(QString::fromLatin1("0"))
+#else
+    , m_debugFlag(QString::fromLatin1("1"))
+#endif
     , m_machineDigest(machineDigest(m_machineId, QString()))
 {
     tzset();
@@ -109,11 +114,7 @@ void RuvUbcPrivate::initRecord(UbcDataProtocol &record) const
     record.vername = QCoreApplication::applicationName();
     record.ver = QCoreApplication::applicationVersion();
     record.ver2 = m_qtVersion;
-#ifdef QT_NO_DEBUG
-    record.debug = QStringLiteral("0");
-#else
-    record.debug = QStringLiteral("1");
-#endif
+    record.debug = m_debugFlag;
     record.mac.clear();
     record.ip.clear();
     record.sessionid = sessionId;

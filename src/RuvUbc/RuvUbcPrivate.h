@@ -91,6 +91,8 @@ private:
     // Context fields: all fixed per process but the product code and its digest.
     const QByteArray m_machineId;
     const QString m_qtVersion;
+    // "1" for a debug build, else "0": one string that every record shares.
+    const QString m_debugFlag;
     mutable QMutex m_contextMutex;
     QString m_productCode;
     QString m_machineDigest;

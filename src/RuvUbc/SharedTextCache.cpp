@@ -1,5 +1,7 @@
 #include "SharedTextCache.h"
 
+#include <charconv>
+
 // Owned by Qt (literals and raw data are not, and a literal's data may go with
 // its plugin) and shared with another string.
 bool SharedTextCache::keepable(const QString &s)
@@ -23,4 +25,10 @@ void SharedTextCache::keep(Slot &slot, const QString &s, const char *begin, cons
     slot.heldIdentity = identity(s);
     slot.bytes = int(end - begin);
     std::memcpy(slot.text, begin, size_t(slot.bytes));
+}
+
+void SharedTextCache::setSeq(quint64 seq)
+{
+    m_seq = seq;
+    m_seqDigits = int(std::to_chars(m_seqText, m_seqText + sizeof(m_seqText), seq).ptr - m_seqText);
 }

@@ -37,6 +37,7 @@ public:
         if (id == slot.heldIdentity && sameSize(s, slot.held)) {
             for (int at = 0; at < slot.bytes; at += Block)
                 std::memcpy(p + at, slot.text + at, Block);
+            m_shared |= quint64(1) << slotIndex;
             return p + slot.bytes;
         }
         char *const end = JsonString::put(p, s);
@@ -45,10 +46,97 @@ public:
         slot.seen = id;
         return end;
     }
+    // Notes an empty field: a null one, or one whose string can be held,
+    // may join a run.
+    void putEmpty(int field, const QString &s)
+    {
+        if (s.isNull() || keepable(s))
+            m_shared |= bit(field);
+    }
+
+    // Runs: fields next to each other whose strings were all kept (or empty)
+    // in two records running are kept as one block of bytes, openings
+    // included, with copies of their strings. A record whose strings for
+    // those fields are the very same QStrings, compared as they lie in the
+    // record, gets the block in one copy.
+    struct Match
+    {
+        quint32 covered = 0; // the fields that matched runs give
+        quint32 starts = 0; // the first field of each matched run
+        qint64 bytes = 0; // their bytes
+    };
+    // record: the record whose fields the runs were made from, as bytes.
+    Match matchRuns(const void *record)
+    {
+        Match match;
+        const char *const raw = static_cast<const char *>(record);
+        for (int r = 0; r < m_runCount; ++r) {
+            const Run &run = m_runs[r];
+            const size_t at = size_t(run.first) * sizeof(QString);
+            if (std::memcmp(raw + run.inRecord, m_raw + at, size_t(run.end - run.first) * sizeof(QString)) == 0) {
+                match.covered |= run.fields;
+                match.starts |= bit(run.first);
+                match.bytes += run.bytes;
+            } else {
+                m_runFailed = true;
+            }
+        }
+        return match;
+    }
+    // Copies the matched run that starts at field first.
+    char *putRun(int first, char *p) const
+    {
+        const Run &run = m_runs[m_runAt[first]];
+        std::memcpy(p, m_runText + run.text, size_t(run.bytes));
+        return p + run.bytes;
+    }
+    // After each record: when the same fields were shared in two records
+    // running and the runs do not cover them as they are, the runs are made
+    // again from this record. field(i) is the record's field i;
+    // putFields(first, end, p) writes those fields' bytes at p and returns
+    // the end.
+    template <typename Field, typename PutFields>
+    void endRecord(const void *record, const Match &match, Field field, PutFields putFields)
+    {
+        const quint32 shared = (quint32(m_shared) | match.covered) & RecordFields::all;
+        if (shared == m_lastShared && (shared != m_runsFrom || m_runFailed))
+            makeRuns(static_cast<const char *>(record), shared, field, putFields);
+        m_lastShared = shared;
+        m_shared = 0;
+        m_runFailed = false;
+    }
+
+    // Writes seq in decimal at p, up to 24 bytes written; returns the end.
+    // A thread's records mostly take the seq after its last one: that is one
+    // digit changed.
+    char *putSeq(char *p, quint64 seq)
+    {
+        if (seq == m_seq + 1 && bump())
+            m_seq = seq;
+        else
+            setSeq(seq);
+        std::memcpy(p, m_seqText, sizeof(m_seqText));
+        return p + m_seqDigits;
+    }
 
 private:
     static constexpr int Block = 16;
     static constexpr int MaxBytes = 8 * Block;
+    // Runs of two fields or more; a field's opening is at most this long.
+    static constexpr int MaxRuns = RecordFields::Count / 2;
+    static constexpr int MaxOpening = 32;
+
+    struct Run
+    {
+        int first = 0;
+        int end = 0;
+        quint32 fields = 0;
+        qint64 inRecord = 0; // where its first field lies in the record
+        int text = 0; // where its bytes start in m_runText
+        int bytes = 0;
+    };
+
+    static constexpr quint32 bit(int field) { return quint32(1) << field; }
 
     struct Slot
     {
@@ -86,7 +174,78 @@ private:
     // Keeps the bytes [begin, end) that s wrote, if s can be held.
     static void keep(Slot &slot, const QString &s, const char *begin, const char *end);
 
+    template <typename Field, typename PutFields>
+    void makeRuns(const char *record, quint32 shared, Field field, PutFields putFields)
+    {
+        const auto inRecord = [&](int i) { return reinterpret_cast<const char *>(&field(i)) - record; };
+        m_runCount = 0;
+        quint32 inRuns = 0;
+        int text = 0;
+        for (int first = 0; first < RecordFields::Count && m_runCount < MaxRuns;) {
+            // Fields kept, and lying one after another in the record.
+            int end = first;
+            qint64 room = 0;
+            while (end < RecordFields::Count && (shared & bit(end))
+                   && inRecord(end) == inRecord(first) + qint64(end - first) * qint64(sizeof(QString)))
+                room += MaxOpening + JsonString::MaxBytesPerUnit * qint64(field(end++).size());
+            if (end - first < 2 || text + room > qint64(sizeof(m_runText)) - MaxOpening) {
+                first = qMax(end, first + 1);
+                continue;
+            }
+            Run &run = m_runs[m_runCount];
+            m_runAt[first] = m_runCount++;
+            run = {first, end, 0, inRecord(first), text, 0};
+            for (int i = first; i < end; ++i) {
+                run.fields |= bit(i);
+                inRuns |= bit(i);
+                // The copy's own bytes are the key: a copy that is not
+                // shared (Qt copies some strings whole) never matches.
+                m_held[i] = field(i);
+                std::memcpy(m_raw + size_t(i) * sizeof(QString), &m_held[i], sizeof(QString));
+            }
+            run.bytes = int(putFields(first, end, m_runText + text) - (m_runText + text));
+            text += run.bytes;
+            first = end;
+        }
+        // Strings no run needs are let go.
+        for (int i = 0; i < RecordFields::Count; ++i) {
+            if (!(inRuns & bit(i)))
+                m_held[i] = QString();
+        }
+        m_runsFrom = shared;
+    }
+    // Adds one to the digits in place; false when they all were nines.
+    bool bump()
+    {
+        for (int i = m_seqDigits - 1; i >= 0; --i) {
+            if (m_seqText[i] != '9') {
+                ++m_seqText[i];
+                return true;
+            }
+            m_seqText[i] = '0';
+        }
+        return false;
+    }
+    void setSeq(quint64 seq);
+
     Slot m_slots[Slots];
+
+    quint64 m_shared = 0; // slots that gave kept bytes in this record (and null fields)
+    quint32 m_lastShared = 0;
+    quint32 m_runsFrom = 0; // the shared fields the runs were made from
+    bool m_runFailed = false;
+    int m_runCount = 0;
+    Run m_runs[MaxRuns];
+    int m_runAt[RecordFields::Count] = {};
+    QString m_held[RecordFields::Count];
+    alignas(QString) char m_raw[RecordFields::Count * sizeof(QString)] = {};
+    // Every field's bytes at most (each a kept text or empty), and the room
+    // an opening's whole copy may write past the end.
+    char m_runText[RecordFields::Count * (MaxOpening + MaxBytes) + MaxOpening];
+
+    quint64 m_seq = 0;
+    int m_seqDigits = 0;
+    char m_seqText[24] = {};
 };
 
 #endif // SHAREDTEXTCACHE_H

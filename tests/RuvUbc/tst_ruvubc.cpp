@@ -227,6 +227,19 @@ private slots:
         r.pcode = product = QString();
         r.pcode = product = QString::fromUtf8("BBBBBBB");
         send(1);
+        // The same within the runs of fields kept whole: at a run's start, in
+        // its middle and at its end. The field's first string is let go once
+        // the field has moved on, while a run may still hold it.
+        for (QString UbcDataProtocol::*field : {&UbcDataProtocol::gid, &UbcDataProtocol::ver, &UbcDataProtocol::sessionid}) {
+            QString first = QString::fromUtf8("CCCCCCC");
+            r.*field = first;
+            send(3);
+            r.*field = QString::fromUtf8("DDDDDDD");
+            send(2);
+            r.*field = first = QString();
+            r.*field = QString::fromUtf8("EEEEEEE");
+            send(2);
+        }
 
         QList<QByteArray> lines = TestLogs::lines(m_primary);
         for (QByteArray &line : lines) {
