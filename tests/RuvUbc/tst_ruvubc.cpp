@@ -233,7 +233,7 @@ private slots:
         for (QString UbcDataProtocol::*field : {&UbcDataProtocol::gid, &UbcDataProtocol::ver, &UbcDataProtocol::sessionid}) {
             QString first = QString::fromUtf8("CCCCCCC");
             r.*field = first;
-            send(3);
+            send(4); // kept by the second, shared by the third, in a run from the fourth
             r.*field = QString::fromUtf8("DDDDDDD");
             send(2);
             r.*field = first = QString();
