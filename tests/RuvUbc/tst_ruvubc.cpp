@@ -228,14 +228,17 @@ private slots:
         r.pcode = product = QString::fromUtf8("BBBBBBB");
         send(1);
         // The same within the runs of fields kept whole: at a run's start, in
-        // its middle and at its end. The field's first string is let go once
-        // the field has moved on, while a run may still hold it.
+        // its middle and at its end. The field's first string is let go while
+        // a run may still hold it: the field has moved on, and a change of
+        // another field has put off making the runs again.
         for (QString UbcDataProtocol::*field : {&UbcDataProtocol::gid, &UbcDataProtocol::ver, &UbcDataProtocol::sessionid}) {
             QString first = QString::fromUtf8("CCCCCCC");
             r.*field = first;
-            send(4); // kept by the second, shared by the third, in a run from the fourth
+            send(4); // kept by the second record, shared by the third, in a run from the fourth
             r.*field = QString::fromUtf8("DDDDDDD");
-            send(2);
+            send(1);
+            r.fncode += QLatin1Char('x');
+            send(1);
             r.*field = first = QString();
             r.*field = QString::fromUtf8("EEEEEEE");
             send(2);
