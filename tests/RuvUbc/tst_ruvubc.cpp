@@ -232,10 +232,10 @@ private slots:
         // a run may still hold it: the field has moved on, and a change of
         // another field has put off making the runs again.
         for (QString UbcDataProtocol::*field : {&UbcDataProtocol::gid, &UbcDataProtocol::ver, &UbcDataProtocol::sessionid}) {
-            QString first = QString::fromUtf8("CCCCCCC");
+            QString first = QString::fromUtf8("CCCCCCC"), second = QString::fromUtf8("DDDDDDD");
             r.*field = first;
             send(4); // kept by the second record, shared by the third, in a run from the fourth
-            r.*field = QString::fromUtf8("DDDDDDD");
+            r.*field = second;
             send(1);
             r.fncode += QLatin1Char('x');
             send(1);
