@@ -92,8 +92,10 @@ inline char *putRaw(char *p, const char *s, int n)
 template <int I, typename Texts, typename Match>
 inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts, const Match &match)
 {
-    if (match.covered & (quint32(1) << I))
-        return (match.starts & (quint32(1) << I)) ? texts.putRun(I, p) : p;
+    if (match.inside & (quint32(1) << I))
+        return p;
+    if (match.starts & (quint32(1) << I))
+        return texts.putRun(I, p);
     // Sixteen bytes hold most openings: one store.
     std::memcpy(p, kKeys.text + kKeys.begin[I], kKeys.length[I] <= 16 ? 16 : kOpeningCopy);
     p += kKeys.length[I];
@@ -130,6 +132,7 @@ struct FreshTexts
     {
         static constexpr quint32 covered = 0;
         static constexpr quint32 starts = 0;
+        static constexpr quint32 inside = 0;
         static constexpr qint64 bytes = 0;
     };
     static Match matchRuns(const void *) { return {}; }
@@ -166,16 +169,18 @@ qint64 contentSize(const UbcDataProtocol &record, quint32 covered)
 // A QByteArray holds a little under 2 GiB.
 constexpr qint64 kMaxLine = qint64(1) << 30;
 
-// Makes room for need more bytes at p (the line so far before it); returns
-// where p is now, or null when the line would be too large.
-char *makeRoom(QByteArray &buffer, char *p, qint64 need)
+// Makes room for need more bytes at p, the line so far before it, when end
+// (the buffer's end) is too close; returns where p is now, or null when the
+// line would be too large.
+inline char *makeRoom(QByteArray &buffer, char *&end, char *p, qint64 need)
 {
-    const qint64 at = p - buffer.constData();
-    if (buffer.size() - at >= need)
+    if (end - p >= need)
         return p;
+    const qint64 at = p - buffer.constData();
     if (at + need > kMaxLine)
         return nullptr;
     buffer.resize(int(qMin(kMaxLine, qMax(at + need, 2 * qint64(buffer.size())))));
+    end = buffer.data() + buffer.size();
     return buffer.data() + at;
 }
 
@@ -193,7 +198,9 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Te
     if (buffer.size() < bound)
         buffer.resize(int(bound));
 
-    char *p = putFields(buffer.data(), record, texts, match, kFieldIndices);
+    char *p = buffer.data();
+    char *end = p + buffer.size();
+    p = putFields(p, record, texts, match, kFieldIndices);
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
     p = texts.putSeq(p, seq);
     p = putRaw(p, kAttrsOpen, int(sizeof(kAttrsOpen)) - 1);
@@ -206,7 +213,7 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Te
         qint64 need = JsonString::MaxBytesPerUnit * (qint64(key.size()) + value.size());
         if (need > kMaxLine)
             need = JsonString::measure(key) + JsonString::measure(value);
-        if (!(p = makeRoom(buffer, p, need + 6 + 3 + kOpeningCopy)))
+        if (!(p = makeRoom(buffer, end, p, need + 6 + 3 + kOpeningCopy)))
             return -1;
         if (slot != RecordFields::Count)
             *p++ = ',';

@@ -201,19 +201,19 @@ void RuvUbcPrivate::writeToFiles(const char *line, int size, int filterBits, Sin
     QMutexLocker lock(&m_mutex);
     const bool keep = filterBits & RuvUbc::FilterRetry;
     const qint64 now = LogSink::nowMs();
-    // Files already written, by device and inode: a mirror that reaches one
-    // of them through another path would double its lines.
-    QVarLengthArray<FileId, 8> written;
-    FileId id;
     LogSink *primary = nullptr;
     if (filterBits & RuvUbc::FilterPrimary) {
         primary = primarySink();
         primary->append(line, size, keep, now, notes);
-        if (!m_mirrors.empty() && primary->fileId(now, &id, notes))
-            written.append(id);
     }
-    if (!(filterBits & RuvUbc::FilterMirrors))
+    if (!(filterBits & RuvUbc::FilterMirrors) || m_mirrors.empty())
         return;
+    // Files already written, by device and inode: a mirror that reaches one
+    // of them through another path would double its lines.
+    QVarLengthArray<FileId, 8> written;
+    FileId id;
+    if (primary && primary->fileId(now, &id, notes))
+        written.append(id);
     for (const auto &mirror : m_mirrors) {
         if (primary && mirror->path() == primary->path())
             continue;

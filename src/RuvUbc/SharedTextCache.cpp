@@ -27,6 +27,20 @@ void SharedTextCache::keep(Slot &slot, const QString &s, const char *begin, cons
     std::memcpy(slot.text, begin, size_t(slot.bytes));
 }
 
+void SharedTextCache::keepName(NameSet &set, const QString &s, const char *begin, const char *end)
+{
+    if (end - begin > NameBytes || !keepable(s)) {
+        set.refused = identity(s);
+        return;
+    }
+    NameEntry &entry = set.ways[set.older];
+    entry.held = s;
+    entry.identity = identity(s);
+    entry.bytes = int(end - begin);
+    std::memcpy(entry.text, begin, size_t(entry.bytes));
+    set.older = 1 - set.older;
+}
+
 void SharedTextCache::setSeq(quint64 seq)
 {
     m_seq = seq;

@@ -32,6 +32,8 @@ public:
     {
         if (slotIndex >= Slots)
             return JsonString::put(p, s);
+        if (unsigned(slotIndex - FirstName) < unsigned(NameFields))
+            return putName(m_names[slotIndex - FirstName], p, s);
         Slot &slot = m_slots[slotIndex];
         const void *const id = identity(s);
         if (id == slot.heldIdentity && sameSize(s, slot.held)) {
@@ -63,6 +65,7 @@ public:
     {
         quint32 covered = 0; // the fields that matched runs give
         quint32 starts = 0; // the first field of each matched run
+        quint32 inside = 0; // the others
         qint64 bytes = 0; // their bytes
     };
     // record: the record whose fields the runs were made from, as bytes.
@@ -81,6 +84,7 @@ public:
                 m_runFailed = true;
             }
         }
+        match.inside = match.covered & ~match.starts;
         return match;
     }
     // Copies the matched run that starts at field first.
@@ -111,11 +115,15 @@ public:
     // digit changed.
     char *putSeq(char *p, quint64 seq)
     {
-        if (seq == m_seq + 1 && bump())
-            m_seq = seq;
-        else
-            setSeq(seq);
+        // The last digits are copied first and then changed in both places:
+        // reading them whole just after one was changed would stall.
         std::memcpy(p, m_seqText, sizeof(m_seqText));
+        if (seq == m_seq + 1 && bump(p)) {
+            m_seq = seq;
+        } else {
+            setSeq(seq);
+            std::memcpy(p, m_seqText, sizeof(m_seqText));
+        }
         return p + m_seqDigits;
     }
 
@@ -137,6 +145,56 @@ private:
     };
 
     static constexpr quint32 bit(int field) { return quint32(1) << field; }
+
+    // A command's code, name and group change from record to record, but a
+    // host logs the same few commands again and again, each with the same
+    // strings (its dictionary's). Their bytes are kept by string, in a table
+    // of two-way sets.
+    static constexpr int FirstName = RecordFields::Fncode;
+    static constexpr int NameFields = 3;
+    static constexpr int NameSets = 16;
+    static constexpr int NameBytes = 4 * Block;
+    struct NameEntry
+    {
+        const void *identity = nullptr;
+        QString held;
+        int bytes = 0;
+        char text[NameBytes];
+    };
+    struct NameSet
+    {
+        const void *seen[2] = {}; // the last two texts that missed, not held
+        const void *refused = nullptr; // a text that cannot be kept, not held
+        int older = 0; // the way to fill next
+        NameEntry ways[2];
+    };
+    using NameTable = NameSet[NameSets];
+
+    char *putName(NameTable &table, char *p, const QString &s)
+    {
+        const void *const id = identity(s);
+        // The data's address, mixed: its low bits are the allocator's.
+        NameSet &set = table[(quint64(quintptr(id)) * 0x9e3779b97f4a7c15ull) >> (64 - 4)];
+        for (int way = 0; way < 2; ++way) {
+            const NameEntry &entry = set.ways[way];
+            if (id == entry.identity && sameSize(s, entry.held)) {
+                for (int at = 0; at < entry.bytes; at += Block)
+                    std::memcpy(p + at, entry.text + at, Block);
+                set.older = 1 - way;
+                return p + entry.bytes;
+            }
+        }
+        char *const end = JsonString::put(p, s);
+        if (id == set.seen[0] || id == set.seen[1]) {
+            if (id != set.refused)
+                keepName(set, s, p, end);
+        } else {
+            set.seen[1] = set.seen[0];
+            set.seen[0] = id;
+        }
+        return end;
+    }
+    static void keepName(NameSet &set, const QString &s, const char *begin, const char *end);
 
     struct Slot
     {
@@ -214,21 +272,23 @@ private:
         }
         m_runsFrom = shared;
     }
-    // Adds one to the digits in place; false when they all were nines.
-    bool bump()
+    // Adds one to the digits, kept and copied at p; false when they all were
+    // nines.
+    bool bump(char *p)
     {
         for (int i = m_seqDigits - 1; i >= 0; --i) {
             if (m_seqText[i] != '9') {
-                ++m_seqText[i];
+                p[i] = ++m_seqText[i];
                 return true;
             }
-            m_seqText[i] = '0';
+            p[i] = m_seqText[i] = '0';
         }
         return false;
     }
     void setSeq(quint64 seq);
 
     Slot m_slots[Slots];
+    NameTable m_names[NameFields];
 
     quint64 m_shared = 0; // slots that gave kept bytes in this record (and null fields)
     quint32 m_lastShared = 0;

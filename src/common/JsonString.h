@@ -94,6 +94,15 @@ inline int plainLead(__m128i bytes)
     return int(qCountTrailingZeroBits(~quint32(plain) | 0x100u));
 }
 
+// 0xff for each byte that is not plain: a control, 0x80 and up, the quote
+// and the backslash.
+inline __m128i notPlain(__m128i bytes)
+{
+    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
+                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
+    return _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)), escaped);
+}
+
 inline __m128i load8(const ushort *u) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(u)); }
 inline __m128i load4(const ushort *u) { return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(u)); }
 inline void store8(char *p, __m128i bytes) { _mm_storel_epi64(reinterpret_cast<__m128i *>(p), bytes); }
@@ -169,11 +178,19 @@ inline char *putFrom(char *p, const ushort *u, int i, int n)
                 *p++ = e;
             }
         } else if (c >= 0x800 && !isSpecialUnit(c)) {
-            // Three bytes: most non-ASCII text (CJK) is tested for first.
-            p[0] = char(0xe0 | (c >> 12));
-            p[1] = char(0x80 | ((c >> 6) & 0x3f));
-            p[2] = char(0x80 | (c & 0x3f));
-            p += 3;
+            // Three bytes: most non-ASCII text (CJK) is tested for first,
+            // and its units mostly follow each other.
+            ushort next = c;
+            do {
+                p[0] = char(0xe0 | (next >> 12));
+                p[1] = char(0x80 | ((next >> 6) & 0x3f));
+                p[2] = char(0x80 | (next & 0x3f));
+                p += 3;
+                if (++i == n)
+                    return p;
+                next = u[i];
+            } while (next >= 0x800 && !isSpecialUnit(next));
+            continue;
         } else if (c < 0x800) {
             *p++ = char(0xc0 | (c >> 6));
             *p++ = char(0x80 | (c & 0x3f));
@@ -202,38 +219,34 @@ inline char *put(char *p, const QString &s)
     using namespace detail;
     const ushort *u = units(s);
     const int n = s.size();
-    int i = 0;
 #ifdef KELUBC_JSONSTRING_SSE2
-    // Most texts are plain ASCII: they are tried whole first, without
-    // looking at a unit on its own.
+    // Most texts are plain ASCII: they are tried whole first, every block
+    // stored and one test at the end. Blocks a unit of another kind spoils
+    // are written again by the unit.
     if (n >= 8) {
-        for (; i + 8 <= n; i += 8) {
+        __m128i spoilt = _mm_setzero_si128();
+        for (int i = 0; i + 8 < n; i += 8) {
             const __m128i bytes = packed(load8(u + i));
-            store8(p, bytes);
-            const int plain = plainLead(bytes);
-            if (plain != 8)
-                return putFrom(p + plain, u, i + plain, n);
-            p += 8;
+            store8(p + i, bytes);
+            spoilt = _mm_or_si128(spoilt, notPlain(bytes));
         }
-        if (i == n)
-            return p;
-        // The last eight again; those already written took a byte each.
+        // The last eight, over those already written.
         const __m128i last = packed(load8(u + n - 8));
-        if (plainLead(last) == 8) {
-            store8(p - (i - (n - 8)), last);
-            return p + (n - i);
-        }
+        store8(p + n - 8, last);
+        if (!_mm_movemask_epi8(_mm_or_si128(spoilt, notPlain(last))))
+            return p + n;
     } else if (n >= 4) {
-        // The first four and the last four, overlapping.
+        // The first four and the last four, overlapping; the bytes above
+        // them are zeros, not looked at.
         const __m128i first = packed(load4(u)), last = packed(load4(u + n - 4));
-        if (plainLead(first) >= 4 && plainLead(last) >= 4) {
+        if (!(_mm_movemask_epi8(_mm_or_si128(notPlain(first), notPlain(last))) & 0xf)) {
             store4(p, first);
             store4(p + n - 4, last);
             return p + n;
         }
     }
 #endif
-    return putFrom(p, u, i, n);
+    return putFrom(p, u, 0, n);
 }
 
 // The exact number of bytes put() writes.

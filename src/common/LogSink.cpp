@@ -120,18 +120,9 @@ bool LogSink::endsWithNewline(qint64 size) const
 
 bool LogSink::writeLine(const char *line, int size)
 {
-    // After a cut-short line the next one starts on a line of its own; the
-    // newline goes in the same write so the line stays whole.
-    QByteArray joined;
-    if (m_torn) {
-        joined.reserve(size + 1);
-        joined.append('\n');
-        joined.append(line, size);
-        line = joined.constData();
-        size = joined.size();
-    }
+    if (m_torn)
+        return writeAfterTorn(line, size);
     if (m_file.write(line, size)) {
-        m_torn = false;
         ++m_sinceCheck;
         m_size += size;
         return true;
@@ -141,6 +132,21 @@ bool LogSink::writeLine(const char *line, int size)
     // reopening finds the fragment this leaves.
     m_lastError = m_file.errorString();
     closeFile();
+    return false;
+}
+
+bool LogSink::writeAfterTorn(const char *line, int size)
+{
+    // After a cut-short line the next one starts on a line of its own; the
+    // newline goes in the same write so the line stays whole.
+    QByteArray joined;
+    joined.reserve(size + 1);
+    joined.append('\n');
+    joined.append(line, size);
+    m_torn = false;
+    if (writeLine(joined.constData(), joined.size()))
+        return true;
+    m_torn = true;
     return false;
 }
 
@@ -155,6 +161,11 @@ bool LogSink::writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &n
         }
         return true;
     }
+    return failed(nowMs, notes);
+}
+
+bool LogSink::failed(qint64 nowMs, SinkNotes &notes)
+{
     m_nextRetryMs = nowMs + kIntervalMs;
     if (!m_failing) {
         m_failing = true;
@@ -233,17 +244,22 @@ void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
 
 bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
 {
-    if (m_file.isOpen() && nowMs >= m_nextCheckMs)
-        revalidate(nowMs, notes);
-    // Waiting records go first; a failing path is not touched between retries.
-    if (m_failing || !m_queue.empty()) {
-        if (nowMs < m_nextRetryMs || !drain(nowMs, notes)) {
+    bool written;
+    if (m_file.isOpen() && nowMs < m_nextCheckMs && !m_failing && m_queue.empty()) {
+        // Most lines: the file open, no check due, nothing waiting.
+        written = writeLine(line, size) || failed(nowMs, notes);
+    } else {
+        if (m_file.isOpen() && nowMs >= m_nextCheckMs)
+            revalidate(nowMs, notes);
+        // Waiting records go first; a failing path is not touched between retries.
+        if ((m_failing || !m_queue.empty()) && (nowMs < m_nextRetryMs || !drain(nowMs, notes))) {
             if (keepLine)
                 keep(line, size, notes);
             return false;
         }
+        written = writeOrFail(line, size, nowMs, notes);
     }
-    if (writeOrFail(line, size, nowMs, notes)) {
+    if (written) {
         if (m_maxFileBytes > 0 && m_size >= m_maxFileBytes && nowMs >= m_nextRotateMs)
             rotate(nowMs, notes);
         return true;

@@ -85,7 +85,10 @@ private:
     bool refuse(const char *why);
     bool endsWithNewline(qint64 size) const;
     bool writeLine(const char *line, int size);
+    bool writeAfterTorn(const char *line, int size);
     bool writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes);
+    // A write failed: retried in a second; warns once. Returns false.
+    bool failed(qint64 nowMs, SinkNotes &notes);
     bool drain(qint64 nowMs, SinkNotes &notes);
     void keep(const char *line, int size, SinkNotes &notes);
     void trimQueue();

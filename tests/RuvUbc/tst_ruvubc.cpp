@@ -227,6 +227,13 @@ private slots:
         r.pcode = product = QString();
         r.pcode = product = QString::fromUtf8("BBBBBBB");
         send(1);
+        // The same for a command's code, kept among the recent commands' names.
+        QString code = QString::fromUtf8("AAAAAAA");
+        r.fncode = code;
+        send(3);
+        r.fncode = code = QString();
+        r.fncode = code = QString::fromUtf8("BBBBBBB");
+        send(1);
         // The same within the runs of fields kept whole: at a run's start, in
         // its middle and at its end. The field's first string is let go while
         // a run may still hold it: the field has moved on, and a change of
