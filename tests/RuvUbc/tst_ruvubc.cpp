@@ -244,7 +244,7 @@ private slots:
             send(4); // kept by the second record, shared by the third, in a run from the fourth
             r.*field = second;
             send(1);
-            r.fncode += QLatin1Char('x');
+            r.pcode += QLatin1Char('x');
             send(1);
             r.*field = first = QString();
             r.*field = QString::fromUtf8("EEEEEEE");
