@@ -220,20 +220,17 @@ private slots:
         r.fnname[1] = QLatin1Char('x');
         r.attrs[QStringLiteral("location")] = place.left(6);
         send(3);
-        // A kept text's string gone, and a new one of its size made where it was.
-        QString product = QString::fromUtf8("AAAAAAA");
-        r.pcode = product;
-        send(2);
-        r.pcode = product = QString();
-        r.pcode = product = QString::fromUtf8("BBBBBBB");
-        send(1);
-        // The same for a command's code, kept among the recent commands' names.
-        QString code = QString::fromUtf8("AAAAAAA");
-        r.fncode = code;
-        send(3);
-        r.fncode = code = QString();
-        r.fncode = code = QString::fromUtf8("BBBBBBB");
-        send(1);
+        // A kept text's string gone, and a new one of its size made where it
+        // was: a field's own text, and a command's code among the recent
+        // commands' texts.
+        for (QString UbcDataProtocol::*field : {&UbcDataProtocol::pcode, &UbcDataProtocol::fncode}) {
+            QString kept = QString::fromUtf8("AAAAAAA");
+            r.*field = kept;
+            send(3);
+            r.*field = kept = QString();
+            r.*field = kept = QString::fromUtf8("BBBBBBB");
+            send(1);
+        }
         // The same within the runs of fields kept whole: at a run's start, in
         // its middle and at its end. The field's first string is let go while
         // a run may still hold it: the field has moved on, and a change of
