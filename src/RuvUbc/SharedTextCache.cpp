@@ -2,19 +2,6 @@
 
 #include <charconv>
 
-// Owned by Qt (literals and raw data are not, and a literal's data may go with
-// its plugin) and shared with another string.
-bool SharedTextCache::keepable(const QString &s)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    const QArrayData *d = s.data_ptr().d;
-    return d && d->isShared();
-#else
-    const QStringData *d = const_cast<QString &>(s).data_ptr();
-    return d->alloc && !d->ref.isStatic() && d->ref.isShared();
-#endif
-}
-
 void SharedTextCache::keep(Slot &slot, const QString &s, const char *begin, const char *end)
 {
     if (end - begin > MaxBytes || !keepable(s)) {
@@ -29,10 +16,8 @@ void SharedTextCache::keep(Slot &slot, const QString &s, const char *begin, cons
 
 void SharedTextCache::keepName(NameSet &set, const QString &s, const char *begin, const char *end)
 {
-    if (end - begin > NameBytes || !keepable(s)) {
-        set.refused = identity(s);
+    if (end - begin > NameBytes)
         return;
-    }
     NameEntry &entry = set.ways[set.older];
     entry.held = s;
     entry.identity = identity(s);

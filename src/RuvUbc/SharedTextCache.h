@@ -164,7 +164,6 @@ private:
     struct NameSet
     {
         const void *seen[2] = {}; // the last two texts that missed, not held
-        const void *refused = nullptr; // a text that cannot be kept, not held
         int older = 0; // the way to fill next
         NameEntry ways[2];
     };
@@ -185,9 +184,11 @@ private:
             }
         }
         char *const end = JsonString::put(p, s);
+        // A literal, raw data or a string of the record alone is not held.
+        if (!keepable(s))
+            return end;
         if (id == set.seen[0] || id == set.seen[1]) {
-            if (id != set.refused)
-                keepName(set, s, p, end);
+            keepName(set, s, p, end);
         } else {
             set.seen[1] = set.seen[0];
             set.seen[0] = id;
@@ -228,7 +229,18 @@ private:
         return true;
 #endif
     }
-    static bool keepable(const QString &s);
+    // Owned by Qt (literals and raw data are not, and a literal's data may go
+    // with its plugin) and shared with another string.
+    static bool keepable(const QString &s)
+    {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        const QArrayData *d = s.data_ptr().d;
+        return d && d->isShared();
+#else
+        const QStringData *d = const_cast<QString &>(s).data_ptr();
+        return d->alloc && !d->ref.isStatic() && d->ref.isShared();
+#endif
+    }
     // Keeps the bytes [begin, end) that s wrote, if s can be held.
     static void keep(Slot &slot, const QString &s, const char *begin, const char *end);
 
