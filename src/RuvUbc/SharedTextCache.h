@@ -271,7 +271,8 @@ private:
                 // The copy's own bytes are the key: a copy that is not
                 // shared (Qt copies some strings whole) never matches.
                 m_held[i] = field(i);
-                std::memcpy(m_raw + size_t(i) * sizeof(QString), &m_held[i], sizeof(QString));
+                std::memcpy(m_raw + size_t(i) * sizeof(QString), reinterpret_cast<const char *>(&m_held[i]),
+                            sizeof(QString));
             }
             run.bytes = int(putFields(first, end, m_runText + text) - (m_runText + text));
             text += run.bytes;
