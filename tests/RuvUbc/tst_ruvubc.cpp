@@ -235,13 +235,15 @@ private slots:
         // its middle and at its end. The field's first string is let go while
         // a run may still hold it: the field has moved on, and a change of
         // another field has put off making the runs again.
+        const QString product = QString::fromUtf8("KELTEST");
         for (QString UbcDataProtocol::*field : {&UbcDataProtocol::gid, &UbcDataProtocol::ver, &UbcDataProtocol::sessionid}) {
             QString first = QString::fromUtf8("CCCCCCC"), second = QString::fromUtf8("DDDDDDD");
+            r.pcode = product;
             r.*field = first;
             send(4); // kept by the second record, shared by the third, in a run from the fourth
             r.*field = second;
             send(1);
-            r.pcode += QLatin1Char('x');
+            r.pcode = product + QLatin1Char('x');
             send(1);
             r.*field = first = QString();
             r.*field = QString::fromUtf8("EEEEEEE");
