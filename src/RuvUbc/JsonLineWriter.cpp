@@ -130,10 +130,10 @@ struct FreshTexts
 {
     struct Match
     {
-        static constexpr quint32 covered = 0;
         static constexpr quint32 starts = 0;
         static constexpr quint32 inside = 0;
         static constexpr qint64 bytes = 0;
+        static constexpr quint32 covered() { return 0; }
     };
     static Match matchRuns(const void *) { return {}; }
     static char *putRun(int, char *p) { return p; }
@@ -190,9 +190,9 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Te
     // Room for the fields, the seq and the attributes' braces first, so that
     // the fields go through a plain pointer.
     const auto match = texts.matchRuns(&record);
-    qint64 bound = kFrameSize + match.bytes + contentSize<JsonString::MaxBytesPerUnit>(record, match.covered);
+    qint64 bound = kFrameSize + match.bytes + contentSize<JsonString::MaxBytesPerUnit>(record, match.covered());
     if (bound > kMaxLine)
-        bound = kFrameSize + match.bytes + contentSize<0>(record, match.covered);
+        bound = kFrameSize + match.bytes + contentSize<0>(record, match.covered());
     if (bound > kMaxLine)
         return -1;
     if (buffer.size() < bound)

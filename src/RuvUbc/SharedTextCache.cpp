@@ -2,29 +2,20 @@
 
 #include <charconv>
 
-void SharedTextCache::keep(Slot &slot, const QString &s, const char *begin, const char *end)
+template <int Capacity>
+bool SharedTextCache::KeptText<Capacity>::keep(const QString &s, const char *begin, const char *end)
 {
-    if (end - begin > MaxBytes || !keepable(s)) {
-        slot.refused = identity(s);
-        return;
-    }
-    slot.held = s;
-    slot.heldIdentity = identity(s);
-    slot.bytes = int(end - begin);
-    std::memcpy(slot.text, begin, size_t(slot.bytes));
+    if (end - begin > Capacity || !keepable(s))
+        return false;
+    held = s;
+    identity = SharedTextCache::identity(s);
+    bytes = int(end - begin);
+    std::memcpy(text, begin, size_t(bytes));
+    return true;
 }
 
-void SharedTextCache::keepName(NameSet &set, const QString &s, const char *begin, const char *end)
-{
-    if (end - begin > NameBytes)
-        return;
-    NameEntry &entry = set.ways[set.older];
-    entry.held = s;
-    entry.identity = identity(s);
-    entry.bytes = int(end - begin);
-    std::memcpy(entry.text, begin, size_t(entry.bytes));
-    set.older = 1 - set.older;
-}
+template struct SharedTextCache::KeptText<SharedTextCache::MaxBytes>;
+template struct SharedTextCache::KeptText<SharedTextCache::NameBytes>;
 
 void SharedTextCache::setSeq(quint64 seq)
 {

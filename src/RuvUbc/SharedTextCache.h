@@ -36,15 +36,13 @@ public:
             return putName(m_names[slotIndex - FirstName], p, s);
         Slot &slot = m_slots[slotIndex];
         const void *const id = identity(s);
-        if (id == slot.heldIdentity && sameSize(s, slot.held)) {
-            for (int at = 0; at < slot.bytes; at += Block)
-                std::memcpy(p + at, slot.text + at, Block);
+        if (slot.kept.holds(id, s)) {
             m_shared |= quint64(1) << slotIndex;
-            return p + slot.bytes;
+            return slot.kept.copyTo(p);
         }
         char *const end = JsonString::put(p, s);
-        if (id == slot.seen && id != slot.refused)
-            keep(slot, s, p, end);
+        if (id == slot.seen && id != slot.refused && !slot.kept.keep(s, p, end))
+            slot.refused = id;
         slot.seen = id;
         return end;
     }
@@ -63,10 +61,10 @@ public:
     // record, gets the block in one copy.
     struct Match
     {
-        quint32 covered = 0; // the fields that matched runs give
         quint32 starts = 0; // the first field of each matched run
         quint32 inside = 0; // the others
         qint64 bytes = 0; // their bytes
+        quint32 covered() const { return starts | inside; }
     };
     // record: the record whose fields the runs were made from, as bytes.
     Match matchRuns(const void *record)
@@ -77,14 +75,13 @@ public:
             const Run &run = m_runs[r];
             const size_t at = size_t(run.first) * sizeof(QString);
             if (std::memcmp(raw + run.inRecord, m_raw + at, size_t(run.end - run.first) * sizeof(QString)) == 0) {
-                match.covered |= run.fields;
                 match.starts |= bit(run.first);
+                match.inside |= run.fields & ~bit(run.first);
                 match.bytes += run.bytes;
             } else {
                 m_runFailed = true;
             }
         }
-        match.inside = match.covered & ~match.starts;
         return match;
     }
     // Copies the matched run that starts at field first.
@@ -102,7 +99,7 @@ public:
     template <typename Field, typename PutFields>
     void endRecord(const void *record, const Match &match, Field field, PutFields putFields)
     {
-        const quint32 shared = (quint32(m_shared) | match.covered) & RecordFields::all;
+        const quint32 shared = (quint32(m_shared) | match.covered()) & RecordFields::all;
         if (shared == m_lastShared && (shared != m_runsFrom || m_runFailed))
             makeRuns(static_cast<const char *>(record), shared, field, putFields);
         m_lastShared = shared;
@@ -146,6 +143,27 @@ private:
 
     static constexpr quint32 bit(int field) { return quint32(1) << field; }
 
+    // A text's JSON bytes, up to Capacity, with a copy of its string.
+    template <int Capacity>
+    struct KeptText
+    {
+        const void *identity = nullptr;
+        QString held;
+        int bytes = 0;
+        char text[Capacity];
+
+        bool holds(const void *id, const QString &s) const { return id == identity && sameSize(s, held); }
+        // Copied in blocks of 16: up to 15 bytes past the end are written over.
+        char *copyTo(char *p) const
+        {
+            for (int at = 0; at < bytes; at += Block)
+                std::memcpy(p + at, text + at, Block);
+            return p + bytes;
+        }
+        // Keeps the bytes [begin, end) that s wrote; false if s cannot be held.
+        bool keep(const QString &s, const char *begin, const char *end);
+    };
+
     // A command's code, name and group change from record to record, but a
     // host logs the same few commands again and again, each with the same
     // strings (its dictionary's). Their bytes are kept by string, in a table
@@ -154,18 +172,11 @@ private:
     static constexpr int NameFields = 3;
     static constexpr int NameSets = 16;
     static constexpr int NameBytes = 4 * Block;
-    struct NameEntry
-    {
-        const void *identity = nullptr;
-        QString held;
-        int bytes = 0;
-        char text[NameBytes];
-    };
     struct NameSet
     {
         const void *seen[2] = {}; // the last two texts that missed, not held
         int older = 0; // the way to fill next
-        NameEntry ways[2];
+        KeptText<NameBytes> ways[2];
     };
     using NameTable = NameSet[NameSets];
 
@@ -175,12 +186,9 @@ private:
         // The data's address, mixed: its low bits are the allocator's.
         NameSet &set = table[(quint64(quintptr(id)) * 0x9e3779b97f4a7c15ull) >> (64 - 4)];
         for (int way = 0; way < 2; ++way) {
-            const NameEntry &entry = set.ways[way];
-            if (id == entry.identity && sameSize(s, entry.held)) {
-                for (int at = 0; at < entry.bytes; at += Block)
-                    std::memcpy(p + at, entry.text + at, Block);
+            if (set.ways[way].holds(id, s)) {
                 set.older = 1 - way;
-                return p + entry.bytes;
+                return set.ways[way].copyTo(p);
             }
         }
         char *const end = JsonString::put(p, s);
@@ -188,23 +196,20 @@ private:
         if (!keepable(s))
             return end;
         if (id == set.seen[0] || id == set.seen[1]) {
-            keepName(set, s, p, end);
+            if (set.ways[set.older].keep(s, p, end))
+                set.older = 1 - set.older;
         } else {
             set.seen[1] = set.seen[0];
             set.seen[0] = id;
         }
         return end;
     }
-    static void keepName(NameSet &set, const QString &s, const char *begin, const char *end);
 
     struct Slot
     {
         const void *seen = nullptr; // the last record's text, not held
         const void *refused = nullptr; // a text that cannot be kept, not held
-        const void *heldIdentity = nullptr;
-        QString held;
-        int bytes = 0;
-        char text[MaxBytes];
+        KeptText<MaxBytes> kept;
     };
 
     // What a string's data is, read from the QString alone. A null string's
@@ -241,8 +246,6 @@ private:
         return d->alloc && !d->ref.isStatic() && d->ref.isShared();
 #endif
     }
-    // Keeps the bytes [begin, end) that s wrote, if s can be held.
-    static void keep(Slot &slot, const QString &s, const char *begin, const char *end);
 
     template <typename Field, typename PutFields>
     void makeRuns(const char *record, quint32 shared, Field field, PutFields putFields)

@@ -82,25 +82,20 @@ inline const ushort *units(const QString &s) { return reinterpret_cast<const ush
 // and those from 0x8000 up 0x00. Bytes 8..15 repeat them.
 inline __m128i packed(__m128i v) { return _mm_packus_epi16(v, v); }
 
-// How many of the eight packed units, from the first, are printable ASCII
-// that needs no escape: 0x20..0x7f but the quote and the backslash. Signed
-// compares put the bytes from 0x80 up below 0x20.
-inline int plainLead(__m128i bytes)
-{
-    const __m128i printable = _mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1f));
-    const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
-                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
-    const int plain = _mm_movemask_epi8(_mm_andnot_si128(escaped, printable));
-    return int(qCountTrailingZeroBits(~quint32(plain) | 0x100u));
-}
-
-// 0xff for each byte that is not plain: a control, 0x80 and up, the quote
+// 0xff for each packed byte that is not plain, printable ASCII that needs no
+// escape: a control, 0x80 and up (below 0x20 to a signed compare), the quote
 // and the backslash.
 inline __m128i notPlain(__m128i bytes)
 {
     const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')),
                                          _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
     return _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)), escaped);
+}
+
+// How many of the eight packed units, from the first, are plain.
+inline int plainLead(__m128i bytes)
+{
+    return int(qCountTrailingZeroBits(quint32(_mm_movemask_epi8(notPlain(bytes))) | 0x100u));
 }
 
 inline __m128i load8(const ushort *u) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(u)); }

@@ -69,10 +69,8 @@ void LogSink::closeFile()
     m_file.close();
 }
 
-bool LogSink::ensureOpen()
+bool LogSink::open()
 {
-    if (m_file.isOpen())
-        return true;
     m_refusal = nullptr;
     if (!m_file.openAppend(m_nativePath) && m_file.failure() == PlatformFile::NotFound
         && PlatformFile::makePrivateFolders(QFileInfo(m_path).absolutePath()))
@@ -153,18 +151,23 @@ bool LogSink::writeAfterTorn(const char *line, int size)
 bool LogSink::writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes)
 {
     if (ensureOpen() && writeLine(line, size)) {
-        if (m_failing) {
-            m_failing = false;
-            m_overflowing = false;
-            notes.append({QtInfoMsg, QStringLiteral("%1 is writable again; %2 records for it dropped so far")
-                                         .arg(m_path).arg(m_dropped)});
-        }
+        if (m_failing)
+            recovered(notes);
         return true;
     }
-    return failed(nowMs, notes);
+    failed(nowMs, notes);
+    return false;
 }
 
-bool LogSink::failed(qint64 nowMs, SinkNotes &notes)
+void LogSink::recovered(SinkNotes &notes)
+{
+    m_failing = false;
+    m_overflowing = false;
+    notes.append({QtInfoMsg, QStringLiteral("%1 is writable again; %2 records for it dropped so far")
+                                 .arg(m_path).arg(m_dropped)});
+}
+
+void LogSink::failed(qint64 nowMs, SinkNotes &notes)
 {
     m_nextRetryMs = nowMs + kIntervalMs;
     if (!m_failing) {
@@ -172,7 +175,6 @@ bool LogSink::failed(qint64 nowMs, SinkNotes &notes)
         notes.append({QtWarningMsg, QStringLiteral("cannot write %1 (%2); records wait in memory and are retried")
                                         .arg(m_path, failure())});
     }
-    return false;
 }
 
 bool LogSink::drain(qint64 nowMs, SinkNotes &notes)
@@ -244,22 +246,15 @@ void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
 
 bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
 {
-    bool written;
-    if (m_file.isOpen() && nowMs < m_nextCheckMs && !m_failing && m_queue.empty()) {
-        // Most lines: the file open, no check due, nothing waiting.
-        written = writeLine(line, size) || failed(nowMs, notes);
-    } else {
-        if (m_file.isOpen() && nowMs >= m_nextCheckMs)
-            revalidate(nowMs, notes);
-        // Waiting records go first; a failing path is not touched between retries.
-        if ((m_failing || !m_queue.empty()) && (nowMs < m_nextRetryMs || !drain(nowMs, notes))) {
-            if (keepLine)
-                keep(line, size, notes);
-            return false;
-        }
-        written = writeOrFail(line, size, nowMs, notes);
+    if (m_file.isOpen() && nowMs >= m_nextCheckMs)
+        revalidate(nowMs, notes);
+    // Waiting records go first; a failing path is not touched between retries.
+    if ((m_failing || !m_queue.empty()) && (nowMs < m_nextRetryMs || !drain(nowMs, notes))) {
+        if (keepLine)
+            keep(line, size, notes);
+        return false;
     }
-    if (written) {
+    if (writeOrFail(line, size, nowMs, notes)) {
         if (m_maxFileBytes > 0 && m_size >= m_maxFileBytes && nowMs >= m_nextRotateMs)
             rotate(nowMs, notes);
         return true;

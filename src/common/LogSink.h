@@ -81,14 +81,17 @@ public:
     static void emitNotes(const SinkNotes &notes, const QLoggingCategory &category, const char *prefix);
 
 private:
-    bool ensureOpen();
+    bool ensureOpen() { return m_file.isOpen() || open(); }
+    bool open();
     bool refuse(const char *why);
     bool endsWithNewline(qint64 size) const;
     bool writeLine(const char *line, int size);
     bool writeAfterTorn(const char *line, int size);
     bool writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes);
-    // A write failed: retried in a second; warns once. Returns false.
-    bool failed(qint64 nowMs, SinkNotes &notes);
+    // The first line written after a failure, and a failed write (retried in
+    // a second): each says so once.
+    Q_DECL_COLD_FUNCTION void recovered(SinkNotes &notes);
+    Q_DECL_COLD_FUNCTION void failed(qint64 nowMs, SinkNotes &notes);
     bool drain(qint64 nowMs, SinkNotes &notes);
     void keep(const char *line, int size, SinkNotes &notes);
     void trimQueue();
