@@ -74,7 +74,7 @@ QString isoLocalNow()
     p = putDigits(p, tm.tm_sec, 2);
     *p++ = '.';
     p = putDigits(p, long(ms % 1000), 3);
-    *p++ = offsetMin < 0 ? '-' : '+';
+    *p++ = '+';
     p = putDigits(p, absMin / 60 % 100, 2);
     *p++ = ':';
     p = putDigits(p, absMin % 60, 2);
