@@ -74,7 +74,7 @@ QString isoLocalNow()
     p = putDigits(p, tm.tm_sec, 2);
     *p++ = '.';
     p = putDigits(p, long(ms % 1000), 3);
-    *p++ = '+';
+    *p++ = offsetMin < 0 ? '-' : '+';
     p = putDigits(p, absMin / 60 % 100, 2);
     *p++ = ':';
     p = putDigits(p, absMin % 60, 2);
