@@ -6,7 +6,9 @@
 #include <RuvUbc.h>
 
 #include <charconv>
+#include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -76,6 +78,14 @@ constexpr QString UbcDataProtocol::*kMembers[RecordFields::Count] = {
 };
 static_assert(JsonLineWriter::FieldCount == RecordFields::Count, "one field table");
 
+// The command's code, name and group, between the fields before and after.
+constexpr int kFirstName = SharedTextCache::FirstName;
+constexpr int kAfterNames = kFirstName + SharedTextCache::NameFields;
+static_assert(std::is_standard_layout_v<UbcDataProtocol>
+                  && offsetof(UbcDataProtocol, fnname) == offsetof(UbcDataProtocol, fncode) + sizeof(QString)
+                  && offsetof(UbcDataProtocol, fngroup) == offsetof(UbcDataProtocol, fnname) + sizeof(QString),
+              "the names are read as three QStrings in a row");
+
 constexpr char kSeqOpen[] = "\",\"seq\":";
 constexpr char kAttrsOpen[] = ",\"attrs\":{";
 constexpr int kMaxSeqDigits = 20; // a quint64
@@ -94,8 +104,12 @@ inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts, cons
 {
     if (match.inside & (quint32(1) << I))
         return p;
-    if (match.starts & (quint32(1) << I))
-        return texts.putRun(I, p);
+    if (match.starts & (quint32(1) << I)) {
+        if constexpr (I == kFirstName)
+            return texts.putCommand(match, p);
+        else
+            return texts.putRun(I, p);
+    }
     // Sixteen bytes hold most openings: one store.
     std::memcpy(p, kKeys.text + kKeys.begin[I], kKeys.length[I] <= 16 ? 16 : kOpeningCopy);
     p += kKeys.length[I];
@@ -107,11 +121,12 @@ inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts, cons
     return texts.put(I, p, value);
 }
 
-template <typename Texts, typename Match, int... I>
+// Fields [First, First + sizeof...(I)).
+template <int First, typename Texts, typename Match, int... I>
 inline char *putFields(char *p, const UbcDataProtocol &record, Texts &texts, const Match &match,
                        std::integer_sequence<int, I...>)
 {
-    ((p = putField<I>(p, record, texts, match)), ...);
+    ((p = putField<First + I>(p, record, texts, match)), ...);
     return p;
 }
 
@@ -135,8 +150,10 @@ struct FreshTexts
         static constexpr qint64 bytes = 0;
         static constexpr quint32 covered() { return 0; }
     };
-    static Match matchRuns(const void *) { return {}; }
+    static Match matchRuns(const void *, const QString *) { return {}; }
     static char *putRun(int, char *p) { return p; }
+    static char *putCommand(const Match &, char *p) { return p; }
+    static void endNames(const Match &, const QString *, const char *, const char *) {}
     static void putEmpty(int, const QString &) {}
     static char *put(int, char *p, const QString &s) { return JsonString::put(p, s); }
     static char *putSeq(char *p, quint64 seq) { return std::to_chars(p, p + kMaxSeqDigits, seq).ptr; }
@@ -152,7 +169,6 @@ struct FreshTexts
 constexpr qint64 kFrameSize = keysSize() + qint64(sizeof(kSeqOpen)) - 1 + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) - 1
                               + 3 /* }}\n */ + kOpeningCopy;
 
-constexpr auto kFieldIndices = std::make_integer_sequence<int, RecordFields::Count>();
 
 // The unmatched fields' sizes in units (perUnit 0: their exact bytes).
 template <int perUnit>
@@ -189,7 +205,8 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Te
 {
     // Room for the fields, the seq and the attributes' braces first, so that
     // the fields go through a plain pointer.
-    const auto match = texts.matchRuns(&record);
+    const QString *const names = &(record.*kMembers[kFirstName]);
+    const auto match = texts.matchRuns(&record, names);
     qint64 bound = kFrameSize + match.bytes + contentSize<JsonString::MaxBytesPerUnit>(record, match.covered());
     if (bound > kMaxLine)
         bound = kFrameSize + match.bytes + contentSize<0>(record, match.covered());
@@ -200,7 +217,12 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Te
 
     char *p = buffer.data();
     char *end = p + buffer.size();
-    p = putFields(p, record, texts, match, kFieldIndices);
+    p = putFields<0>(p, record, texts, match, std::make_integer_sequence<int, kFirstName>());
+    char *const namesBegin = p;
+    p = putFields<kFirstName>(p, record, texts, match, std::make_integer_sequence<int, kAfterNames - kFirstName>());
+    texts.endNames(match, names, namesBegin, p);
+    p = putFields<kAfterNames>(p, record, texts, match,
+                               std::make_integer_sequence<int, RecordFields::Count - kAfterNames>());
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
     p = texts.putSeq(p, seq);
     p = putRaw(p, kAttrsOpen, int(sizeof(kAttrsOpen)) - 1);

@@ -15,7 +15,31 @@ bool SharedTextCache::KeptText<Capacity>::keep(const QString &s, const char *beg
 }
 
 template struct SharedTextCache::KeptText<SharedTextCache::MaxBytes>;
-template struct SharedTextCache::KeptText<SharedTextCache::NameBytes>;
+
+void SharedTextCache::endNames(const Match &match, const QString *names, const char *begin, const char *end)
+{
+    if (match.command)
+        return;
+    CommandSet &set = m_commands[m_commandSet];
+    const void *const id = identity(names[0]);
+    if (id != set.seen[0] && id != set.seen[1]) {
+        set.seen[1] = set.seen[0];
+        set.seen[0] = id;
+        return;
+    }
+    if (end - begin > CommandBytes)
+        return;
+    for (int i = 0; i < NameFields; ++i) {
+        if (!names[i].isNull() && !keepable(names[i]))
+            return;
+    }
+    Command &command = set.ways[set.older];
+    for (int i = 0; i < NameFields; ++i)
+        holdKey(command.held[i], command.raw + size_t(i) * sizeof(QString), names[i]);
+    command.bytes = int(end - begin);
+    std::memcpy(command.text, begin, size_t(command.bytes));
+    set.older = 1 - set.older;
+}
 
 void SharedTextCache::setSeq(quint64 seq)
 {

@@ -24,16 +24,19 @@ public:
     // values in turn. Texts of other slots are written anew.
     static constexpr int AttributeSlots = 8;
     static constexpr int Slots = RecordFields::Count + AttributeSlots;
+    // The command's code, name and group: one block when kept.
+    static constexpr int FirstName = RecordFields::Fncode;
+    static constexpr int NameFields = 3;
+    static constexpr quint32 NameBits = ((quint32(1) << NameFields) - 1) << FirstName;
 
     // Writes s, the text of the slot, at p as JSON content (no quotes);
     // returns the end. Bytes from the cache are copied in blocks of 16, so up
     // to 15 bytes past the end may be written over.
     char *put(int slotIndex, char *p, const QString &s)
     {
-        if (slotIndex >= Slots)
+        // A command's names not kept as a command are written anew.
+        if (slotIndex >= Slots || unsigned(slotIndex - FirstName) < unsigned(NameFields))
             return JsonString::put(p, s);
-        if (unsigned(slotIndex - FirstName) < unsigned(NameFields))
-            return putName(m_names[slotIndex - FirstName], p, s);
         Slot &slot = m_slots[slotIndex];
         const void *const id = identity(s);
         if (slot.kept.holds(id, s)) {
@@ -59,17 +62,24 @@ public:
     // included, with copies of their strings. A record whose strings for
     // those fields are the very same QStrings, compared as they lie in the
     // record, gets the block in one copy.
+private:
+    struct Command;
+
+public:
     struct Match
     {
-        quint32 starts = 0; // the first field of each matched run
+        quint32 starts = 0; // the first field of each matched run or command
         quint32 inside = 0; // the others
         qint64 bytes = 0; // their bytes
+        const Command *command = nullptr; // the command's names, if kept
         quint32 covered() const { return starts | inside; }
     };
     // record: the record whose fields the runs were made from, as bytes.
-    Match matchRuns(const void *record)
+    // names: the record's code, name and group, one after another.
+    Match matchRuns(const void *record, const QString *names)
     {
         Match match;
+        matchCommand(names, match);
         const char *const raw = static_cast<const char *>(record);
         for (int r = 0; r < m_runCount; ++r) {
             const Run &run = m_runs[r];
@@ -84,6 +94,11 @@ public:
         }
         return match;
     }
+    // Copies the matched command's names, openings included.
+    static char *putCommand(const Match &match, char *p) { return match.command->copyTo(p); }
+    // After the names, written anew at [begin, end): they are kept once the
+    // same code has missed twice.
+    void endNames(const Match &match, const QString *names, const char *begin, const char *end);
     // Copies the matched run that starts at field first.
     char *putRun(int first, char *p) const
     {
@@ -99,7 +114,8 @@ public:
     template <typename Field, typename PutFields>
     void endRecord(const void *record, const Match &match, Field field, PutFields putFields)
     {
-        const quint32 shared = (quint32(m_shared) | match.covered()) & RecordFields::all;
+        // A command's names change from record to record: never in a run.
+        const quint32 shared = (quint32(m_shared) | match.covered()) & RecordFields::all & ~NameBits;
         if (shared == m_lastShared && (shared != m_runsFrom || m_runFailed))
             makeRuns(static_cast<const char *>(record), shared, field, putFields);
         m_lastShared = shared;
@@ -126,6 +142,21 @@ public:
 
 private:
     static constexpr int Block = 16;
+    // Copies kept bytes in blocks of 16: up to 15 bytes past the end are
+    // written over.
+    static char *copyBlocks(char *p, const char *text, int bytes)
+    {
+        for (int at = 0; at < bytes; at += Block)
+            std::memcpy(p + at, text + at, Block);
+        return p + bytes;
+    }
+    // Holds a copy of s and keys it by the copy's own bytes: a copy that is
+    // not shared (Qt copies some strings whole) never matches.
+    static void holdKey(QString &held, char *key, const QString &s)
+    {
+        held = s;
+        std::memcpy(key, reinterpret_cast<const char *>(&held), sizeof(QString));
+    }
     static constexpr int MaxBytes = 8 * Block;
     // Runs of two fields or more; a field's opening is at most this long.
     static constexpr int MaxRuns = RecordFields::Count / 2;
@@ -153,56 +184,56 @@ private:
         char text[Capacity];
 
         bool holds(const void *id, const QString &s) const { return id == identity && sameSize(s, held); }
-        // Copied in blocks of 16: up to 15 bytes past the end are written over.
-        char *copyTo(char *p) const
-        {
-            for (int at = 0; at < bytes; at += Block)
-                std::memcpy(p + at, text + at, Block);
-            return p + bytes;
-        }
+        char *copyTo(char *p) const { return copyBlocks(p, text, bytes); }
         // Keeps the bytes [begin, end) that s wrote; false if s cannot be held.
         bool keep(const QString &s, const char *begin, const char *end);
     };
 
     // A command's code, name and group change from record to record, but a
     // host logs the same few commands again and again, each with the same
-    // strings (its dictionary's). Their bytes are kept by string, in a table
-    // of two-way sets.
-    static constexpr int FirstName = RecordFields::Fncode;
-    static constexpr int NameFields = 3;
-    static constexpr int NameSets = 16;
-    static constexpr int NameBytes = 4 * Block;
-    struct NameSet
+    // three strings (its dictionary's). The three fields' bytes, openings
+    // included, are kept by command in a table of two-way sets, keyed (as a
+    // run is) by copies of the strings as they lie in a record.
+    static constexpr int CommandSetBits = 4;
+    static constexpr int CommandSets = 1 << CommandSetBits;
+    static constexpr int CommandBytes = 16 * Block;
+    struct Command
     {
-        const void *seen[2] = {}; // the last two texts that missed, not held
-        int older = 0; // the way to fill next
-        KeptText<NameBytes> ways[2];
-    };
-    using NameTable = NameSet[NameSets];
+        QString held[NameFields];
+        alignas(QString) char raw[NameFields * sizeof(QString)] = {};
+        int bytes = 0; // none: unused
+        char text[CommandBytes];
 
-    char *putName(NameTable &table, char *p, const QString &s)
+        bool holds(const QString *names) const
+        {
+            return bytes && std::memcmp(raw, names, sizeof(QString)) == 0
+                && std::memcmp(raw + sizeof(QString), names + 1, sizeof(QString)) == 0
+                && std::memcmp(raw + 2 * sizeof(QString), names + 2, sizeof(QString)) == 0;
+        }
+        char *copyTo(char *p) const { return copyBlocks(p, text, bytes); }
+    };
+    struct CommandSet
     {
-        const void *const id = identity(s);
-        // The data's address, mixed: its low bits are the allocator's.
-        NameSet &set = table[(quint64(quintptr(id)) * 0x9e3779b97f4a7c15ull) >> (64 - 4)];
+        const void *seen[2] = {}; // the last two codes that missed, not held
+        int older = 0; // the way to fill next
+        Command ways[2];
+    };
+
+    void matchCommand(const QString *names, Match &match)
+    {
+        // The code's data address, mixed: its low bits are the allocator's.
+        m_commandSet = int((quint64(quintptr(identity(names[0]))) * 0x9e3779b97f4a7c15ull) >> (64 - CommandSetBits));
+        CommandSet &set = m_commands[m_commandSet];
         for (int way = 0; way < 2; ++way) {
-            if (set.ways[way].holds(id, s)) {
+            if (set.ways[way].holds(names)) {
                 set.older = 1 - way;
-                return set.ways[way].copyTo(p);
+                match.command = &set.ways[way];
+                match.starts |= bit(FirstName);
+                match.inside |= NameBits & ~bit(FirstName);
+                match.bytes += set.ways[way].bytes;
+                return;
             }
         }
-        char *const end = JsonString::put(p, s);
-        // A literal, raw data or a string of the record alone is not held.
-        if (!keepable(s))
-            return end;
-        if (id == set.seen[0] || id == set.seen[1]) {
-            if (set.ways[set.older].keep(s, p, end))
-                set.older = 1 - set.older;
-        } else {
-            set.seen[1] = set.seen[0];
-            set.seen[0] = id;
-        }
-        return end;
     }
 
     struct Slot
@@ -271,11 +302,7 @@ private:
             for (int i = first; i < end; ++i) {
                 run.fields |= bit(i);
                 inRuns |= bit(i);
-                // The copy's own bytes are the key: a copy that is not
-                // shared (Qt copies some strings whole) never matches.
-                m_held[i] = field(i);
-                std::memcpy(m_raw + size_t(i) * sizeof(QString), reinterpret_cast<const char *>(&m_held[i]),
-                            sizeof(QString));
+                holdKey(m_held[i], m_raw + size_t(i) * sizeof(QString), field(i));
             }
             run.bytes = int(putFields(first, end, m_runText + text) - (m_runText + text));
             text += run.bytes;
@@ -304,7 +331,8 @@ private:
     void setSeq(quint64 seq);
 
     Slot m_slots[Slots];
-    NameTable m_names[NameFields];
+    CommandSet m_commands[CommandSets];
+    int m_commandSet = 0; // the last record's set
 
     quint64 m_shared = 0; // slots that gave kept bytes in this record (and null fields)
     quint32 m_lastShared = 0;
