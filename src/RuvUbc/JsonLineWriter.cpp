@@ -143,6 +143,8 @@ char *putFieldRange(char *p, const UbcDataProtocol &record, int first, int end)
 // Every text escaped anew.
 struct FreshTexts
 {
+    quint64 seq = 0;
+
     struct Match
     {
         static constexpr quint32 starts = 0;
@@ -156,7 +158,7 @@ struct FreshTexts
     static void endNames(const Match &, const QString *, const char *, const char *) {}
     static void putEmpty(int, const QString &) {}
     static char *put(int, char *p, const QString &s) { return JsonString::put(p, s); }
-    static char *putSeq(char *p, quint64 seq) { return std::to_chars(p, p + kMaxSeqDigits, seq).ptr; }
+    char *putSeq(char *p) const { return std::to_chars(p, p + kMaxSeqDigits, seq).ptr; }
     template <typename... Any>
     static void endRecord(const Any &...)
     {
@@ -201,7 +203,7 @@ inline char *makeRoom(QByteArray &buffer, char *&end, char *p, qint64 need)
 }
 
 template <typename Texts>
-int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Texts &texts)
+int writeLine(QByteArray &buffer, const UbcDataProtocol &record, Texts &texts, int *seqAt)
 {
     // Room for the fields, the seq and the attributes' braces first, so that
     // the fields go through a plain pointer.
@@ -224,7 +226,8 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Te
     p = putFields<kAfterNames>(p, record, texts, match,
                                std::make_integer_sequence<int, RecordFields::Count - kAfterNames>());
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
-    p = texts.putSeq(p, seq);
+    *seqAt = int(p - buffer.constData());
+    p = texts.putSeq(p);
     p = putRaw(p, kAttrsOpen, int(sizeof(kAttrsOpen)) - 1);
     // The attributes' texts follow the fields' in the texts' slots. Each
     // makes its own room: with its quotes, colon and comma, and a whole
@@ -260,13 +263,27 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, Te
 
 int JsonLineWriter::write(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq)
 {
-    FreshTexts fresh;
-    return writeLine(buffer, record, seq, fresh);
+    FreshTexts fresh{seq};
+    int seqAt = 0;
+    return writeLine(buffer, record, fresh, &seqAt);
 }
 
-int JsonLineWriter::write(QByteArray &buffer, const UbcDataProtocol &record, quint64 seq, SharedTextCache &cache)
+int JsonLineWriter::write(QByteArray &buffer, const UbcDataProtocol &record, SharedTextCache &cache, int *seqAt)
 {
-    return writeLine(buffer, record, seq, cache);
+    return writeLine(buffer, record, cache, seqAt);
+}
+
+int JsonLineWriter::changeSeq(QByteArray &buffer, int size, int seqAt, quint64 seq, SharedTextCache &cache)
+{
+    const int was = cache.seqDigits();
+    cache.setSeq(seq);
+    const int now = cache.seqDigits();
+    if (buffer.size() < size + now - was)
+        buffer.resize(size + now - was);
+    char *const p = buffer.data() + seqAt;
+    std::memmove(p + now, p + was, size_t(size - seqAt - was));
+    std::memcpy(p, cache.seqText(), size_t(now));
+    return size + now - was;
 }
 
 QString JsonLineWriter::fieldName(int index)

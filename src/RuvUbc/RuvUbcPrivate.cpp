@@ -196,9 +196,15 @@ void RuvUbcPrivate::emitNotes(const SinkNotes &notes)
     LogSink::emitNotes(notes, lcRuvUbc(), "RuvUbc: ");
 }
 
-void RuvUbcPrivate::writeToFiles(const char *line, int size, int filterBits, SinkNotes &notes)
+void RuvUbcPrivate::writeToFiles(ThreadState &state, int size, int seqAt, int filterBits, SinkNotes &notes)
 {
     QMutexLocker lock(&m_mutex);
+    // The seq is taken here, so that the files have their lines in its
+    // order; the line was written with the thread's next one.
+    const quint64 seq = m_nextSeq++;
+    if (seq != state.texts.seq())
+        size = JsonLineWriter::changeSeq(state.line, size, seqAt, seq, state.texts);
+    const char *const line = state.line.constData();
     const bool keep = filterBits & RuvUbc::FilterRetry;
     const qint64 now = LogSink::nowMs();
     LogSink *primary = nullptr;
@@ -233,14 +239,14 @@ void RuvUbcPrivate::log(const UbcDataProtocol &record, ThreadState &state)
     const int filterBits = state.filter;
 
     if (filterBits & (RuvUbc::FilterPrimary | RuvUbc::FilterMirrors)) {
-        const quint64 seq = nextSeq.fetch_add(1, std::memory_order_relaxed);
-        const int size = JsonLineWriter::write(state.line, record, seq, state.texts);
+        int seqAt = 0;
+        const int size = JsonLineWriter::write(state.line, record, state.texts, &seqAt);
         if (size < 0) {
             qCWarning(lcRuvUbc, "RuvUbc: a record of function %s is too large for one line; dropped",
                      qUtf8Printable(record.fncode.left(64)));
         } else {
             SinkNotes notes;
-            writeToFiles(state.line.constData(), size, filterBits, notes);
+            writeToFiles(state, size, seqAt, filterBits, notes);
             emitNotes(notes);
         }
     }

@@ -71,8 +71,6 @@ public:
     bool eraseFiles();
     // Read without a lock on every record.
     std::atomic<bool> enabled{true};
-    // The "seq" of the next record written to the files; one per record, not per file.
-    std::atomic<quint64> nextSeq{1};
     const QString sessionId;
 
 private:
@@ -85,8 +83,9 @@ private:
     template <typename Visit>
     void forEachSink(Visit visit) const;
     static void emitNotes(const SinkNotes &notes);
-    // Appends the line to the files the filter selects, each file once.
-    void writeToFiles(const char *line, int size, int filterBits, SinkNotes &notes);
+    // Gives the thread's line its seq and appends it to the files the filter
+    // selects, each file once.
+    void writeToFiles(ThreadState &state, int size, int seqAt, int filterBits, SinkNotes &notes);
 
     // Context fields: all fixed per process but the product code and its digest.
     const QByteArray m_machineId;
@@ -100,6 +99,8 @@ private:
     // The files. The primary is made on first use, so a default path follows
     // the application name the host sets after startup.
     mutable QMutex m_mutex;
+    // The "seq" of the next record written to the files; one per record, not per file.
+    quint64 m_nextSeq = 1;
     QString m_primaryPath; // empty: the default
     std::unique_ptr<LogSink> m_primary;
     std::vector<std::unique_ptr<LogSink>> m_mirrors;

@@ -123,22 +123,29 @@ public:
         m_runFailed = false;
     }
 
-    // Writes seq in decimal at p, up to 24 bytes written; returns the end.
-    // A thread's records mostly take the seq after its last one: that is one
-    // digit changed.
-    char *putSeq(char *p, quint64 seq)
+    // Writes the seq after this thread's last one in decimal at p, up to 24
+    // bytes written; returns the end. The log takes the seq a line really
+    // gets under its lock: the thread's next one unless another thread wrote
+    // a line in between, and then setSeq() puts it right. So a thread's
+    // records mostly have one digit changed.
+    char *putSeq(char *p)
     {
         // The last digits are copied first and then changed in both places:
         // reading them whole just after one was changed would stall.
         std::memcpy(p, m_seqText, sizeof(m_seqText));
-        if (seq == m_seq + 1 && bump(p)) {
-            m_seq = seq;
+        if (bump(p)) {
+            ++m_seq;
         } else {
-            setSeq(seq);
+            setSeq(m_seq + 1);
             std::memcpy(p, m_seqText, sizeof(m_seqText));
         }
         return p + m_seqDigits;
     }
+    quint64 seq() const { return m_seq; }
+    // The seq's digits as putSeq() last wrote them, or as setSeq() made them.
+    const char *seqText() const { return m_seqText; }
+    int seqDigits() const { return m_seqDigits; }
+    void setSeq(quint64 seq);
 
 private:
     static constexpr int Block = 16;
@@ -328,7 +335,6 @@ private:
         }
         return false;
     }
-    void setSeq(quint64 seq);
 
     Slot m_slots[Slots];
     CommandSet m_commands[CommandSets];

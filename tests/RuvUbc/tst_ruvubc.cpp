@@ -53,6 +53,15 @@ QStringList column(const QList<QByteArray> &lines, const QString &key = "fnname"
 
 using TestLogs::numbers;
 
+// The lines' seqs in the file's order.
+QList<qint64> seqs(const QList<QByteArray> &lines)
+{
+    QList<qint64> out;
+    for (const QJsonObject &o : TestLogs::objects(lines))
+        out << qint64(o.value(QStringLiteral("seq")).toDouble(-1));
+    return out;
+}
+
 QStringList warnings() { return MessageCapture::texts(QtWarningMsg); }
 
 } // namespace
@@ -489,6 +498,26 @@ private slots:
         QCOMPARE(column(TestLogs::lines(m_primary), "fncode"), QStringList{"after"});
     }
 
+    void seqPutRightWhenAnotherThreadCameBetween()
+    {
+        // A thread's line is written with the seq after its own last one;
+        // another thread's line in between takes that one, and the line gets
+        // the next, here a digit longer: up to a power of ten, one line of
+        // another thread, then this thread's.
+        logRecords(QStringLiteral("up"));
+        qint64 last = seqs(TestLogs::lines(m_primary)).constLast();
+        qint64 ten = 10;
+        while (ten < last + 3)
+            ten *= 10;
+        logRecords(QStringLiteral("up"), int(ten - 2 - last));
+        std::thread other(logRecords, QStringLiteral("other"), 1, 0, false);
+        other.join();
+        logRecords(QStringLiteral("after"));
+        const QList<QByteArray> lines = TestLogs::lines(m_primary);
+        QCOMPARE(seqs(lines.mid(lines.size() - 3)), QList<qint64>({ten - 2, ten - 1, ten}));
+        QCOMPARE(column(lines.mid(lines.size() - 2), "fncode"), QStringList({"other", "after"}));
+    }
+
     void concurrentWritersNeverTearLines()
     {
         // Lines of two threads never mix, and each thread's arrive in order.
@@ -498,6 +527,12 @@ private slots:
         b.join();
         for (const char *code : {"t0", "t1"})
             QCOMPARE(column(TestLogs::lines(m_primary), "fnname", code), numbers(0, 2000));
+        // A line takes its seq as it reaches the file: they follow one
+        // another in the file's order, whichever thread wrote them.
+        const QList<qint64> taken = seqs(TestLogs::lines(m_primary));
+        QCOMPARE(taken.size(), 4000);
+        for (int i = 1; i < taken.size(); ++i)
+            QCOMPARE(taken[i], taken[i - 1] + 1);
 
         // Each thread has its own filter: a thread that never set one logs
         // while this one holds 0, and brackets never swallow each other's records.
