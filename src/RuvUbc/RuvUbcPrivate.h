@@ -68,6 +68,9 @@ public:
         SharedTextCache texts;
     };
     static ThreadState &threadState();
+#ifndef Q_OS_WIN
+    Q_DECL_COLD_FUNCTION static ThreadState &makeThreadState();
+#endif
     bool eraseFiles();
     // Read without a lock on every record.
     std::atomic<bool> enabled{true};

@@ -36,10 +36,6 @@ QString errorText(const PlatformFile &file)
 
 } // namespace
 
-qint64 LogSink::nowMs()
-{
-    return PlatformFile::monotonicMs();
-}
 
 void LogSink::emitNotes(const SinkNotes &notes, const QLoggingCategory &category, const char *prefix)
 {

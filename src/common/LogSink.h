@@ -76,7 +76,7 @@ public:
     static bool replaceOwnFile(const QString &path, const QByteArray &data, QString *why);
 
     // A monotonic clock in milliseconds, cheap enough for every line.
-    static qint64 nowMs();
+    static qint64 nowMs() { return PlatformFile::monotonicMs(); }
     // Logs the notes in the category, each text after the prefix.
     static void emitNotes(const SinkNotes &notes, const QLoggingCategory &category, const char *prefix);
 
@@ -85,9 +85,10 @@ private:
     bool open();
     bool refuse(const char *why);
     bool endsWithNewline(qint64 size) const;
-    bool writeLine(const char *line, int size);
+    // Inlined where they are called: every line goes through both.
+    Q_ALWAYS_INLINE bool writeLine(const char *line, int size);
     bool writeAfterTorn(const char *line, int size);
-    bool writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes);
+    Q_ALWAYS_INLINE bool writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes);
     // The first line written after a failure, and a failed write (retried in
     // a second): each says so once.
     Q_DECL_COLD_FUNCTION void recovered(SinkNotes &notes);
