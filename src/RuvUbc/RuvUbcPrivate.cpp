@@ -224,8 +224,13 @@ void RuvUbcPrivate::writeToFiles(ThreadState &state, int size, int seqAt, int fi
         primary = primarySink();
         primary->append(line, size, keep, now, notes);
     }
-    if (!(filterBits & RuvUbc::FilterMirrors) || m_mirrors.empty())
-        return;
+    if ((filterBits & RuvUbc::FilterMirrors) && !m_mirrors.empty())
+        writeToMirrors(line, size, keep, now, primary, notes);
+}
+
+void RuvUbcPrivate::writeToMirrors(const char *line, int size, bool keep, qint64 now, LogSink *primary,
+                                   SinkNotes &notes)
+{
     // Files already written, by device and inode: a mirror that reaches one
     // of them through another path would double its lines.
     QVarLengthArray<FileId, 8> written;

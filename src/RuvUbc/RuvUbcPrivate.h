@@ -88,7 +88,9 @@ private:
     static void emitNotes(const SinkNotes &notes);
     // Gives the thread's line its seq and appends it to the files the filter
     // selects, each file once.
-    void writeToFiles(ThreadState &state, int size, int seqAt, int filterBits, SinkNotes &notes);
+    Q_ALWAYS_INLINE void writeToFiles(ThreadState &state, int size, int seqAt, int filterBits, SinkNotes &notes);
+    // The mirrors' part, m_mutex held; primary: the primary if written to.
+    void writeToMirrors(const char *line, int size, bool keep, qint64 now, LogSink *primary, SinkNotes &notes);
 
     // Context fields: all fixed per process but the product code and its digest.
     const QByteArray m_machineId;
