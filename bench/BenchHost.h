@@ -42,24 +42,57 @@ inline bool makeDictionary(const QString &path, const QString &rows)
     return ok;
 }
 
-// Times the record KelUbc logs for a code, built here and handed to the log
+// The record KelUbc logs for a code, built here and handed to the log
 // directly: the baseline the facade's own cost shows against.
+template <typename MakeAttrs>
+void logDirectRecord(RuvUbc *log, const QString &code, const QString &name, const QString &group, MakeAttrs makeAttrs)
+{
+    UbcDataProtocol r;
+    log->initUbcDataProtocol(r);
+    r.fncode = code;
+    r.fnname = name;
+    r.fngroup = group;
+    r.attrs = makeAttrs();
+    log->logUbcDataProtocol(r);
+}
+
 template <typename MakeAttrs>
 void timeDirectRecord(benchmark::State &state, const QString &code, const QString &name,
                       const QString &group, MakeAttrs makeAttrs)
 {
     RuvUbc *log = RuvUbc::instance();
     log->setFilterType(15); // what a record of KelUbc runs with
-    for (auto _ : state) {
-        UbcDataProtocol r;
-        log->initUbcDataProtocol(r);
-        r.fncode = code;
-        r.fnname = name;
-        r.fngroup = group;
-        r.attrs = makeAttrs();
-        log->logUbcDataProtocol(r);
-    }
+    for (auto _ : state)
+        logDirectRecord(log, code, name, group, makeAttrs);
     log->setFilterType(0);
+}
+
+// Blocks of a facade call and of the same record handed to the log directly,
+// alternated on the same record log, so that a busy machine and a growing
+// file slow both alike; in this thread's CPU time. The counters say per call.
+template <typename Facade, typename MakeAttrs>
+void timePairedRecord(benchmark::State &state, Facade facade, const QString &code, const QString &name,
+                      const QString &group, MakeAttrs makeAttrs)
+{
+    RuvUbc *log = RuvUbc::instance();
+    constexpr int block = 256;
+    qint64 facadeNs = 0, directNs = 0;
+    for (auto _ : state) {
+        const qint64 t0 = threadCpuNs();
+        for (int i = 0; i < block; ++i)
+            facade();
+        const qint64 t1 = threadCpuNs();
+        log->setFilterType(15); // the facade leaves 0 after its record
+        for (int i = 0; i < block; ++i)
+            logDirectRecord(log, code, name, group, makeAttrs);
+        log->setFilterType(0);
+        const qint64 t2 = threadCpuNs();
+        facadeNs += t1 - t0;
+        directNs += t2 - t1;
+    }
+    const double calls = double(state.iterations()) * block;
+    state.counters["facade_ns"] = double(facadeNs) / calls;
+    state.counters["direct_ns"] = double(directNs) / calls;
 }
 
 inline void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}

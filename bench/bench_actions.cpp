@@ -41,6 +41,15 @@ void BM_ActionExecute(benchmark::State &state)
 }
 BENCHMARK(BM_ActionExecute);
 
+void BM_ActionPaired(benchmark::State &state)
+{
+    KelUbc *ubc = KelUbc::instance();
+    BenchHost::timePairedRecord(
+        state, [ubc] { ubc->sendActionExecute(kCode, kName, false); }, kCode, kName, kGroup,
+        [] { return QMap<QString, QString>{{QStringLiteral("location"), kLocation}}; });
+}
+BENCHMARK(BM_ActionPaired);
+
 // Beside the process's fresh record log.
 QString journalPath()
 {

@@ -47,6 +47,17 @@ void BM_NamedEventCached(benchmark::State &state)
 }
 BENCHMARK(BM_NamedEventCached);
 
+void BM_NamedEventPaired(benchmark::State &state)
+{
+    KelUbc *ubc = KelUbc::instance();
+    const QMap<QString, QString> attrs = callerAttrs();
+    QMap<QString, QString> direct = callerAttrs();
+    direct.insert(QStringLiteral("layer"), kLayer);
+    BenchHost::timePairedRecord(
+        state, [&] { ubc->send(kCode, attrs); }, kCode, kName, kGroup, [&direct] { return direct; });
+}
+BENCHMARK(BM_NamedEventPaired);
+
 void BM_NamedEventListCached(benchmark::State &state)
 {
     KelUbc *ubc = KelUbc::instance();

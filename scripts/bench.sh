@@ -39,10 +39,10 @@ time_key=${BENCH_TIME:-cpu_time}
 # program:benchmark, each measured in a process of its own
 list=(bench_watcher:BM_DeliveryTrivialFilter bench_watcher:BM_DeliveryWatcher bench_watcher:BM_WatcherMouseMove
       bench_namedevents:BM_DirectRecord bench_namedevents:BM_NamedEventCached bench_namedevents:BM_NamedEventListCached
-      bench_namedevents:BM_CachedLookupUpperBound
+      bench_namedevents:BM_NamedEventPaired bench_namedevents:BM_CachedLookupUpperBound
       bench_ruvubc:BM_RawWrite bench_ruvubc:BM_LogRecord bench_ruvubc:BM_LogRecordPaired
       bench_ruvubc:BM_RawWriteOwnTexts bench_ruvubc:BM_LogRecordOwnTexts
-      bench_actions:BM_DirectActionRecord bench_actions:BM_ActionExecute
+      bench_actions:BM_DirectActionRecord bench_actions:BM_ActionExecute bench_actions:BM_ActionPaired
       bench_actions:BM_HelperDirect bench_actions:BM_CodedSend bench_actions:BM_CodedSendPaired
       bench_upload:BM_RecordUploadOff bench_upload:BM_RecordUploadOn)
 if [ "$order" = reverse ]; then
@@ -78,10 +78,11 @@ row() {
 }
 need() { [ -n "${ns[$1]:-}" ] || { echo "missing result: $1" >&2; exit 1; }; }
 for k in BM_DeliveryTrivialFilter BM_DeliveryWatcher BM_WatcherMouseMove BM_DirectRecord BM_NamedEventCached \
-         BM_NamedEventListCached BM_CachedLookupUpperBound.lookup_ns BM_LogRecord BM_RawWrite BM_LogRecordPaired.append_ns \
+         BM_NamedEventListCached BM_NamedEventPaired.facade_ns BM_NamedEventPaired.direct_ns \
+         BM_CachedLookupUpperBound.lookup_ns BM_LogRecord BM_RawWrite BM_LogRecordPaired.append_ns \
          BM_LogRecordPaired.write_ns BM_LogRecordOwnTexts BM_RawWriteOwnTexts BM_DirectActionRecord \
-         BM_ActionExecute BM_HelperDirect BM_CodedSend BM_CodedSendPaired.send_ns BM_CodedSendPaired.helper_ns \
-         BM_RecordUploadOn BM_RecordUploadOff; do
+         BM_ActionExecute BM_ActionPaired.facade_ns BM_ActionPaired.direct_ns BM_HelperDirect BM_CodedSend \
+         BM_CodedSendPaired.send_ns BM_CodedSendPaired.helper_ns BM_RecordUploadOn BM_RecordUploadOff; do
     need "$k"
 done
 
@@ -100,8 +101,10 @@ ratio "Qt delivery through the watcher (DeliveryWatcher)" BM_DeliveryWatcher 1.1
 row "mouse move with time record (WatcherMouseMove)" "${ns[BM_WatcherMouseMove]}" "< 250 ns" "v < 250"
 ratio "named event, cached code (NamedEventCached)" BM_NamedEventCached 1.25 BM_DirectRecord "record to RuvUbc"
 ratio "named list event, cached (NamedEventListCached)" BM_NamedEventListCached 1.25 BM_DirectRecord "record to RuvUbc"
+ratio "named event, alternating blocks (facade_ns)" BM_NamedEventPaired.facade_ns 1.25 BM_NamedEventPaired.direct_ns "record to RuvUbc"
 row "cached look-up, upper bound (lookup_ns)" "${ns[BM_CachedLookupUpperBound.lookup_ns]}" "< 100 ns" "v < 100"
 ratio "action record (ActionExecute)" BM_ActionExecute 1.25 BM_DirectActionRecord "record to RuvUbc"
+ratio "action record, alternating blocks (facade_ns)" BM_ActionPaired.facade_ns 1.25 BM_ActionPaired.direct_ns "record to RuvUbc"
 ratio "record log append (LogRecord)" BM_LogRecord 1.3 BM_RawWrite "write(2)"
 ratio "record log append, alternating blocks (append_ns)" BM_LogRecordPaired.append_ns 1.3 BM_LogRecordPaired.write_ns "write(2)"
 ratio "record of literals appended (LogRecordOwnTexts)" BM_LogRecordOwnTexts 1.3 BM_RawWriteOwnTexts "write(2)"
