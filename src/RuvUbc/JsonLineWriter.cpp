@@ -155,6 +155,9 @@ struct FreshTexts
     static Match matchRuns(const void *, const QString *) { return {}; }
     static char *putRun(int, char *p) { return p; }
     static char *putCommand(const Match &, char *p) { return p; }
+    static int matchAttrs(const QMap<QString, QString> &) { return -1; }
+    static char *putAttrs(char *p) { return p; }
+    static void endAttrs(const QMap<QString, QString> &, const char *, const char *) {}
     static void endNames(const Match &, const QString *, const char *, const char *) {}
     static void putEmpty(int, const QString &) {}
     static char *put(int, char *p, const QString &s) { return JsonString::put(p, s); }
@@ -202,6 +205,34 @@ inline char *makeRoom(QByteArray &buffer, char *&end, char *p, qint64 need)
     return buffer.data() + at;
 }
 
+// The attributes' keys and values at p, in the texts' slots after the
+// fields'; returns the end, or null when the line would be too large. Each
+// makes its own room: with its quotes, colon and comma, and a whole copy's
+// overrun.
+template <typename Texts>
+char *putAttrs(QByteArray &buffer, char *&end, char *p, const QMap<QString, QString> &attrs, Texts &texts)
+{
+    int slot = RecordFields::Count;
+    for (auto it = attrs.cbegin(); it != attrs.cend(); ++it) {
+        const QString &key = it.key(), &value = it.value();
+        qint64 need = JsonString::MaxBytesPerUnit * (qint64(key.size()) + value.size());
+        if (need > kMaxLine)
+            need = JsonString::measure(key) + JsonString::measure(value);
+        if (!(p = makeRoom(buffer, end, p, need + 6 + 3 + kOpeningCopy)))
+            return nullptr;
+        if (slot != RecordFields::Count)
+            *p++ = ',';
+        *p++ = '"';
+        p = texts.put(slot++, p, key);
+        *p++ = '"';
+        *p++ = ':';
+        *p++ = '"';
+        p = texts.put(slot++, p, value);
+        *p++ = '"';
+    }
+    return p;
+}
+
 template <typename Texts>
 int writeLine(QByteArray &buffer, const UbcDataProtocol &record, Texts &texts, int *seqAt)
 {
@@ -229,26 +260,15 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, Texts &texts, i
     *seqAt = int(p - buffer.constData());
     p = texts.putSeq(p);
     p = putRaw(p, kAttrsOpen, int(sizeof(kAttrsOpen)) - 1);
-    // The attributes' texts follow the fields' in the texts' slots. Each
-    // makes its own room: with its quotes, colon and comma, and a whole
-    // copy's overrun.
-    int slot = RecordFields::Count;
-    for (auto it = record.attrs.cbegin(); it != record.attrs.cend(); ++it) {
-        const QString &key = it.key(), &value = it.value();
-        qint64 need = JsonString::MaxBytesPerUnit * (qint64(key.size()) + value.size());
-        if (need > kMaxLine)
-            need = JsonString::measure(key) + JsonString::measure(value);
-        if (!(p = makeRoom(buffer, end, p, need + 6 + 3 + kOpeningCopy)))
+    if (const int kept = texts.matchAttrs(record.attrs); kept >= 0) {
+        if (!(p = makeRoom(buffer, end, p, kept + 3 + kOpeningCopy)))
             return -1;
-        if (slot != RecordFields::Count)
-            *p++ = ',';
-        *p++ = '"';
-        p = texts.put(slot++, p, key);
-        *p++ = '"';
-        *p++ = ':';
-        *p++ = '"';
-        p = texts.put(slot++, p, value);
-        *p++ = '"';
+        p = texts.putAttrs(p);
+    } else {
+        const qint64 attrsAt = p - buffer.constData();
+        if (!(p = putAttrs(buffer, end, p, record.attrs, texts)))
+            return -1;
+        texts.endAttrs(record.attrs, buffer.constData() + attrsAt, p);
     }
     *p++ = '}';
     *p++ = '}';
@@ -258,6 +278,7 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, Texts &texts, i
         [&record](int first, int end, char *at) { return putFieldRange(at, record, first, end); });
     return int(p - buffer.constData());
 }
+
 
 } // namespace
 

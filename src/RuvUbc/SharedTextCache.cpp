@@ -46,3 +46,41 @@ void SharedTextCache::setSeq(quint64 seq)
     m_seq = seq;
     m_seqDigits = int(std::to_chars(m_seqText, m_seqText + sizeof(m_seqText), seq).ptr - m_seqText);
 }
+
+void SharedTextCache::endAttrs(const QMap<QString, QString> &attrs, const char *begin, const char *end)
+{
+    // Values Qt does not own (literals, raw data) are never kept: the usual
+    // refusal is found at the first of them.
+    const int count = attrs.size();
+    if (count > KeptAttrs || end - begin > AttrsBytes) {
+        m_seenAttrs = -1;
+        return;
+    }
+    char values[KeptAttrs * sizeof(QString)] = {};
+    int i = 0;
+    for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
+        const QString &value = it.value();
+        if (it.key().size() > AttrKeyUnits || !(value.isNull() || keepable(value))) {
+            m_seenAttrs = -1;
+            return;
+        }
+        std::memcpy(values + size_t(i) * sizeof(QString), reinterpret_cast<const char *>(&value), sizeof(QString));
+    }
+    if (count != m_seenAttrs || std::memcmp(values, m_seenAttrValues, sizeof(values)) != 0) {
+        m_seenAttrs = count;
+        std::memcpy(m_seenAttrValues, values, sizeof(values));
+        return;
+    }
+    i = 0;
+    for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
+        const QString &key = it.key();
+        m_attrs.keySize[i] = int(key.size());
+        std::memcpy(m_attrs.keyUnits[i], key.constData(), size_t(key.size()) * sizeof(ushort));
+        holdKey(m_attrs.held[i], m_attrs.raw + size_t(i) * sizeof(QString), it.value());
+    }
+    for (; i < KeptAttrs; ++i)
+        m_attrs.held[i] = QString();
+    m_attrs.count = count;
+    m_attrs.bytes = int(end - begin);
+    std::memcpy(m_attrs.text, begin, size_t(m_attrs.bytes));
+}

@@ -4,6 +4,7 @@
 #include <JsonString.h>
 #include <RecordFormat/RecordFields.h>
 
+#include <QtCore/QMap>
 #include <QtCore/QString>
 
 #include <cstring>
@@ -122,6 +123,32 @@ public:
         m_shared = 0;
         m_runFailed = false;
     }
+
+    // The attributes as one block: a host's records mostly carry the same
+    // few, their keys literals and their values strings the facade keeps
+    // while its place and layer stay. Once the same attributes came in two
+    // records running, their bytes are kept: the keys compared by their
+    // text (a literal's data may go with its plugin), the values as the
+    // strings lie in the record. Returns the kept bytes' size when the
+    // record's attributes are those, else -1.
+    int matchAttrs(const QMap<QString, QString> &attrs) const
+    {
+        if (attrs.size() != m_attrs.count)
+            return -1;
+        int i = 0;
+        for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
+            const QString &key = it.key();
+            if (key.size() != m_attrs.keySize[i]
+                || std::memcmp(key.constData(), m_attrs.keyUnits[i], size_t(key.size()) * sizeof(ushort)) != 0
+                || std::memcmp(&it.value(), m_attrs.raw + size_t(i) * sizeof(QString), sizeof(QString)) != 0)
+                return -1;
+        }
+        return m_attrs.bytes;
+    }
+    // Copies the kept attributes, up to MaxOverrun bytes past their end.
+    char *putAttrs(char *p) const { return copyBlocks(p, m_attrs.text, m_attrs.bytes); }
+    // After attributes written anew at [begin, end).
+    void endAttrs(const QMap<QString, QString> &attrs, const char *begin, const char *end);
 
     // Writes the seq after this thread's last one in decimal at p, up to 24
     // bytes written; returns the end. The log takes the seq a line really
@@ -336,7 +363,26 @@ private:
         return false;
     }
 
+    static constexpr int KeptAttrs = 4;
+    static constexpr int AttrKeyUnits = 16;
+    static constexpr int AttrsBytes = 16 * Block;
+    struct Attrs
+    {
+        int count = -1; // none kept
+        int keySize[KeptAttrs] = {};
+        ushort keyUnits[KeptAttrs][AttrKeyUnits];
+        QString held[KeptAttrs];
+        alignas(QString) char raw[KeptAttrs * sizeof(QString)] = {};
+        int bytes = 0;
+        char text[AttrsBytes];
+    };
+
     Slot m_slots[Slots];
+    Attrs m_attrs;
+    // The values of the last attributes written anew, as they lay in the
+    // record (not held), and how many: kept if the next record's are these.
+    int m_seenAttrs = -1;
+    char m_seenAttrValues[KeptAttrs * sizeof(QString)] = {};
     CommandSet m_commands[CommandSets];
     int m_commandSet = 0; // the last record's set
 

@@ -229,6 +229,19 @@ private slots:
         r.fnname[1] = QLatin1Char('x');
         r.attrs[QStringLiteral("location")] = place.left(6);
         send(3);
+        // The attributes kept whole (their value shared, as the facade's
+        // are), then the same value under another key of the same size, one
+        // more attribute, one fewer.
+        const QString kept = r.attrs.value(QStringLiteral("location"));
+        send(3);
+        r.attrs.insert(QStringLiteral("locality"), r.attrs.take(QStringLiteral("location")));
+        send(3);
+        r.attrs.insert(QStringLiteral("zone"), kept);
+        send(3);
+        r.attrs.remove(QStringLiteral("zone"));
+        send(3);
+        r.attrs[QStringLiteral("locality")] = place;
+        send(1);
         // A kept text's string gone, and a new one of its size made where it
         // was: a field's own text, and a command's code among the recent
         // commands' texts.
