@@ -49,18 +49,18 @@ void SharedTextCache::setSeq(quint64 seq)
 
 void SharedTextCache::endAttrs(const QMap<QString, QString> &attrs, const char *begin, const char *end)
 {
-    // Values Qt does not own (literals, raw data) are never kept: the usual
-    // refusal is found at the first of them.
     const int count = attrs.size();
     if (count > KeptAttrs || end - begin > AttrsBytes) {
         m_seenAttrs = -1;
         return;
     }
+    // Kept once the same values, as they lie in the record, come twice.
     char values[KeptAttrs * sizeof(QString)] = {};
     int i = 0;
     for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
         const QString &value = it.value();
-        if (it.key().size() > AttrKeyUnits || !(value.isNull() || keepable(value))) {
+        const bool held = value.isNull() || keepable(value);
+        if (it.key().size() > AttrTextUnits || (!held && value.size() > AttrTextUnits)) {
             m_seenAttrs = -1;
             return;
         }
@@ -73,10 +73,17 @@ void SharedTextCache::endAttrs(const QMap<QString, QString> &attrs, const char *
     }
     i = 0;
     for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
-        const QString &key = it.key();
+        const QString &key = it.key(), &value = it.value();
         m_attrs.keySize[i] = int(key.size());
         std::memcpy(m_attrs.keyUnits[i], key.constData(), size_t(key.size()) * sizeof(ushort));
-        holdKey(m_attrs.held[i], m_attrs.raw + size_t(i) * sizeof(QString), it.value());
+        if (value.isNull() || keepable(value)) {
+            m_attrs.valueSize[i] = -1;
+            holdKey(m_attrs.held[i], m_attrs.raw + size_t(i) * sizeof(QString), value);
+        } else {
+            m_attrs.valueSize[i] = int(value.size());
+            std::memcpy(m_attrs.valueUnits[i], value.constData(), size_t(value.size()) * sizeof(ushort));
+            m_attrs.held[i] = QString();
+        }
     }
     for (; i < KeptAttrs; ++i)
         m_attrs.held[i] = QString();

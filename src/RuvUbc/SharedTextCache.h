@@ -127,20 +127,21 @@ public:
     // The attributes as one block: a host's records mostly carry the same
     // few, their keys literals and their values strings the facade keeps
     // while its place and layer stay. Once the same attributes came in two
-    // records running, their bytes are kept: the keys compared by their
-    // text (a literal's data may go with its plugin), the values as the
-    // strings lie in the record. Returns the kept bytes' size when the
-    // record's attributes are those, else -1.
+    // records running, their bytes are kept: the keys, and short values that
+    // Qt does not own, compared by their text (a literal's data may go with
+    // its plugin); other values as the strings lie in the record. Returns
+    // the kept bytes' size when the record's attributes are those, else -1.
     int matchAttrs(const QMap<QString, QString> &attrs) const
     {
         if (attrs.size() != m_attrs.count)
             return -1;
         int i = 0;
         for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
-            const QString &key = it.key();
-            if (key.size() != m_attrs.keySize[i]
-                || std::memcmp(key.constData(), m_attrs.keyUnits[i], size_t(key.size()) * sizeof(ushort)) != 0
-                || std::memcmp(&it.value(), m_attrs.raw + size_t(i) * sizeof(QString), sizeof(QString)) != 0)
+            const QString &value = it.value();
+            if (!sameText(it.key(), m_attrs.keySize[i], m_attrs.keyUnits[i])
+                || !(m_attrs.valueSize[i] < 0
+                         ? std::memcmp(&value, m_attrs.raw + size_t(i) * sizeof(QString), sizeof(QString)) == 0
+                         : sameText(value, m_attrs.valueSize[i], m_attrs.valueUnits[i])))
                 return -1;
         }
         return m_attrs.bytes;
@@ -364,13 +365,19 @@ private:
     }
 
     static constexpr int KeptAttrs = 4;
-    static constexpr int AttrKeyUnits = 16;
+    static constexpr int AttrTextUnits = 16;
     static constexpr int AttrsBytes = 16 * Block;
+    static bool sameText(const QString &s, int size, const ushort *units)
+    {
+        return s.size() == size && std::memcmp(s.constData(), units, size_t(size) * sizeof(ushort)) == 0;
+    }
     struct Attrs
     {
         int count = -1; // none kept
         int keySize[KeptAttrs] = {};
-        ushort keyUnits[KeptAttrs][AttrKeyUnits];
+        ushort keyUnits[KeptAttrs][AttrTextUnits];
+        int valueSize[KeptAttrs] = {}; // -1: held, compared as it lies
+        ushort valueUnits[KeptAttrs][AttrTextUnits];
         QString held[KeptAttrs];
         alignas(QString) char raw[KeptAttrs * sizeof(QString)] = {};
         int bytes = 0;

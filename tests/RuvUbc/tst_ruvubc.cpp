@@ -242,6 +242,14 @@ private slots:
         send(3);
         r.attrs[QStringLiteral("locality")] = place;
         send(1);
+        // A value Qt does not own is compared by its text: raw data changed
+        // in place, under the very same string.
+        QChar units[2] = {QLatin1Char('L'), QLatin1Char('1')};
+        r.attrs.insert(QStringLiteral("layer"), QString::fromRawData(units, 2));
+        send(3);
+        units[1] = QLatin1Char('2');
+        send(1);
+        r.attrs.remove(QStringLiteral("layer"));
         // A kept text's string gone, and a new one of its size made where it
         // was: a field's own text, and a command's code among the recent
         // commands' texts.
