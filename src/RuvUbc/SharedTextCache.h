@@ -16,8 +16,10 @@
 // kept once the same string has filled it in two records running, keyed by
 // the string's data, and a copy of the string is held: Qt copies a shared
 // string before changing it, so the data cannot change under the key. Texts a
-// record alone holds (its time), literals and raw data are written anew.
-// One cache per thread: it is not locked.
+// record alone holds (its time), literals and raw data are written anew, but
+// for short attribute keys and values, kept with a copy of their text that
+// is compared each time. One cache per thread (about 21 KB): it is not
+// locked.
 class SharedTextCache
 {
 public:
