@@ -98,7 +98,7 @@ public:
         return match;
     }
     // Copies the matched command's names, openings included.
-    static char *putCommand(const Match &match, char *p) { return match.command->copyTo(p); }
+    static char *putCommand(const Match &match, char *p) { return match.command ? match.command->copyTo(p) : p; }
     // After the names, written anew at [begin, end): they are kept once the
     // same code has missed twice.
     void endNames(const Match &match, const QString *names, const char *begin, const char *end);
@@ -142,7 +142,7 @@ public:
             const QString &value = it.value();
             if (!sameText(it.key(), m_attrs.keySize[i], m_attrs.keyUnits[i])
                 || !(m_attrs.valueSize[i] < 0
-                         ? std::memcmp(&value, m_attrs.raw + size_t(i) * sizeof(QString), sizeof(QString)) == 0
+                         ? std::memcmp(bytesOf(value), m_attrs.raw + size_t(i) * sizeof(QString), sizeof(QString)) == 0
                          : sameText(value, m_attrs.valueSize[i], m_attrs.valueUnits[i])))
                 return -1;
         }
@@ -187,12 +187,15 @@ private:
             std::memcpy(p + at, text + at, Block);
         return p + bytes;
     }
+    // A QString as it lies in memory: its data pointer (and in Qt 6 where
+    // its text starts and its size), compared as a key.
+    static const char *bytesOf(const QString &s) { return reinterpret_cast<const char *>(&s); }
     // Holds a copy of s and keys it by the copy's own bytes: a copy that is
     // not shared (Qt copies some strings whole) never matches.
     static void holdKey(QString &held, char *key, const QString &s)
     {
         held = s;
-        std::memcpy(key, reinterpret_cast<const char *>(&held), sizeof(QString));
+        std::memcpy(key, bytesOf(held), sizeof(QString));
     }
     static constexpr int MaxBytes = 8 * Block;
     // Runs of two fields or more; a field's opening is at most this long.
@@ -243,9 +246,9 @@ private:
 
         bool holds(const QString *names) const
         {
-            return bytes && std::memcmp(raw, names, sizeof(QString)) == 0
-                && std::memcmp(raw + sizeof(QString), names + 1, sizeof(QString)) == 0
-                && std::memcmp(raw + 2 * sizeof(QString), names + 2, sizeof(QString)) == 0;
+            return bytes && std::memcmp(raw, bytesOf(names[0]), sizeof(QString)) == 0
+                && std::memcmp(raw + sizeof(QString), bytesOf(names[1]), sizeof(QString)) == 0
+                && std::memcmp(raw + 2 * sizeof(QString), bytesOf(names[2]), sizeof(QString)) == 0;
         }
         char *copyTo(char *p) const { return copyBlocks(p, text, bytes); }
     };
