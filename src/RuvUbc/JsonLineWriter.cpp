@@ -174,7 +174,6 @@ struct FreshTexts
 constexpr qint64 kFrameSize = keysSize() + qint64(sizeof(kSeqOpen)) - 1 + kMaxSeqDigits + qint64(sizeof(kAttrsOpen)) - 1
                               + 3 /* }}\n */ + kOpeningCopy;
 
-
 // The unmatched fields' sizes in units (perUnit 0: their exact bytes).
 template <int perUnit>
 qint64 contentSize(const UbcDataProtocol &record, quint32 covered)
@@ -278,7 +277,6 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, Texts &texts, i
         [&record](int first, int end, char *at) { return putFieldRange(at, record, first, end); });
     return int(p - buffer.constData());
 }
-
 
 } // namespace
 

@@ -2,10 +2,9 @@
 
 #include <charconv>
 
-template <int Capacity>
-bool SharedTextCache::KeptText<Capacity>::keep(const QString &s, const char *begin, const char *end)
+bool SharedTextCache::KeptText::keep(const QString &s, const char *begin, const char *end)
 {
-    if (end - begin > Capacity || !keepable(s))
+    if (end - begin > MaxBytes || !keepable(s))
         return false;
     held = s;
     identity = SharedTextCache::identity(s);
@@ -14,7 +13,6 @@ bool SharedTextCache::KeptText<Capacity>::keep(const QString &s, const char *beg
     return true;
 }
 
-template struct SharedTextCache::KeptText<SharedTextCache::MaxBytes>;
 
 void SharedTextCache::endNames(const Match &match, const QString *names, const char *begin, const char *end)
 {
@@ -56,15 +54,16 @@ void SharedTextCache::endAttrs(const QMap<QString, QString> &attrs, const char *
     }
     // Kept once the same values, as they lie in the record, come twice.
     char values[KeptAttrs * sizeof(QString)] = {};
+    bool held[KeptAttrs] = {};
     int i = 0;
     for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
         const QString &value = it.value();
-        const bool held = value.isNull() || keepable(value);
-        if (it.key().size() > AttrTextUnits || (!held && value.size() > AttrTextUnits)) {
+        held[i] = value.isNull() || keepable(value);
+        if (it.key().size() > AttrTextUnits || (!held[i] && value.size() > AttrTextUnits)) {
             m_seenAttrs = -1;
             return;
         }
-        std::memcpy(values + size_t(i) * sizeof(QString), reinterpret_cast<const char *>(&value), sizeof(QString));
+        std::memcpy(values + size_t(i) * sizeof(QString), bytesOf(value), sizeof(QString));
     }
     if (count != m_seenAttrs || std::memcmp(values, m_seenAttrValues, sizeof(values)) != 0) {
         m_seenAttrs = count;
@@ -76,7 +75,7 @@ void SharedTextCache::endAttrs(const QMap<QString, QString> &attrs, const char *
         const QString &key = it.key(), &value = it.value();
         m_attrs.keySize[i] = int(key.size());
         std::memcpy(m_attrs.keyUnits[i], key.constData(), size_t(key.size()) * sizeof(ushort));
-        if (value.isNull() || keepable(value)) {
+        if (held[i]) {
             m_attrs.valueSize[i] = -1;
             holdKey(m_attrs.held[i], m_attrs.raw + size_t(i) * sizeof(QString), value);
         } else {

@@ -65,16 +65,13 @@ public:
     // included, with copies of their strings. A record whose strings for
     // those fields are the very same QStrings, compared as they lie in the
     // record, gets the block in one copy.
-private:
-    struct Command;
-
-public:
     struct Match
     {
         quint32 starts = 0; // the first field of each matched run or command
         quint32 inside = 0; // the others
         qint64 bytes = 0; // their bytes
-        const Command *command = nullptr; // the command's names, if kept
+        const char *command = nullptr; // the command's kept names, if matched
+        int commandBytes = 0;
         quint32 covered() const { return starts | inside; }
     };
     // record: the record whose fields the runs were made from, as bytes.
@@ -98,7 +95,7 @@ public:
         return match;
     }
     // Copies the matched command's names, openings included.
-    static char *putCommand(const Match &match, char *p) { return match.command ? match.command->copyTo(p) : p; }
+    static char *putCommand(const Match &match, char *p) { return copyBlocks(p, match.command, match.commandBytes); }
     // After the names, written anew at [begin, end): they are kept once the
     // same code has missed twice.
     void endNames(const Match &match, const QString *names, const char *begin, const char *end);
@@ -148,7 +145,7 @@ public:
         }
         return m_attrs.bytes;
     }
-    // Copies the kept attributes, up to MaxOverrun bytes past their end.
+    // Copies the kept attributes, up to 15 bytes past their end.
     char *putAttrs(char *p) const { return copyBlocks(p, m_attrs.text, m_attrs.bytes); }
     // After attributes written anew at [begin, end).
     void endAttrs(const QMap<QString, QString> &attrs, const char *begin, const char *end);
@@ -214,14 +211,13 @@ private:
 
     static constexpr quint32 bit(int field) { return quint32(1) << field; }
 
-    // A text's JSON bytes, up to Capacity, with a copy of its string.
-    template <int Capacity>
+    // A text's JSON bytes, with a copy of its string.
     struct KeptText
     {
         const void *identity = nullptr;
         QString held;
         int bytes = 0;
-        char text[Capacity];
+        char text[MaxBytes];
 
         bool holds(const void *id, const QString &s) const { return id == identity && sameSize(s, held); }
         char *copyTo(char *p) const { return copyBlocks(p, text, bytes); }
@@ -244,13 +240,8 @@ private:
         int bytes = 0; // none: unused
         char text[CommandBytes];
 
-        bool holds(const QString *names) const
-        {
-            return bytes && std::memcmp(raw, bytesOf(names[0]), sizeof(QString)) == 0
-                && std::memcmp(raw + sizeof(QString), bytesOf(names[1]), sizeof(QString)) == 0
-                && std::memcmp(raw + 2 * sizeof(QString), bytesOf(names[2]), sizeof(QString)) == 0;
-        }
-        char *copyTo(char *p) const { return copyBlocks(p, text, bytes); }
+        // names: the record's three, one after another.
+        bool holds(const QString *names) const { return bytes && std::memcmp(raw, bytesOf(names[0]), sizeof(raw)) == 0; }
     };
     struct CommandSet
     {
@@ -267,7 +258,8 @@ private:
         for (int way = 0; way < 2; ++way) {
             if (set.ways[way].holds(names)) {
                 set.older = 1 - way;
-                match.command = &set.ways[way];
+                match.command = set.ways[way].text;
+                match.commandBytes = set.ways[way].bytes;
                 match.starts |= bit(FirstName);
                 match.inside |= NameBits & ~bit(FirstName);
                 match.bytes += set.ways[way].bytes;
@@ -280,7 +272,7 @@ private:
     {
         const void *seen = nullptr; // the last record's text, not held
         const void *refused = nullptr; // a text that cannot be kept, not held
-        KeptText<MaxBytes> kept;
+        KeptText kept;
     };
 
     // What a string's data is, read from the QString alone. A null string's
