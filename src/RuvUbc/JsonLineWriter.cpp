@@ -123,7 +123,7 @@ inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts, cons
 
 // Fields [First, First + sizeof...(I)).
 template <int First, typename Texts, typename Match, int... I>
-inline char *putFields(char *p, const UbcDataProtocol &record, Texts &texts, const Match &match,
+Q_ALWAYS_INLINE char *putFields(char *p, const UbcDataProtocol &record, Texts &texts, const Match &match,
                        std::integer_sequence<int, I...>)
 {
     ((p = putField<First + I>(p, record, texts, match)), ...);

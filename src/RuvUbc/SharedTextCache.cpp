@@ -39,6 +39,15 @@ void SharedTextCache::endNames(const Match &match, const QString *names, const c
     set.older = 1 - set.older;
 }
 
+void SharedTextCache::repeated(int slotIndex, const QString &s, const char *begin, const char *end)
+{
+    Slot &slot = m_slots[slotIndex];
+    if (byText(s))
+        m_shared |= quint64(1) << slotIndex;
+    else if (slot.seen != slot.refused && !slot.kept.keep(s, begin, end))
+        slot.refused = slot.seen;
+}
+
 void SharedTextCache::setSeq(quint64 seq)
 {
     m_seq = seq;

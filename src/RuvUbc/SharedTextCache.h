@@ -15,11 +15,11 @@
 // so are a dictionary's names while one command repeats. A field's bytes are
 // kept once the same string has filled it in two records running, keyed by
 // the string's data, and a copy of the string is held: Qt copies a shared
-// string before changing it, so the data cannot change under the key. Texts a
-// record alone holds (its time), literals and raw data are written anew, but
-// for short attribute keys and values, kept with a copy of their text that
-// is compared each time. One cache per thread (about 21 KB): it is not
-// locked.
+// string before changing it, so the data cannot change under the key. Texts
+// that Qt does not own (literals, raw data) are kept only with a copy of
+// their text, compared each time: in a run of fields, and as short attribute
+// keys and values. Texts a record alone holds (its time) are written anew.
+// One cache per thread (about 22 KB): it is not locked.
 class SharedTextCache
 {
 public:
@@ -47,24 +47,25 @@ public:
             return slot.kept.copyTo(p);
         }
         char *const end = JsonString::put(p, s);
-        if (id == slot.seen && id != slot.refused && !slot.kept.keep(s, p, end))
-            slot.refused = id;
+        if (id == slot.seen)
+            repeated(slotIndex, s, p, end);
         slot.seen = id;
         return end;
     }
-    // Notes an empty field: a null one, or one whose string can be held,
-    // may join a run.
+    // Notes an empty field: a null one, one whose string can be held or one
+    // compared by its text may join a run.
     void putEmpty(int field, const QString &s)
     {
-        if (s.isNull() || keepable(s))
+        if (s.isNull() || keepable(s) || byText(s))
             m_shared |= bit(field);
     }
 
     // Runs: fields next to each other whose strings were all kept (or empty)
     // in two records running are kept as one block of bytes, openings
-    // included, with copies of their strings. A record whose strings for
-    // those fields are the very same QStrings, compared as they lie in the
-    // record, gets the block in one copy.
+    // included, with copies of their strings, or of their texts for strings
+    // Qt does not own. A record whose strings for those fields are the very
+    // same QStrings, compared as they lie in the record, and whose texts are
+    // those, gets the block in one copy.
     struct Match
     {
         quint32 starts = 0; // the first field of each matched run or command
@@ -76,7 +77,7 @@ public:
     };
     // record: the record whose fields the runs were made from, as bytes.
     // names: the record's code, name and group, one after another.
-    Match matchRuns(const void *record, const QString *names)
+    Q_ALWAYS_INLINE Match matchRuns(const void *record, const QString *names)
     {
         Match match;
         matchCommand(names, match);
@@ -84,7 +85,8 @@ public:
         for (int r = 0; r < m_runCount; ++r) {
             const Run &run = m_runs[r];
             const size_t at = size_t(run.first) * sizeof(QString);
-            if (std::memcmp(raw + run.inRecord, m_raw + at, size_t(run.end - run.first) * sizeof(QString)) == 0) {
+            if (std::memcmp(raw + run.inRecord, m_raw + at, size_t(run.end - run.first) * sizeof(QString)) == 0
+                && (!run.byText || sameTexts(raw, run))) {
                 match.starts |= bit(run.first);
                 match.inside |= run.fields & ~bit(run.first);
                 match.bytes += run.bytes;
@@ -204,6 +206,7 @@ private:
         int first = 0;
         int end = 0;
         quint32 fields = 0;
+        quint32 byText = 0; // fields compared by their text
         qint64 inRecord = 0; // where its first field lies in the record
         int text = 0; // where its bytes start in m_runText
         int bytes = 0;
@@ -310,6 +313,34 @@ private:
 #endif
     }
 
+    // Not owned by Qt, and short: kept in a run by a copy of its text. Its
+    // string is never held, as a literal's data may go with its plugin.
+    static bool byText(const QString &s)
+    {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        const bool owned = s.data_ptr().d;
+#else
+        const QStringData *d = const_cast<QString &>(s).data_ptr();
+        const bool owned = d->alloc && !d->ref.isStatic();
+#endif
+        return !owned && !s.isNull() && s.size() <= MaxTextUnits;
+    }
+    // Whether the run's fields compared by text have the texts kept.
+    bool sameTexts(const char *record, const Run &run) const
+    {
+        // The run's fields lie one after another in the record.
+        const auto *strings = reinterpret_cast<const QString *>(record + run.inRecord);
+        for (quint32 left = run.byText; left; left &= left - 1) {
+            const int i = qCountTrailingZeroBits(left);
+            if (!sameText(strings[i - run.first], m_textSize[i], m_textUnits + m_textAt[i]))
+                return false;
+        }
+        return true;
+    }
+    // The slot's string filled it in the last record too, and wrote [begin,
+    // end) now: its bytes are kept, or it may join a run by its text.
+    void repeated(int slotIndex, const QString &s, const char *begin, const char *end);
+
     template <typename Field, typename PutFields>
     void makeRuns(const char *record, quint32 shared, Field field, PutFields putFields)
     {
@@ -317,22 +348,40 @@ private:
         m_runCount = 0;
         quint32 inRuns = 0;
         int text = 0;
+        int units = 0;
         for (int first = 0; first < RecordFields::Count && m_runCount < MaxRuns;) {
-            // Fields kept, and lying one after another in the record.
+            // Fields kept, and lying one after another in the record; the
+            // texts compared as they are must fit.
             int end = first;
             qint64 room = 0;
+            int runUnits = 0;
             while (end < RecordFields::Count && (shared & bit(end))
-                   && inRecord(end) == inRecord(first) + qint64(end - first) * qint64(sizeof(QString)))
-                room += MaxOpening + JsonString::MaxBytesPerUnit * qint64(field(end++).size());
+                   && inRecord(end) == inRecord(first) + qint64(end - first) * qint64(sizeof(QString))) {
+                const QString &s = field(end);
+                if (byText(s) && (runUnits += int(s.size())) + units > TextUnits)
+                    break;
+                room += MaxOpening + JsonString::MaxBytesPerUnit * qint64(s.size());
+                ++end;
+            }
             if (end - first < 2 || text + room > qint64(sizeof(m_runText)) - MaxOpening) {
                 first = qMax(end, first + 1);
                 continue;
             }
             Run &run = m_runs[m_runCount];
             m_runAt[first] = m_runCount++;
-            run = {first, end, 0, inRecord(first), text, 0};
+            run = {first, end, 0, 0, inRecord(first), text, 0};
             for (int i = first; i < end; ++i) {
+                const QString &s = field(i);
                 run.fields |= bit(i);
+                if (byText(s)) {
+                    run.byText |= bit(i);
+                    std::memcpy(m_raw + size_t(i) * sizeof(QString), bytesOf(s), sizeof(QString));
+                    m_textAt[i] = units;
+                    m_textSize[i] = int(s.size());
+                    std::memcpy(m_textUnits + units, s.constData(), size_t(s.size()) * sizeof(ushort));
+                    units += int(s.size());
+                    continue;
+                }
                 inRuns |= bit(i);
                 holdKey(m_held[i], m_raw + size_t(i) * sizeof(QString), field(i));
             }
@@ -340,7 +389,7 @@ private:
             text += run.bytes;
             first = end;
         }
-        // Strings no run needs are let go.
+        // Strings no run holds are let go.
         for (int i = 0; i < RecordFields::Count; ++i) {
             if (!(inRuns & bit(i)))
                 m_held[i] = QString();
@@ -402,6 +451,12 @@ private:
     // Every field's bytes at most (each a kept text or empty), and the room
     // an opening's whole copy may write past the end.
     char m_runText[RecordFields::Count * (MaxOpening + MaxBytes) + MaxOpening];
+    // The texts of the runs' fields compared by text, one after another.
+    static constexpr int MaxTextUnits = 64;
+    static constexpr int TextUnits = 512;
+    ushort m_textUnits[TextUnits];
+    int m_textAt[RecordFields::Count] = {};
+    int m_textSize[RecordFields::Count] = {};
 
     quint64 m_seq = 0;
     int m_seqDigits = 0;

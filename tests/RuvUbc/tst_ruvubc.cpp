@@ -279,6 +279,21 @@ private slots:
             r.*field = QString::fromUtf8("EEEEEEE");
             send(2);
         }
+        // Strings Qt does not own join a run by their text: literals, as a
+        // host names itself, and raw data changed in place under the very
+        // same string, at a run's start, in its middle and at its end.
+        r.vername = QStringLiteral("ubc-demo");
+        r.ver = QStringLiteral("1.0.0");
+        send(4);
+        for (QString UbcDataProtocol::*field : {&UbcDataProtocol::gid, &UbcDataProtocol::ver, &UbcDataProtocol::sessionid}) {
+            QChar units[3] = {QLatin1Char('R'), QLatin1Char('a'), QLatin1Char('w')};
+            r.*field = QString::fromRawData(units, 3);
+            send(4);
+            units[1] = QChar(0x6570);
+            send(2);
+            r.*field = QString();
+            send(1);
+        }
 
         QList<QByteArray> lines = TestLogs::lines(m_primary);
         for (QByteArray &line : lines) {
