@@ -41,7 +41,7 @@ list=(bench_watcher:BM_DeliveryTrivialFilter bench_watcher:BM_DeliveryWatcher be
       bench_namedevents:BM_DirectRecord bench_namedevents:BM_NamedEventCached bench_namedevents:BM_NamedEventListCached
       bench_namedevents:BM_NamedEventPaired bench_namedevents:BM_CachedLookupUpperBound
       bench_ruvubc:BM_RawWrite bench_ruvubc:BM_LogRecord bench_ruvubc:BM_LogRecordPaired
-      bench_ruvubc:BM_RawWriteOwnTexts bench_ruvubc:BM_LogRecordOwnTexts
+      bench_ruvubc:BM_RawWriteOwnTexts bench_ruvubc:BM_LogRecordOwnTexts bench_ruvubc:BM_LogRecordOwnTextsPaired
       bench_actions:BM_DirectActionRecord bench_actions:BM_ActionExecute bench_actions:BM_ActionPaired
       bench_actions:BM_HelperDirect bench_actions:BM_CodedSend bench_actions:BM_CodedSendPaired
       bench_upload:BM_RecordUploadOff bench_upload:BM_RecordUploadOn)
@@ -80,7 +80,8 @@ need() { [ -n "${ns[$1]:-}" ] || { echo "missing result: $1" >&2; exit 1; }; }
 for k in BM_DeliveryTrivialFilter BM_DeliveryWatcher BM_WatcherMouseMove BM_DirectRecord BM_NamedEventCached \
          BM_NamedEventListCached BM_NamedEventPaired.facade_ns BM_NamedEventPaired.direct_ns \
          BM_CachedLookupUpperBound.lookup_ns BM_LogRecord BM_RawWrite BM_LogRecordPaired.append_ns \
-         BM_LogRecordPaired.write_ns BM_LogRecordOwnTexts BM_RawWriteOwnTexts BM_DirectActionRecord \
+         BM_LogRecordPaired.write_ns BM_LogRecordOwnTexts BM_RawWriteOwnTexts BM_LogRecordOwnTextsPaired.append_ns \
+         BM_LogRecordOwnTextsPaired.write_ns BM_DirectActionRecord \
          BM_ActionExecute BM_ActionPaired.facade_ns BM_ActionPaired.direct_ns BM_HelperDirect BM_CodedSend \
          BM_CodedSendPaired.send_ns BM_CodedSendPaired.helper_ns BM_RecordUploadOn BM_RecordUploadOff; do
     need "$k"
@@ -108,6 +109,7 @@ ratio "action record, alternating blocks (facade_ns)" BM_ActionPaired.facade_ns 
 ratio "record log append (LogRecord)" BM_LogRecord 1.3 BM_RawWrite "write(2)"
 ratio "record log append, alternating blocks (append_ns)" BM_LogRecordPaired.append_ns 1.3 BM_LogRecordPaired.write_ns "write(2)"
 ratio "record of literals appended (LogRecordOwnTexts)" BM_LogRecordOwnTexts 1.3 BM_RawWriteOwnTexts "write(2)"
+ratio "record of literals, alternating (append_ns)" BM_LogRecordOwnTextsPaired.append_ns 1.3 BM_LogRecordOwnTextsPaired.write_ns "write(2)"
 ratio "coded send with helper (CodedSend)" BM_CodedSend 1.3 BM_HelperDirect "helper called"
 ratio "coded send, alternating blocks (send_ns)" BM_CodedSendPaired.send_ns 1.3 BM_CodedSendPaired.helper_ns "helper called"
 ratio "record with upload on (RecordUploadOn)" BM_RecordUploadOn 1.1 BM_RecordUploadOff "upload off"
