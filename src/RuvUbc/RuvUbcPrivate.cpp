@@ -16,6 +16,7 @@
 #include <QtCore/QVarLengthArray>
 
 #include <algorithm>
+#include <mutex>
 #include <cstdlib>
 #include <ctime>
 
@@ -210,7 +211,7 @@ void RuvUbcPrivate::emitNotes(const SinkNotes &notes)
 
 void RuvUbcPrivate::writeToFiles(ThreadState &state, int size, int seqAt, int filterBits, SinkNotes &notes)
 {
-    QMutexLocker lock(&m_mutex);
+    const std::lock_guard<QBasicMutex> lock(m_mutex);
     // The seq is taken here, so that the files have their lines in its
     // order; the line was written with the thread's next one.
     const quint64 seq = m_nextSeq++;

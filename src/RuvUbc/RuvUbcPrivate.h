@@ -103,7 +103,9 @@ private:
 
     // The files. The primary is made on first use, so a default path follows
     // the application name the host sets after startup.
-    mutable QMutex m_mutex;
+    // A basic mutex, so that its uncontended lock and unlock are inline on
+    // every record (QMutexLocker calls out to QMutex's).
+    mutable QBasicMutex m_mutex;
     // The "seq" of the next record written to the files; one per record, not per file.
     quint64 m_nextSeq = 1;
     QString m_primaryPath; // empty: the default
