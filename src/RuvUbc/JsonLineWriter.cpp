@@ -100,9 +100,9 @@ inline char *putRaw(char *p, const char *s, int n)
 // are written by a fold over their indices, so that each opening's place and
 // length are constants.
 template <int I, typename Texts, typename Match>
-inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts, const Match &match)
+inline char *putField(char *p, quint32 fields, const UbcDataProtocol &record, Texts &texts, const Match &match)
 {
-    if (match.inside & (quint32(1) << I))
+    if (!(fields & (quint32(1) << I)))
         return p;
     if (match.starts & (quint32(1) << I)) {
         if constexpr (I == kFirstName)
@@ -121,12 +121,27 @@ inline char *putField(char *p, const UbcDataProtocol &record, Texts &texts, cons
     return texts.put(I, p, value);
 }
 
-// Fields [First, First + sizeof...(I)).
+// Those of fields in [First, First + sizeof...(I)), none tested when there
+// are none: most of a record's fields lie inside one run.
 template <int First, typename Texts, typename Match, int... I>
-Q_ALWAYS_INLINE char *putFields(char *p, const UbcDataProtocol &record, Texts &texts, const Match &match,
-                       std::integer_sequence<int, I...>)
+Q_ALWAYS_INLINE char *putFields(char *p, quint32 fields, const UbcDataProtocol &record, Texts &texts,
+                                const Match &match, std::integer_sequence<int, I...>)
 {
-    ((p = putField<First + I>(p, record, texts, match)), ...);
+    constexpr quint32 mask = ((quint32(1) << sizeof...(I)) - 1) << First;
+    if (fields & mask)
+        ((p = putField<First + I>(p, fields, record, texts, match)), ...);
+    return p;
+}
+
+// Those of fields in [First, End), in groups of five.
+template <int First, int End, typename Texts, typename Match>
+Q_ALWAYS_INLINE char *putGroups(char *p, quint32 fields, const UbcDataProtocol &record, Texts &texts,
+                                const Match &match)
+{
+    constexpr int n = End - First < 5 ? End - First : 5;
+    p = putFields<First>(p, fields, record, texts, match, std::make_integer_sequence<int, n>());
+    if constexpr (First + n < End)
+        p = putGroups<First + n, End>(p, fields, record, texts, match);
     return p;
 }
 
@@ -249,12 +264,13 @@ int writeLine(QByteArray &buffer, const UbcDataProtocol &record, Texts &texts, i
 
     char *p = buffer.data();
     char *end = p + buffer.size();
-    p = putFields<0>(p, record, texts, match, std::make_integer_sequence<int, kFirstName>());
+    // Every field but those inside a matched run.
+    const quint32 fields = match.starts | (~match.covered() & RecordFields::all);
+    p = putGroups<0, kFirstName>(p, fields, record, texts, match);
     char *const namesBegin = p;
-    p = putFields<kFirstName>(p, record, texts, match, std::make_integer_sequence<int, kAfterNames - kFirstName>());
+    p = putGroups<kFirstName, kAfterNames>(p, fields, record, texts, match);
     texts.endNames(match, names, namesBegin, p);
-    p = putFields<kAfterNames>(p, record, texts, match,
-                               std::make_integer_sequence<int, RecordFields::Count - kAfterNames>());
+    p = putGroups<kAfterNames, RecordFields::Count>(p, fields, record, texts, match);
     p = putRaw(p, kSeqOpen, int(sizeof(kSeqOpen)) - 1);
     *seqAt = int(p - buffer.constData());
     p = texts.putSeq(p);
