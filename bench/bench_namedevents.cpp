@@ -67,6 +67,17 @@ void BM_NamedEventListCached(benchmark::State &state)
 }
 BENCHMARK(BM_NamedEventListCached);
 
+void BM_NamedEventListPaired(benchmark::State &state)
+{
+    KelUbc *ubc = KelUbc::instance();
+    const QStringList values{QStringLiteral("Ribbon工具栏")};
+    QMap<QString, QString> direct = callerAttrs();
+    direct.insert(QStringLiteral("layer"), kLayer);
+    BenchHost::timePairedRecord(
+        state, [&] { ubc->send(kCode, values); }, kCode, kName, kGroup, [&direct] { return direct; });
+}
+BENCHMARK(BM_NamedEventListPaired);
+
 // Blocks of the two, alternated so that a busy machine slows both alike; in
 // this thread's CPU time, so time spent descheduled counts for neither.
 void BM_CachedLookupUpperBound(benchmark::State &state)
