@@ -27,13 +27,30 @@ void SharedTextCache::endNames(const Match &match, const QString *names, const c
     }
     if (end - begin > CommandBytes)
         return;
+    int units = 0;
     for (int i = 0; i < NameFields; ++i) {
-        if (!names[i].isNull() && !keepable(names[i]))
+        if (names[i].isNull() || keepable(names[i]))
+            continue;
+        if (!byText(names[i]) || (units += int(names[i].size())) > CommandUnits)
             return;
     }
     Command &command = set.ways[set.older];
-    for (int i = 0; i < NameFields; ++i)
-        holdKey(command.held[i], command.raw + size_t(i) * sizeof(QString), names[i]);
+    command.byText = 0;
+    units = 0;
+    for (int i = 0; i < NameFields; ++i) {
+        const QString &name = names[i];
+        if (name.isNull() || keepable(name)) {
+            holdKey(command.held[i], command.raw + size_t(i) * sizeof(QString), name);
+            continue;
+        }
+        // Never held: only its text is kept.
+        command.held[i] = QString();
+        std::memcpy(command.raw + size_t(i) * sizeof(QString), bytesOf(name), sizeof(QString));
+        command.byText |= 1 << i;
+        command.textSize[i] = int(name.size());
+        std::memcpy(command.units + units, name.constData(), size_t(name.size()) * sizeof(ushort));
+        units += int(name.size());
+    }
     command.bytes = int(end - begin);
     std::memcpy(command.text, begin, size_t(command.bytes));
     set.older = 1 - set.older;

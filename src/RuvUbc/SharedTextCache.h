@@ -17,9 +17,10 @@
 // the string's data, and a copy of the string is held: Qt copies a shared
 // string before changing it, so the data cannot change under the key. Texts
 // that Qt does not own (literals, raw data) are kept only with a copy of
-// their text, compared each time: in a run of fields, and as short attribute
-// keys and values. Texts a record alone holds (its time) are written anew.
-// One cache per thread (about 22 KB): it is not locked.
+// their text, compared each time: in a run of fields, among a command's
+// names, and as short attribute keys and values. Texts a record alone holds
+// (its time) are written anew.
+// One cache per thread (about 24 KB): it is not locked.
 class SharedTextCache
 {
 public:
@@ -230,21 +231,41 @@ private:
 
     // A command's code, name and group change from record to record, but a
     // host logs the same few commands again and again, each with the same
-    // three strings (its dictionary's). The three fields' bytes, openings
-    // included, are kept by command in a table of two-way sets, keyed (as a
-    // run is) by copies of the strings as they lie in a record.
+    // three strings (its dictionary's, or its literals). The three fields'
+    // bytes, openings included, are kept by command in a table of two-way
+    // sets, keyed (as a run is) by copies of the strings as they lie in a
+    // record, and for strings Qt does not own by a copy of their text too.
     static constexpr int CommandSetBits = 4;
     static constexpr int CommandSets = 1 << CommandSetBits;
     static constexpr int CommandBytes = 16 * Block;
+    static constexpr int CommandUnits = 32;
     struct Command
     {
         QString held[NameFields];
         alignas(QString) char raw[NameFields * sizeof(QString)] = {};
         int bytes = 0; // none: unused
+        int byText = 0; // the names compared by their text
+        int textSize[NameFields] = {};
+        ushort units[CommandUnits]; // their texts, one after another
         char text[CommandBytes];
 
         // names: the record's three, one after another.
-        bool holds(const QString *names) const { return bytes && std::memcmp(raw, bytesOf(names[0]), sizeof(raw)) == 0; }
+        bool holds(const QString *names) const
+        {
+            return bytes && std::memcmp(raw, bytesOf(names[0]), sizeof(raw)) == 0 && (!byText || sameTexts(names));
+        }
+        bool sameTexts(const QString *names) const
+        {
+            int at = 0;
+            for (int i = 0; i < NameFields; ++i) {
+                if (byText & (1 << i)) {
+                    if (!sameText(names[i], textSize[i], units + at))
+                        return false;
+                    at += textSize[i];
+                }
+            }
+            return true;
+        }
     };
     struct CommandSet
     {

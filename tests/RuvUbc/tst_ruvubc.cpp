@@ -294,6 +294,14 @@ private slots:
             r.*field = QString();
             send(1);
         }
+        // And among a command's names.
+        r.fnname = QStringLiteral("命令");
+        QChar code[4] = {QLatin1Char('C'), QLatin1Char('O'), QLatin1Char('D'), QLatin1Char('E')};
+        r.fncode = QString::fromRawData(code, 4);
+        send(4);
+        code[2] = QLatin1Char('X');
+        send(2);
+        r.fncode = QString();
 
         QList<QByteArray> lines = TestLogs::lines(m_primary);
         for (QByteArray &line : lines) {
