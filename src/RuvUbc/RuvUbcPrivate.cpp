@@ -16,9 +16,9 @@
 #include <QtCore/QVarLengthArray>
 
 #include <algorithm>
-#include <mutex>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 
 Q_LOGGING_CATEGORY(lcRuvUbc, "kelubc.ruvubc")
 

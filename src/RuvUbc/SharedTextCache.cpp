@@ -13,7 +13,6 @@ bool SharedTextCache::KeptText::keep(const QString &s, const char *begin, const 
     return true;
 }
 
-
 void SharedTextCache::endNames(const Match &match, const QString *names, const char *begin, const char *end)
 {
     if (match.command)
@@ -36,20 +35,17 @@ void SharedTextCache::endNames(const Match &match, const QString *names, const c
     }
     Command &command = set.ways[set.older];
     command.byText = 0;
-    units = 0;
+    command.texts.used = 0;
     for (int i = 0; i < NameFields; ++i) {
         const QString &name = names[i];
+        char *const key = command.raw + size_t(i) * sizeof(QString);
         if (name.isNull() || keepable(name)) {
-            holdKey(command.held[i], command.raw + size_t(i) * sizeof(QString), name);
-            continue;
+            holdKey(command.held[i], key, name);
+        } else {
+            keyOnly(command.held[i], key, name);
+            command.texts.add(i, name);
+            command.byText |= bit(i);
         }
-        // Never held: only its text is kept.
-        command.held[i] = QString();
-        std::memcpy(command.raw + size_t(i) * sizeof(QString), bytesOf(name), sizeof(QString));
-        command.byText |= 1 << i;
-        command.textSize[i] = int(name.size());
-        std::memcpy(command.units + units, name.constData(), size_t(name.size()) * sizeof(ushort));
-        units += int(name.size());
     }
     command.bytes = int(end - begin);
     std::memcpy(command.text, begin, size_t(command.bytes));
@@ -96,17 +92,17 @@ void SharedTextCache::endAttrs(const QMap<QString, QString> &attrs, const char *
         std::memcpy(m_seenAttrValues, values, sizeof(values));
         return;
     }
+    m_attrs.texts.used = 0;
+    m_attrs.valuesByText = 0;
     i = 0;
     for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
-        const QString &key = it.key(), &value = it.value();
-        m_attrs.keySize[i] = int(key.size());
-        std::memcpy(m_attrs.keyUnits[i], key.constData(), size_t(key.size()) * sizeof(ushort));
+        const QString &value = it.value();
+        m_attrs.texts.add(2 * i, it.key());
         if (held[i]) {
-            m_attrs.valueSize[i] = -1;
             holdKey(m_attrs.held[i], m_attrs.raw + size_t(i) * sizeof(QString), value);
         } else {
-            m_attrs.valueSize[i] = int(value.size());
-            std::memcpy(m_attrs.valueUnits[i], value.constData(), size_t(value.size()) * sizeof(ushort));
+            m_attrs.texts.add(2 * i + 1, value);
+            m_attrs.valuesByText |= 1u << i;
             m_attrs.held[i] = QString();
         }
     }

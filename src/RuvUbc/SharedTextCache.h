@@ -87,7 +87,7 @@ public:
             const Run &run = m_runs[r];
             const size_t at = size_t(run.first) * sizeof(QString);
             if (std::memcmp(raw + run.inRecord, m_raw + at, size_t(run.end - run.first) * sizeof(QString)) == 0
-                && (!run.byText || sameTexts(raw, run))) {
+                && m_texts.same(run.byText, reinterpret_cast<const QString *>(raw + run.inRecord), run.first)) {
                 match.starts |= bit(run.first);
                 match.inside |= run.fields & ~bit(run.first);
                 match.bytes += run.bytes;
@@ -140,10 +140,10 @@ public:
         int i = 0;
         for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
             const QString &value = it.value();
-            if (!sameText(it.key(), m_attrs.keySize[i], m_attrs.keyUnits[i])
-                || !(m_attrs.valueSize[i] < 0
-                         ? std::memcmp(bytesOf(value), m_attrs.raw + size_t(i) * sizeof(QString), sizeof(QString)) == 0
-                         : sameText(value, m_attrs.valueSize[i], m_attrs.valueUnits[i])))
+            if (!m_attrs.texts.same(2 * i, it.key())
+                || !(m_attrs.valuesByText & (1u << i)
+                         ? m_attrs.texts.same(2 * i + 1, value)
+                         : std::memcmp(bytesOf(value), m_attrs.raw + size_t(i) * sizeof(QString), sizeof(QString)) == 0))
                 return -1;
         }
         return m_attrs.bytes;
@@ -197,6 +197,53 @@ private:
         held = s;
         std::memcpy(key, bytesOf(held), sizeof(QString));
     }
+    // Keys by s as it lies, holding nothing: for a string compared by its
+    // text, as a literal's data may go with its plugin.
+    static void keyOnly(QString &held, char *key, const QString &s)
+    {
+        held = QString();
+        std::memcpy(key, bytesOf(s), sizeof(QString));
+    }
+
+    // Copies of the texts of strings Qt does not own, by index, one after
+    // another: a run's fields, a command's names, the attributes' keys and
+    // values.
+    template <int Strings, int Units>
+    struct TextCopies
+    {
+        int used = 0;
+        int at[Strings] = {};
+        int size[Strings] = {};
+        ushort units[Units];
+
+        int room() const { return Units - used; }
+        // Keeps a copy of string i's text, if it fits.
+        bool add(int i, const QString &s)
+        {
+            if (s.size() > room())
+                return false;
+            at[i] = used;
+            size[i] = int(s.size());
+            std::memcpy(units + used, s.constData(), size_t(s.size()) * sizeof(ushort));
+            used += int(s.size());
+            return true;
+        }
+        bool same(int i, const QString &s) const
+        {
+            return s.size() == size[i] && std::memcmp(s.constData(), units + at[i], size_t(size[i]) * sizeof(ushort)) == 0;
+        }
+        // Whether the strings in mask have the texts kept; string i is
+        // strings[i - first].
+        bool same(quint32 mask, const QString *strings, int first = 0) const
+        {
+            for (; mask; mask &= mask - 1) {
+                const int i = qCountTrailingZeroBits(mask);
+                if (!same(i, strings[i - first]))
+                    return false;
+            }
+            return true;
+        }
+    };
     static constexpr int MaxBytes = 8 * Block;
     // Runs of two fields or more; a field's opening is at most this long.
     static constexpr int MaxRuns = RecordFields::Count / 2;
@@ -244,27 +291,14 @@ private:
         QString held[NameFields];
         alignas(QString) char raw[NameFields * sizeof(QString)] = {};
         int bytes = 0; // none: unused
-        int byText = 0; // the names compared by their text
-        int textSize[NameFields] = {};
-        ushort units[CommandUnits]; // their texts, one after another
+        quint32 byText = 0; // the names compared by their text
+        TextCopies<NameFields, CommandUnits> texts;
         char text[CommandBytes];
 
         // names: the record's three, one after another.
         bool holds(const QString *names) const
         {
-            return bytes && std::memcmp(raw, bytesOf(names[0]), sizeof(raw)) == 0 && (!byText || sameTexts(names));
-        }
-        bool sameTexts(const QString *names) const
-        {
-            int at = 0;
-            for (int i = 0; i < NameFields; ++i) {
-                if (byText & (1 << i)) {
-                    if (!sameText(names[i], textSize[i], units + at))
-                        return false;
-                    at += textSize[i];
-                }
-            }
-            return true;
+            return bytes && std::memcmp(raw, bytesOf(names[0]), sizeof(raw)) == 0 && texts.same(byText, names);
         }
     };
     struct CommandSet
@@ -334,8 +368,8 @@ private:
 #endif
     }
 
-    // Not owned by Qt, and short: kept in a run by a copy of its text. Its
-    // string is never held, as a literal's data may go with its plugin.
+    // Not owned by Qt, and short: kept by a copy of its text in a run or
+    // among a command's names. Its string is never held.
     static bool byText(const QString &s)
     {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -345,18 +379,6 @@ private:
         const bool owned = d->alloc && !d->ref.isStatic();
 #endif
         return !owned && !s.isNull() && s.size() <= MaxTextUnits;
-    }
-    // Whether the run's fields compared by text have the texts kept.
-    bool sameTexts(const char *record, const Run &run) const
-    {
-        // The run's fields lie one after another in the record.
-        const auto *strings = reinterpret_cast<const QString *>(record + run.inRecord);
-        for (quint32 left = run.byText; left; left &= left - 1) {
-            const int i = qCountTrailingZeroBits(left);
-            if (!sameText(strings[i - run.first], m_textSize[i], m_textUnits + m_textAt[i]))
-                return false;
-        }
-        return true;
     }
     // The slot's string filled it in the last record too, and wrote [begin,
     // end) now: its bytes are kept, or it may join a run by its text.
@@ -369,7 +391,7 @@ private:
         m_runCount = 0;
         quint32 inRuns = 0;
         int text = 0;
-        int units = 0;
+        m_texts.used = 0;
         for (int first = 0; first < RecordFields::Count && m_runCount < MaxRuns;) {
             // Fields kept, and lying one after another in the record; the
             // texts compared as they are must fit.
@@ -379,7 +401,7 @@ private:
             while (end < RecordFields::Count && (shared & bit(end))
                    && inRecord(end) == inRecord(first) + qint64(end - first) * qint64(sizeof(QString))) {
                 const QString &s = field(end);
-                if (byText(s) && (runUnits += int(s.size())) + units > TextUnits)
+                if (byText(s) && (runUnits += int(s.size())) > m_texts.room())
                     break;
                 room += MaxOpening + JsonString::MaxBytesPerUnit * qint64(s.size());
                 ++end;
@@ -396,15 +418,12 @@ private:
                 run.fields |= bit(i);
                 if (byText(s)) {
                     run.byText |= bit(i);
-                    std::memcpy(m_raw + size_t(i) * sizeof(QString), bytesOf(s), sizeof(QString));
-                    m_textAt[i] = units;
-                    m_textSize[i] = int(s.size());
-                    std::memcpy(m_textUnits + units, s.constData(), size_t(s.size()) * sizeof(ushort));
-                    units += int(s.size());
+                    keyOnly(m_held[i], m_raw + size_t(i) * sizeof(QString), s);
+                    m_texts.add(i, s);
                     continue;
                 }
                 inRuns |= bit(i);
-                holdKey(m_held[i], m_raw + size_t(i) * sizeof(QString), field(i));
+                holdKey(m_held[i], m_raw + size_t(i) * sizeof(QString), s);
             }
             run.bytes = int(putFields(first, end, m_runText + text) - (m_runText + text));
             text += run.bytes;
@@ -434,17 +453,13 @@ private:
     static constexpr int KeptAttrs = 4;
     static constexpr int AttrTextUnits = 16;
     static constexpr int AttrsBytes = 16 * Block;
-    static bool sameText(const QString &s, int size, const ushort *units)
-    {
-        return s.size() == size && std::memcmp(s.constData(), units, size_t(size) * sizeof(ushort)) == 0;
-    }
     struct Attrs
     {
         int count = -1; // none kept
-        int keySize[KeptAttrs] = {};
-        ushort keyUnits[KeptAttrs][AttrTextUnits];
-        int valueSize[KeptAttrs] = {}; // -1: held, compared as it lies
-        ushort valueUnits[KeptAttrs][AttrTextUnits];
+        // Attribute i's key is text 2i, its value 2i + 1 when compared by
+        // its text, else held and compared as it lies.
+        TextCopies<2 * KeptAttrs, 2 * KeptAttrs * AttrTextUnits> texts;
+        quint32 valuesByText = 0;
         QString held[KeptAttrs];
         alignas(QString) char raw[KeptAttrs * sizeof(QString)] = {};
         int bytes = 0;
@@ -472,12 +487,9 @@ private:
     // Every field's bytes at most (each a kept text or empty), and the room
     // an opening's whole copy may write past the end.
     char m_runText[RecordFields::Count * (MaxOpening + MaxBytes) + MaxOpening];
-    // The texts of the runs' fields compared by text, one after another.
+    // The texts of the runs' fields compared by text.
     static constexpr int MaxTextUnits = 64;
-    static constexpr int TextUnits = 512;
-    ushort m_textUnits[TextUnits];
-    int m_textAt[RecordFields::Count] = {};
-    int m_textSize[RecordFields::Count] = {};
+    TextCopies<RecordFields::Count, 512> m_texts;
 
     quint64 m_seq = 0;
     int m_seqDigits = 0;

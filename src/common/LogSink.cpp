@@ -36,7 +36,6 @@ QString errorText(const PlatformFile &file)
 
 } // namespace
 
-
 void LogSink::emitNotes(const SinkNotes &notes, const QLoggingCategory &category, const char *prefix)
 {
     for (const SinkNote &note : notes) {
