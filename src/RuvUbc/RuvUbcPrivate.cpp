@@ -415,8 +415,12 @@ void RuvUbcPrivate::flushAtExit()
 
 void RuvUbcPrivate::setProductCode(const QString &code)
 {
+    // A string of the log's own: the code may be a literal whose data goes
+    // with the plugin that set it, and every record shares this one, so the
+    // line writer keeps its bytes instead of escaping them each time.
+    const QString own = code.isNull() ? QString() : QString(code.constData(), code.size());
     QMutexLocker lock(&m_contextMutex);
-    m_productCode = code;
+    m_productCode = own;
     m_machineDigest = machineDigest(m_machineId, code);
 }
 
