@@ -205,6 +205,37 @@ private:
         std::memcpy(key, bytesOf(s), sizeof(QString));
     }
 
+    // Whether n bytes at a and b are equal. Texts kept by copy are short:
+    // up to 32 bytes are compared as two overlapping words from each end,
+    // never reading past either text.
+    static bool equalBytes(const char *a, const char *b, size_t n)
+    {
+        if (n > 32)
+            return std::memcmp(a, b, n) == 0;
+        if (n > 16)
+            return (differ<quint64>(a, b, 0) | differ<quint64>(a, b, 8) | differ<quint64>(a, b, n - 16)
+                    | differ<quint64>(a, b, n - 8))
+                == 0;
+        if (n >= 8)
+            return (differ<quint64>(a, b, 0) | differ<quint64>(a, b, n - 8)) == 0;
+        if (n >= 4)
+            return (differ<quint32>(a, b, 0) | differ<quint32>(a, b, n - 4)) == 0;
+        return n == 0 || differ<quint16>(a, b, 0) == 0;
+    }
+    // The bits in which the words at a + at and b + at differ.
+    template <typename Word>
+    static Word differ(const char *a, const char *b, size_t at)
+    {
+        return word<Word>(a + at) ^ word<Word>(b + at);
+    }
+    template <typename Word>
+    static Word word(const char *p)
+    {
+        Word w;
+        std::memcpy(&w, p, sizeof(w));
+        return w;
+    }
+
     // Copies of the texts of strings Qt does not own, by index, one after
     // another: a run's fields, a command's names, the attributes' keys and
     // values.
@@ -230,7 +261,9 @@ private:
         }
         bool same(int i, const QString &s) const
         {
-            return s.size() == size[i] && std::memcmp(s.constData(), units + at[i], size_t(size[i]) * sizeof(ushort)) == 0;
+            return s.size() == size[i]
+                && equalBytes(reinterpret_cast<const char *>(s.constData()),
+                              reinterpret_cast<const char *>(units + at[i]), size_t(size[i]) * sizeof(ushort));
         }
         // Whether the strings in mask have the texts kept; string i is
         // strings[i - first].

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <ctime>
+#include <functional>
 #include <thread>
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -313,6 +314,52 @@ private slots:
             line.replace(at, line.indexOf(',', at) - at, "0");
         }
         QCOMPARE(lines, expected);
+    }
+
+    // Texts kept by copy are compared by words from both ends, or whole when
+    // long: a unit changed in place at any position of raw data of any length
+    // up to past the longest kept, in a run's field, a command's code and an
+    // attribute's value, makes a line of the new text.
+    void textsComparedAtEveryUnit()
+    {
+        UbcDataProtocol r;
+        log->initUbcDataProtocol(r);
+        r.fnname = QStringLiteral("命令");
+        QList<QByteArray> expected;
+        const auto send = [&](int times) {
+            for (int i = 0; i < times; ++i) {
+                log->logUbcDataProtocol(r);
+                expected.append(RuvUbc::toJsonLine(r, 0).chopped(1));
+            }
+        };
+        // Each place with its longest text kept by copy, and two units past.
+        const std::pair<std::function<void(const QString &)>, int> places[] = {
+            {[&](const QString &s) { r.gid = s; }, 66},
+            {[&](const QString &s) { r.fncode = s; }, 32},
+            {[&](const QString &s) { r.attrs.insert(QStringLiteral("layer"), s); }, 18},
+        };
+        QChar units[66];
+        for (const auto &[put, longest] : places) {
+            for (int size = 1; size <= longest; ++size) {
+                for (int at = 0; at < size; ++at) {
+                    for (int i = 0; i < size; ++i)
+                        units[i] = QChar(0x41 + (i + size) % 26);
+                    put(QString::fromRawData(units, size));
+                    send(4);
+                    units[at] = QLatin1Char('#');
+                    send(1);
+                }
+            }
+            put(QString());
+        }
+        QList<QByteArray> lines = TestLogs::lines(m_primary);
+        for (QByteArray &line : lines) {
+            const int at = line.indexOf("\"seq\":") + 6;
+            line.replace(at, line.indexOf(',', at) - at, "0");
+        }
+        QCOMPARE(lines.size(), expected.size());
+        for (int i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines[i] == expected[i], expected[i].constData());
     }
 
     void filterBitsSwitchAndListeners()
