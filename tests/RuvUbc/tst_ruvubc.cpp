@@ -197,11 +197,11 @@ private slots:
         UbcDataProtocol r;
         const QByteArray empty = RuvUbc::toJsonLine(r);
         for (const QString &unit : odd) {
-            for (int size = 1; size <= 20; ++size) {
+            for (int size = 1; size <= 40; ++size) {
                 for (int at = 0; at < size; ++at) {
                     QString s;
                     for (int i = 0; i < size; ++i)
-                        s += i == at ? unit : QString(QChar('a' + i));
+                        s += i == at ? unit : QString(QChar('a' + i % 26));
                     r.fnname = s;
                     QByteArray line = empty;
                     line.replace("\"fnname\":\"\"", "\"fnname\":\"" + expected(s) + '"');
