@@ -116,15 +116,28 @@ bool LogSink::writeLine(const char *line, int size)
     if (m_torn)
         return writeAfterTorn(line, size);
     if (m_file.write(line, size)) {
-        ++m_sinceCheck;
-        m_size += size;
+        counted(size);
         return true;
     }
+    lineFailed();
+    return false;
+}
+
+void LogSink::lineFailed()
+{
     // A short write on a file means no space left. Writing the rest later
     // could land after another writer's line, so the whole line is retried;
     // reopening finds the fragment this leaves.
     m_lastError = m_file.errorString();
     closeFile();
+}
+
+bool LogSink::writeFailed(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
+{
+    lineFailed();
+    failed(nowMs, notes);
+    if (keepLine)
+        keep(line, size, notes);
     return false;
 }
 
@@ -239,7 +252,7 @@ void LogSink::revalidate(qint64 nowMs, SinkNotes &notes)
     closeFile();
 }
 
-bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
+bool LogSink::appendChecked(const char *line, int size, bool keepLine, qint64 nowMs, SinkNotes &notes)
 {
     if (m_file.isOpen() && nowMs >= m_nextCheckMs)
         revalidate(nowMs, notes);
@@ -250,8 +263,7 @@ bool LogSink::append(const char *line, int size, bool keepLine, qint64 nowMs, Si
         return false;
     }
     if (writeOrFail(line, size, nowMs, notes)) {
-        if (m_maxFileBytes > 0 && m_size >= m_maxFileBytes && nowMs >= m_nextRotateMs)
-            rotate(nowMs, notes);
+        rotateIfDue(nowMs, notes);
         return true;
     }
     if (keepLine)

@@ -51,7 +51,19 @@ public:
     // Appends one line (newline included; several lines go as one) with one
     // write. When the file fails and keep is set, the line waits for a later
     // call. True when it was written now.
-    bool append(const char *line, int size, bool keep, qint64 nowMs, SinkNotes &notes);
+    bool append(const char *line, int size, bool keep, qint64 nowMs, SinkNotes &notes)
+    {
+        // Most lines: the file open and checked within the interval, nothing
+        // waiting, failing or cut short. One write, inline.
+        if (Q_LIKELY(nowMs < m_nextCheckMs && m_file.isOpen() && !m_failing && !m_torn && m_queue.empty())) {
+            if (Q_UNLIKELY(!m_file.write(line, size)))
+                return writeFailed(line, size, keep, nowMs, notes);
+            counted(size);
+            rotateIfDue(nowMs, notes);
+            return true;
+        }
+        return appendChecked(line, size, keep, nowMs, notes);
+    }
     // Flushes the open file to the disk; false when none is open or it fails.
     bool sync();
     // Why the file was last refused or failed, for a warning.
@@ -82,6 +94,23 @@ public:
 
 private:
     bool ensureOpen() { return m_file.isOpen() || open(); }
+    // append() when a line is not the usual one: checks the path when due,
+    // drains what waits, reopens, and says what changed.
+    bool appendChecked(const char *line, int size, bool keep, qint64 nowMs, SinkNotes &notes);
+    // A line of size bytes written.
+    void counted(int size)
+    {
+        ++m_sinceCheck;
+        m_size += size;
+    }
+    void rotateIfDue(qint64 nowMs, SinkNotes &notes)
+    {
+        if (m_maxFileBytes > 0 && m_size >= m_maxFileBytes && nowMs >= m_nextRotateMs)
+            rotate(nowMs, notes);
+    }
+    // The open file refused a line: closed, and the line kept if asked.
+    Q_DECL_COLD_FUNCTION bool writeFailed(const char *line, int size, bool keep, qint64 nowMs, SinkNotes &notes);
+    Q_DECL_COLD_FUNCTION void lineFailed();
     bool open();
     bool refuse(const char *why);
     bool endsWithNewline(qint64 size) const;
