@@ -593,6 +593,25 @@ private slots:
         QCOMPARE(column(TestLogs::lines(m_primary), "fncode"), QStringList{"after"});
     }
 
+    // A file put in place of a mirror's, ending in part of a line: the check
+    // that keeps each file written once opens it, and the next line still
+    // starts on a line of its own.
+    void replacedMirrorEndingInFragment()
+    {
+        const QString mirror = m_root.filePath(QStringLiteral("mirror.jsonl"));
+        logRecords(QStringLiteral("before"));
+        QVERIFY(QFile::rename(mirror, mirror + QStringLiteral(".old")));
+        QFile fragment(mirror);
+        QVERIFY(fragment.open(QIODevice::WriteOnly) && fragment.write("{\"fncode\":\"cut") > 0);
+        fragment.close();
+        QTest::qWait(1100); // past the check's second
+        logRecords(QStringLiteral("after"), 2);
+        const QList<QByteArray> lines = TestLogs::lines(mirror);
+        QCOMPARE(lines.value(0), QByteArray("{\"fncode\":\"cut"));
+        QCOMPARE(column(lines.mid(1)), numbers(0, 2));
+        QCOMPARE(column(TestLogs::lines(m_primary), "fncode"), QStringList({"before", "after", "after"}));
+    }
+
     void seqPutRightWhenAnotherThreadCameBetween()
     {
         // A thread's line is written with the seq after its own last one;
