@@ -13,10 +13,8 @@ bool SharedTextCache::KeptText::keep(const QString &s, const char *begin, const 
     return true;
 }
 
-void SharedTextCache::endNames(const Match &match, const QString *names, const char *begin, const char *end)
+void SharedTextCache::namesMissed(const QString *names, const char *begin, const char *end)
 {
-    if (match.command)
-        return;
     CommandSet &set = m_commands[m_commandSet];
     const void *const id = identity(names[0]);
     if (id != set.seen[0] && id != set.seen[1]) {

@@ -99,9 +99,13 @@ public:
     }
     // Copies the matched command's names, openings included.
     static char *putCommand(const Match &match, char *p) { return copyBlocks(p, match.command, match.commandBytes); }
-    // After the names, written anew at [begin, end): they are kept once the
-    // same code has missed twice.
-    void endNames(const Match &match, const QString *names, const char *begin, const char *end);
+    // After the names, written anew at [begin, end) unless matched: they are
+    // kept once the same code has missed twice.
+    void endNames(const Match &match, const QString *names, const char *begin, const char *end)
+    {
+        if (!match.command)
+            namesMissed(names, begin, end);
+    }
     // Copies the matched run that starts at field first.
     char *putRun(int first, char *p) const
     {
@@ -341,6 +345,7 @@ private:
         Command ways[2];
     };
 
+    void namesMissed(const QString *names, const char *begin, const char *end);
     void matchCommand(const QString *names, Match &match)
     {
         // The code's data address, mixed: its low bits are the allocator's.
