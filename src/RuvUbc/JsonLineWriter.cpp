@@ -63,6 +63,7 @@ constexpr int longestOpening()
     return n;
 }
 static_assert(longestOpening() <= kOpeningCopy, "an opening is copied whole");
+static_assert(SharedTextCache::Overrun < kOpeningCopy, "a kept text's last copy fits in the room past the end");
 
 // The record's members in the table's order.
 constexpr QString UbcDataProtocol::*kMembers[RecordFields::Count] = {
