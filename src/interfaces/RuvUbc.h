@@ -120,6 +120,8 @@ public:
     // either before the removal or in the new files. True when no file is left.
     bool eraseLogFiles();
 
+    // The code every record's pcode gets from initUbcDataProtocol; the log
+    // keeps a copy of its own, so the caller's string may change or go.
     void setProductCode(const QString &code);
     QString productCode() const;
     QString sessionId() const;
