@@ -142,14 +142,17 @@ public:
     {
         if (attrs.size() != m_attrs.count)
             return -1;
-        int i = 0;
-        for (auto it = attrs.cbegin(); it != attrs.cend(); ++it, ++i) {
+        // By count: a step past the last would be one more call into the map.
+        auto it = attrs.cbegin();
+        for (int i = 0; i < m_attrs.count; ++it) {
             const QString &value = it.value();
             if (!m_attrs.texts.same(2 * i, it.key())
                 || !(m_attrs.valuesByText & (1u << i)
                          ? m_attrs.texts.same(2 * i + 1, value)
                          : std::memcmp(bytesOf(value), m_attrs.raw + size_t(i) * sizeof(QString), sizeof(QString)) == 0))
                 return -1;
+            if (++i == m_attrs.count)
+                break;
         }
         return m_attrs.bytes;
     }
