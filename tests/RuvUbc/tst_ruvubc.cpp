@@ -336,7 +336,8 @@ private slots:
         const std::pair<std::function<void(const QString &)>, int> places[] = {
             {[&](const QString &s) { r.gid = s; }, 66},
             {[&](const QString &s) { r.fncode = s; }, 32},
-            {[&](const QString &s) { r.attrs.insert(QStringLiteral("layer"), s); }, 18},
+            // The last of two attributes: each is compared, not only the first.
+            {[&](const QString &s) { r.attrs = {{QStringLiteral("area"), QStringLiteral("A")}, {QStringLiteral("zone"), s}}; }, 18},
         };
         QChar units[66];
         for (const auto &[put, longest] : places) {
