@@ -193,8 +193,8 @@ private:
     static char *copyBlocks(char *p, const char *text, int bytes)
     {
         static_assert(2 * Block == Overrun + 1, "the first copy is the longest overrun");
-        std::memcpy(p, text, 2 * Block);
-        for (int at = 2 * Block; at < bytes; at += Block)
+        std::memcpy(p, text, Overrun + 1);
+        for (int at = Overrun + 1; at < bytes; at += Block)
             std::memcpy(p + at, text + at, Block);
         return p + bytes;
     }
