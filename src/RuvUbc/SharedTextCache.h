@@ -400,31 +400,22 @@ private:
         return true;
 #endif
     }
-    // Owned by Qt (literals and raw data are not, and a literal's data may go
-    // with its plugin) and shared with another string.
-    static bool keepable(const QString &s)
+    // Its data allocated by Qt: literals and raw data are not, and a
+    // literal's data may go with its plugin.
+    static bool ownedByQt(const QString &s)
     {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        const QArrayData *d = s.data_ptr().d;
-        return d && d->isShared();
+        return s.data_ptr().d;
 #else
         const QStringData *d = const_cast<QString &>(s).data_ptr();
-        return d->alloc && !d->ref.isStatic() && d->ref.isShared();
+        return d->alloc && !d->ref.isStatic();
 #endif
     }
-
+    // Owned by Qt and shared with another string: held, keyed by its data.
+    static bool keepable(const QString &s) { return ownedByQt(s) && !s.isDetached(); }
     // Not owned by Qt, and short: kept by a copy of its text in a run or
     // among a command's names. Its string is never held.
-    static bool byText(const QString &s)
-    {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        const bool owned = s.data_ptr().d;
-#else
-        const QStringData *d = const_cast<QString &>(s).data_ptr();
-        const bool owned = d->alloc && !d->ref.isStatic();
-#endif
-        return !owned && !s.isNull() && s.size() <= MaxTextUnits;
-    }
+    static bool byText(const QString &s) { return !ownedByQt(s) && !s.isNull() && s.size() <= MaxTextUnits; }
     // The slot's string filled it in the last record too, and wrote [begin,
     // end) now: its bytes are kept, or it may join a run by its text.
     void repeated(int slotIndex, const QString &s, const char *begin, const char *end);

@@ -114,7 +114,8 @@ private:
     bool open();
     bool refuse(const char *why);
     bool endsWithNewline(qint64 size) const;
-    // Inlined where they are called: every line goes through both.
+    // Inlined where they are called: every line off append()'s usual path
+    // goes through both.
     Q_ALWAYS_INLINE bool writeLine(const char *line, int size);
     bool writeAfterTorn(const char *line, int size);
     Q_ALWAYS_INLINE bool writeOrFail(const char *line, int size, qint64 nowMs, SinkNotes &notes);
