@@ -6,9 +6,9 @@
 # whichever runs first (appending slows down once a log passes about a
 # gigabyte). Where a benchmark also times its two sides in alternating blocks
 # within one process, that ratio is the verdict: the machine's speed drifts
-# from one process to the next (the same write(2) costs 580-880 ns a few
-# minutes apart), and the fresh processes' ratio, printed for comparison,
-# moves with it. Each round runs the list once, in BENCH_ORDER. Run it on a
+# from one process to the next (the same write(2) has cost from 430 to
+# 2,050 ns within an hour here), and the fresh processes' ratio, printed for
+# comparison, moves with it. Each round runs the list once, in BENCH_ORDER. Run it on a
 # quiet machine; not part of CI.
 #   KELUBC_QT_MAJOR  5 (default) or 6: the Qt to build against
 #   BUILD_DIR        build folder (default: build, or build-qt6 for Qt 6)
