@@ -54,6 +54,26 @@ QStringList column(const QList<QByteArray> &lines, const QString &key = "fnname"
 
 using TestLogs::numbers;
 
+// Logs r times over, and appends the line each must make, with "seq" 0.
+void logAndExpect(UbcDataProtocol &r, int times, QList<QByteArray> *expected)
+{
+    for (int i = 0; i < times; ++i) {
+        RuvUbc::instance()->logUbcDataProtocol(r);
+        expected->append(RuvUbc::toJsonLine(r, 0).chopped(1));
+    }
+}
+
+// The file's lines with each "seq" made 0.
+QList<QByteArray> linesWithSeqZero(const QString &path)
+{
+    QList<QByteArray> lines = TestLogs::lines(path);
+    for (QByteArray &line : lines) {
+        const int at = line.indexOf("\"seq\":") + 6;
+        line.replace(at, line.indexOf(',', at) - at, "0");
+    }
+    return lines;
+}
+
 // The lines' seqs in the file's order.
 QList<qint64> seqs(const QList<QByteArray> &lines)
 {
@@ -221,12 +241,7 @@ private slots:
         r.fnname = name;
         r.attrs.insert(QStringLiteral("location"), place);
         QList<QByteArray> expected; // with "seq" 0
-        const auto send = [&](int times) {
-            for (int i = 0; i < times; ++i) {
-                log->logUbcDataProtocol(r);
-                expected.append(RuvUbc::toJsonLine(r, 0).chopped(1));
-            }
-        };
+        const auto send = [&](int times) { logAndExpect(r, times, &expected); };
         send(3);
         name[0] = QChar(0x753b); // copied before it changes: shared with the record
         r.fnname = name;
@@ -308,11 +323,7 @@ private slots:
         send(2);
         r.fncode = QString();
 
-        QList<QByteArray> lines = TestLogs::lines(m_primary);
-        for (QByteArray &line : lines) {
-            const int at = line.indexOf("\"seq\":") + 6;
-            line.replace(at, line.indexOf(',', at) - at, "0");
-        }
+        const QList<QByteArray> lines = linesWithSeqZero(m_primary);
         QCOMPARE(lines, expected);
     }
 
@@ -326,12 +337,7 @@ private slots:
         log->initUbcDataProtocol(r);
         r.fnname = QStringLiteral("命令");
         QList<QByteArray> expected;
-        const auto send = [&](int times) {
-            for (int i = 0; i < times; ++i) {
-                log->logUbcDataProtocol(r);
-                expected.append(RuvUbc::toJsonLine(r, 0).chopped(1));
-            }
-        };
+        const auto send = [&](int times) { logAndExpect(r, times, &expected); };
         // Each place with its longest text kept by copy, and two units past.
         const std::pair<std::function<void(const QString &)>, int> places[] = {
             {[&](const QString &s) { r.gid = s; }, 66},
@@ -353,11 +359,7 @@ private slots:
             }
             put(QString());
         }
-        QList<QByteArray> lines = TestLogs::lines(m_primary);
-        for (QByteArray &line : lines) {
-            const int at = line.indexOf("\"seq\":") + 6;
-            line.replace(at, line.indexOf(',', at) - at, "0");
-        }
+        const QList<QByteArray> lines = linesWithSeqZero(m_primary);
         QCOMPARE(lines.size(), expected.size());
         for (int i = 0; i < lines.size(); ++i)
             QVERIFY2(lines[i] == expected[i], expected[i].constData());
